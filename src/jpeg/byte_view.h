@@ -1,0 +1,42 @@
+// Bounded windows on bytes owned elsewhere (a section copy, or the TIFF block inside it).
+// Positions are offsets from the start of the view, which is what links in the file are too.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace exifinfo {
+
+struct ByteView {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+
+  // "Is there room": written so that no sum can wrap.
+  bool Has(uint64_t offset, uint64_t count) const { return offset <= size && count <= size - offset; }
+  // Total read: past the end reads as 0. Only where a short read has a meaning of its own.
+  uint8_t ByteOrZero(uint64_t offset) const { return offset < size ? data[offset] : 0; }
+  // The caller has checked Has(offset, count).
+  const uint8_t* At(uint64_t offset) const { return data + offset; }
+  // The bytes [offset, offset + count), or an empty view when they do not all lie inside.
+  ByteView Slice(uint64_t offset, uint64_t count) const {
+    if (!Has(offset, count)) return ByteView{};
+    return ByteView{data + offset, static_cast<size_t>(count)};
+  }
+};
+
+// The one kind of view that may change file bytes: the user-comment step edits the section copy
+// in place, and every later read of those bytes sees the change.
+struct MutableByteView {
+  uint8_t* data = nullptr;
+  size_t size = 0;
+
+  operator ByteView() const { return ByteView{data, size}; }
+  bool Has(uint64_t offset, uint64_t count) const { return offset <= size && count <= size - offset; }
+  uint8_t* At(uint64_t offset) const { return data + offset; }
+  MutableByteView Slice(uint64_t offset, uint64_t count) const {
+    if (!Has(offset, count)) return MutableByteView{};
+    return MutableByteView{data + offset, static_cast<size_t>(count)};
+  }
+};
+
+}  // namespace exifinfo

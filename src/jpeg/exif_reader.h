@@ -1,0 +1,67 @@
+// The state of one read of one picture, and the parsing steps that operate on it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "jpeg/byte_view.h"
+#include "jpeg/image_info.h"
+#include "jpeg/input_stream.h"
+
+namespace exifinfo {
+
+constexpr int kMaxSections = 20;      // kept sections; discarded ones do not count
+constexpr int kLastErrorBytes = 256;
+
+class TiffBlock;
+struct DirectoryEntry;
+struct DirectoryWalk;
+struct Thumbnail;
+
+class ExifReader {
+ public:
+  ExifReader();                          // allocates and owns a zeroed ImageInfo
+  explicit ExifReader(ImageInfo* info);  // fills the caller's record as it is, without zeroing it
+  ~ExifReader();
+  ExifReader(const ExifReader&) = delete;
+  ExifReader& operator=(const ExifReader&) = delete;
+
+  // False only when the record could not be allocated; nothing may then be read.
+  bool HasInfo() const { return Info != nullptr; }
+
+  // Reads sections from the start of image up to the start of scan. True only when the start
+  // of scan was reached. Two endings print a line to `diagnostics` (nothing when it is null).
+  bool ScanSections(InputStream& stream, FILE* diagnostics);
+  // `section` is a section copy: its two length bytes first.
+  void ProcessFrameHeader(ByteView section, int marker);
+  void ReadCommentSection(ByteView section);
+  // `contents`: an APP1 section's bytes after its two length bytes ("Exif", 0, 0, TIFF block).
+  // The user-comment step may edit these bytes in place.
+  bool ParseExifSection(MutableByteView contents);
+
+  ImageInfo* Info;
+  char LastError[kLastErrorBytes];  // the last problem met; always terminated
+  int LargestDimension;             // largest pixel dimension of the current EXIF section
+  int BigEndian;                    // 0 for an "II" block, 1 for "MM"
+  // Every non-null Bytes in all slots belongs to the reader, counted or not: a section that
+  // failed half-way stays in the slot after the last counted one, and the destructor frees it.
+  JpegSection Sections[kMaxSections];
+  int SectionCount;
+  bool OwnsInfo;
+  // Directories whose walk began in the last EXIF section: the measure of the walk's work.
+  uint32_t DirectoriesWalked;
+
+ private:
+  enum class SectionOutcome { kNext, kStartOfScan, kFailed };
+  SectionOutcome ReadSection(InputStream& stream, FILE* diagnostics, bool& commentTaken);
+  SectionOutcome ActOnSection(int marker, FILE* diagnostics, bool& commentTaken);
+  void DiscardLastSection();
+  bool WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryWalk& walk);
+  bool ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& block, int depth,
+                          DirectoryWalk& walk, Thumbnail& thumbnail);
+  void InterpretTag(const DirectoryEntry& entry, TiffBlock& block);
+  void StoreUserComment(const DirectoryEntry& entry, TiffBlock& block);
+  bool Fail(const char* text);  // copies text into LastError; returns false
+};
+
+}  // namespace exifinfo

@@ -1,0 +1,167 @@
+// The JPEG section stream, from the start of image up to the start of scan.
+#include <cstring>
+#include <new>
+
+#include "jpeg/errors.h"
+#include "jpeg/exif_reader.h"
+
+namespace exifinfo {
+namespace {
+
+enum Marker : int {
+  kSOI = 0xD8,
+  kEOI = 0xD9,
+  kSOS = 0xDA,
+  kAPP0 = 0xE0,
+  kAPP1 = 0xE1,
+  kCOM = 0xFE,
+};
+constexpr int kMaxFillBytes = 6;               // 0xFF bytes allowed before a marker code
+constexpr int kCommentWindow = 1000;           // bytes of a comment section examined, length included
+constexpr int kMinFrameHeaderLength = 8;       // length, precision, height, width, components
+constexpr int kMinExifProbeLength = 6;         // length bytes and "Exif"
+constexpr uint8_t kExifTag[] = {'E', 'x', 'i', 'f'};
+
+// Start of frame: every code from 0xC0 to 0xCF except DHT (C4), JPG (C8) and DAC (CC).
+bool IsStartOfFrame(int marker) {
+  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+void PrintDiagnostic(FILE* diagnostics, const char* text) {
+  if (diagnostics == nullptr) return;
+  std::fputs(text, diagnostics);
+  std::fputc('\n', diagnostics);
+}
+
+uint16_t ReadU16BE(uint8_t high, uint8_t low) { return static_cast<uint16_t>(high << 8 | low); }
+
+}  // namespace
+
+bool ExifReader::ScanSections(InputStream& stream, FILE* diagnostics) {
+  if (stream.ReadByte() != 0xFF) return false;
+  if (stream.ReadByte() != kSOI) return false;
+  bool commentTaken = false;
+  while (SectionCount < kMaxSections) {
+    switch (ReadSection(stream, diagnostics, commentTaken)) {
+      case SectionOutcome::kNext: break;
+      case SectionOutcome::kStartOfScan: return true;
+      case SectionOutcome::kFailed: return false;
+    }
+  }
+  return Fail(errors::kTooManySections);
+}
+
+// Reads one section into slot SectionCount and acts on it. The marker itself is never tested
+// before its length is read: end of input there gives a negative length, so "invalid marker".
+ExifReader::SectionOutcome ExifReader::ReadSection(InputStream& stream, FILE* diagnostics,
+                                                   bool& commentTaken) {
+  int marker = 0;
+  for (int fillBytes = 0;;) {
+    marker = stream.ReadByte();
+    if (marker != 0xFF) break;
+    if (++fillBytes > kMaxFillBytes) {
+      PrintDiagnostic(diagnostics, errors::kTooManyPadding);
+      return SectionOutcome::kFailed;
+    }
+  }
+  JpegSection& slot = Sections[static_cast<size_t>(SectionCount)];
+  slot.Marker = marker;
+  const int high = stream.ReadByte();
+  const int low = stream.ReadByte();
+  // End of input (-1) in either byte makes the length negative.
+  const int length = (high < 0 || low < 0) ? -1 : high * 256 + low;
+  if (length < 2) {
+    Fail(errors::kInvalidMarker);
+    return SectionOutcome::kFailed;
+  }
+  slot.Length = length;
+  const size_t sectionBytes = static_cast<size_t>(length);
+  slot.Bytes = new (std::nothrow) uint8_t[sectionBytes];
+  if (slot.Bytes == nullptr) {
+    Fail(errors::kNoMemory);
+    return SectionOutcome::kFailed;
+  }
+  slot.Bytes[0] = static_cast<uint8_t>(high);
+  slot.Bytes[1] = static_cast<uint8_t>(low);
+  const size_t contentBytes = sectionBytes - 2;
+  if (stream.ReadBlock(slot.Bytes + 2, contentBytes) != contentBytes) {
+    // The buffer stays in this uncounted slot; the destructor frees it.
+    Fail(errors::kPrematureEnd);
+    return SectionOutcome::kFailed;
+  }
+  ++SectionCount;
+  return ActOnSection(marker, diagnostics, commentTaken);
+}
+
+ExifReader::SectionOutcome ExifReader::ActOnSection(int marker, FILE* diagnostics,
+                                                    bool& commentTaken) {
+  JpegSection& slot = Sections[static_cast<size_t>(SectionCount - 1)];
+  const MutableByteView section{slot.Bytes, static_cast<size_t>(slot.Length)};
+  if (IsStartOfFrame(marker)) {
+    ProcessFrameHeader(section, marker);
+    return SectionOutcome::kNext;
+  }
+  switch (marker) {
+    case kEOI:
+      PrintDiagnostic(diagnostics, errors::kNoImage);
+      return SectionOutcome::kFailed;
+    case kSOS:
+      return SectionOutcome::kStartOfScan;
+    case kAPP0:
+      DiscardLastSection();
+      return SectionOutcome::kNext;
+    case kAPP1:
+      // A section too short to hold "Exif" is one without EXIF data.
+      if (slot.Length >= kMinExifProbeLength &&
+          std::memcmp(section.At(2), kExifTag, sizeof kExifTag) == 0) {
+        Info->HasExif = ParseExifSection(section.Slice(2, section.size - 2));
+      } else {
+        DiscardLastSection();
+      }
+      return SectionOutcome::kNext;
+    case kCOM:
+      if (commentTaken) {
+        DiscardLastSection();
+      } else {
+        ReadCommentSection(section);
+        commentTaken = true;
+      }
+      return SectionOutcome::kNext;
+    default:
+      return SectionOutcome::kNext;  // tables, restart intervals, other APPn: kept as they are
+  }
+}
+
+// Discarded sections give their slot back, so they never count towards the limit.
+void ExifReader::DiscardLastSection() {
+  --SectionCount;
+  JpegSection& slot = Sections[static_cast<size_t>(SectionCount)];
+  delete[] slot.Bytes;
+  slot.Bytes = nullptr;
+}
+
+// A frame header shorter than its fixed part is kept but changes nothing.
+void ExifReader::ProcessFrameHeader(ByteView section, int marker) {
+  if (!section.Has(0, kMinFrameHeaderLength)) return;
+  const uint8_t* b = section.At(0);
+  Info->Height = ReadU16BE(b[3], b[4]);
+  Info->Width = ReadU16BE(b[5], b[6]);
+  Info->IsColor = b[7] == 3 ? 1 : 0;
+  Info->Process = marker;
+}
+
+// Keeps printable text: CR before LF is dropped, other control bytes but TAB and LF become '?'.
+// Bytes of 128 and above are kept as they are; the report decides how to read them.
+void ExifReader::ReadCommentSection(ByteView section) {
+  const size_t window = section.size < kCommentWindow ? section.size : kCommentWindow;
+  char* out = Info->Comments;
+  for (size_t i = 2; i < window; ++i) {
+    const uint8_t c = section.data[i];
+    // The look-ahead may see just past the window, but never past the section.
+    if (c == '\r' && section.ByteOrZero(i + 1) == '\n') continue;
+    *out++ = (c < 32 && c != '\t' && c != '\n') ? '?' : static_cast<char>(c);
+  }
+  *out = '\0';  // at most 998 characters: the window less the two length bytes
+}
+
+}  // namespace exifinfo
