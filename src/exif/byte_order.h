@@ -1,0 +1,69 @@
+// Byte-order readers and value conversion for the TIFF block of an EXIF section.
+#pragma once
+
+#include <cstdint>
+
+#include "jpeg/byte_view.h"
+
+namespace exifinfo {
+
+constexpr int kFormatCodes = 13;  // 0..12; 13 and above are rejected before any lookup
+// Bytes per component, by format code (0 is a legal format of size 0).
+constexpr uint8_t kComponentBytes[kFormatCodes] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+
+enum Format : uint16_t {
+  kFormatNone = 0,
+  kFormatByte = 1,
+  kFormatAscii = 2,
+  kFormatShort = 3,
+  kFormatLong = 4,
+  kFormatRational = 5,
+  kFormatSByte = 6,
+  kFormatUndefined = 7,
+  kFormatSShort = 8,
+  kFormatSLong = 9,
+  kFormatSRational = 10,
+  kFormatFloat = 11,
+  kFormatDouble = 12,
+};
+
+// p must point at as many readable bytes as the width read.
+uint16_t ReadU16(const uint8_t* p, bool bigEndian);
+uint32_t ReadU32(const uint8_t* p, bool bigEndian);
+int32_t ReadS32(const uint8_t* p, bool bigEndian);
+
+// The TIFF block: from the byte-order mark to the end of the section. Offsets in the file
+// count from its first byte.
+class TiffBlock {
+ public:
+  TiffBlock(MutableByteView bytes, bool bigEndian) : bytes_(bytes), bigEndian_(bigEndian) {}
+
+  uint64_t size() const { return bytes_.size; }
+  bool bigEndian() const { return bigEndian_; }
+  ByteView view() const { return bytes_; }
+  MutableByteView mutableView() const { return bytes_; }
+  bool Has(uint64_t offset, uint64_t count) const { return bytes_.Has(offset, count); }
+
+  // Checked reads: false, and `out` untouched, unless every byte lies inside the block.
+  bool U16At(uint64_t offset, uint16_t& out) const;
+  bool U32At(uint64_t offset, uint32_t& out) const;
+
+ private:
+  MutableByteView bytes_;
+  bool bigEndian_;
+};
+
+// The first component of a value of `format` at `offset`, as one double. Reads at most one
+// component's bytes; a component that does not lie wholly inside the block gives 0.
+double ConvertValue(const TiffBlock& block, uint64_t offset, uint16_t format);
+
+// Stores of converted values into record fields, defined for every double:
+// truncation toward zero saturating at the int32 bounds, NaN as 0.
+int32_t ToInt(double value);
+// Truncation; negative values as 0, values past 2^32-1 as 2^32-1, NaN as 0.
+uint32_t ToUnsigned(double value);
+// Round to nearest single precision as IEEE does (only values rounding past the largest
+// single-precision number become infinities); NaN as 0.
+float ToFloat(double value);
+
+}  // namespace exifinfo

@@ -1,0 +1,154 @@
+// The EXIF header and the walk of the TIFF directories behind it.
+#include <cmath>
+#include <cstring>
+
+#include "exif/byte_order.h"
+#include "exif/exif_section.h"
+#include "jpeg/errors.h"
+#include "jpeg/exif_reader.h"
+
+namespace exifinfo {
+namespace {
+
+constexpr uint8_t kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
+constexpr size_t kHeaderBytes = 14;  // "Exif" 0 0, byte order, 42, first-directory offset
+constexpr uint16_t kTiffMagic = 42;
+constexpr int32_t kMinFirstDirectory = 8;
+constexpr int32_t kMaxFirstDirectory = 16;
+constexpr uint64_t kFirstDirectory = 8;  // where the walk starts, whatever the offset says
+constexpr uint64_t kEntryBytes = 12;
+constexpr uint64_t kInlineValueBytes = 4;
+
+enum StructuralTag : uint16_t {
+  kTagThumbnailOffset = 0x0201,
+  kTagThumbnailLength = 0x0202,
+  kTagExifDirectory = 0x8769,
+  kTagPixelXDimension = 0xA002,
+  kTagPixelYDimension = 0xA003,
+  kTagInteropDirectory = 0xA005,
+};
+
+}  // namespace
+
+bool ExifReader::ParseExifSection(MutableByteView contents) {
+  Info->FlashUsed = 0;
+  Info->Comments[0] = '\0';
+  LargestDimension = 0;
+  DirectoriesWalked = 0;
+  // Too short for the headers, or longer than any section can be.
+  if (contents.size < kHeaderBytes || contents.size - 6 > kMaxTiffBlockBytes)
+    return Fail(errors::kIncorrectHeader);
+  if (std::memcmp(contents.At(0), kExifHeader, sizeof kExifHeader) != 0)
+    return Fail(errors::kIncorrectHeader);
+  if (std::memcmp(contents.At(6), "II", 2) == 0) {
+    BigEndian = 0;
+  } else if (std::memcmp(contents.At(6), "MM", 2) == 0) {
+    BigEndian = 1;
+  } else {
+    return Fail(errors::kInvalidAlignment);
+  }
+  TiffBlock block(contents.Slice(6, contents.size - 6), BigEndian != 0);
+  uint16_t magic = 0;
+  block.U16At(2, magic);
+  if (magic != kTiffMagic) return Fail(errors::kInvalidStart);
+  const int32_t firstOffset = ReadS32(block.view().At(4), block.bigEndian());
+  if (firstOffset < kMinFirstDirectory || firstOffset > kMaxFirstDirectory)
+    return Fail(errors::kSuspiciousOffset);
+
+  DirectoryWalk walk;
+  walk.entryBudget = block.size();
+  if (!WalkDirectory(block, kFirstDirectory, 1, walk)) return false;
+
+  if (Info->FocalplaneXRes != 0.0f) {
+    // Single precision, the quotient first; infinity times 0 stores 0.
+    const float inchesPerPixel = Info->FocalplaneUnits / Info->FocalplaneXRes;
+    const float width = inchesPerPixel * static_cast<float>(LargestDimension);
+    Info->CCDWidth = std::isnan(width) ? 0.0f : width;
+  }
+  return true;
+}
+
+// A failure here abandons this directory only; the directory that linked to it goes on.
+bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryWalk& walk) {
+  if (depth > kMaxDirectoryDepth || offset > kMaxTiffBlockBytes || walk.started[offset])
+    return Fail(errors::kDirectoryRevisited);
+  walk.started[offset] = true;
+  ++DirectoriesWalked;
+
+  uint16_t entryCount = 0;
+  if (!block.U16At(offset, entryCount) || !block.Has(offset, 2 + kEntryBytes * entryCount))
+    return Fail(errors::kIllegalDirectorySize);
+  // Directories laid side by side never need more than one entry per 12 bytes of the block;
+  // only overlapping ones, which no camera writes, can exhaust this.
+  if (walk.entryBudget < 1u + entryCount) return Fail(errors::kTooManyEntries);
+  walk.entryBudget -= 1u + entryCount;
+
+  Thumbnail thumbnail;
+  for (uint64_t i = 0; i < entryCount; ++i) {
+    const uint64_t at = offset + 2 + kEntryBytes * i;
+    DirectoryEntry entry{};
+    block.U16At(at, entry.tag);  // inside: the directory's extent was checked above
+    block.U16At(at + 2, entry.format);
+    block.U32At(at + 4, entry.count);
+    if (entry.format >= kFormatCodes) return Fail(errors::kIllegalFormat);
+    entry.byteCount = uint64_t{entry.count} * kComponentBytes[entry.format];
+    entry.valueOffset = at + 8;
+    if (entry.byteCount > kInlineValueBytes) {
+      uint32_t valueOffset = 0;
+      block.U32At(at + 8, valueOffset);
+      if (!block.Has(valueOffset, entry.byteCount)) return Fail(errors::kIllegalValueOffset);
+      entry.valueOffset = valueOffset;
+    }
+    InterpretTag(entry, block);
+    if (!ActOnStructuralTag(entry, block, depth, walk, thumbnail)) return false;
+  }
+
+  // A link whose bytes run past the block's end reads as "no next directory".
+  uint32_t next = 0;
+  block.U32At(offset + 2 + kEntryBytes * entryCount, next);
+  if (next != 0) {
+    if (next > block.size()) return Fail(errors::kIllegalLink);
+    WalkDirectory(block, next, depth + 1, walk);  // a linked walk's failure is its own
+  }
+
+  // Both tags must stand in this directory, and the thumbnail must lie inside the block.
+  if (thumbnail.length != 0 && thumbnail.offset != 0 && block.Has(thumbnail.offset, thumbnail.length)) {
+    Info->ThumbnailStart = block.view().Slice(thumbnail.offset, thumbnail.length).data;
+    Info->ThumbnailLength = thumbnail.length;
+  }
+  return true;
+}
+
+// False when the entry abandons its directory.
+bool ExifReader::ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& block, int depth,
+                                    DirectoryWalk& walk, Thumbnail& thumbnail) {
+  switch (entry.tag) {
+    case kTagThumbnailOffset:
+      thumbnail.offset = ToUnsigned(ConvertValue(block, entry.valueOffset, entry.format));
+      return true;
+    case kTagThumbnailLength:
+      thumbnail.length = ToUnsigned(ConvertValue(block, entry.valueOffset, entry.format));
+      return true;
+    case kTagPixelXDimension:
+    case kTagPixelYDimension: {
+      const int32_t dimension = ToInt(ConvertValue(block, entry.valueOffset, entry.format));
+      if (dimension > LargestDimension) LargestDimension = dimension;
+      return true;
+    }
+    case kTagExifDirectory:
+    case kTagInteropDirectory: {
+      // The link is the value's first four bytes whatever the format; the value always has
+      // four bytes inside the block (inline, or more than four at a checked offset).
+      uint32_t link = 0;
+      block.U32At(entry.valueOffset, link);
+      // A link equal to the size is accepted, and then fails there.
+      if (link > block.size()) return Fail(errors::kIllegalLink);
+      WalkDirectory(block, link, depth + 1, walk);  // a linked walk's failure is its own
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
+}  // namespace exifinfo

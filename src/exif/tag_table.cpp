@@ -1,0 +1,175 @@
+// The tags the report shows, and how each one's value lands in the record.
+#include <cmath>
+#include <cstring>
+
+#include "exif/byte_order.h"
+#include "exif/exif_section.h"
+#include "jpeg/errors.h"
+#include "jpeg/exif_reader.h"
+
+namespace exifinfo {
+namespace {
+
+enum Tag : uint16_t {
+  kTagMake = 0x010F,
+  kTagModel = 0x0110,
+  kTagOrientation = 0x0112,
+  kTagXResolution = 0x011A,
+  kTagYResolution = 0x011B,
+  kTagResolutionUnit = 0x0128,
+  kTagExposureTime = 0x829A,
+  kTagFNumber = 0x829D,
+  kTagExposureProgram = 0x8822,
+  kTagIsoSpeedRatings = 0x8827,
+  kTagExifVersion = 0x9000,
+  kTagDateTimeOriginal = 0x9003,
+  kTagCompressedBitsPerPixel = 0x9102,
+  kTagShutterSpeedValue = 0x9201,
+  kTagApertureValue = 0x9202,
+  kTagBrightnessValue = 0x9203,
+  kTagExposureBiasValue = 0x9204,
+  kTagMaxApertureValue = 0x9205,
+  kTagSubjectDistance = 0x9206,
+  kTagMeteringMode = 0x9207,
+  kTagLightSource = 0x9208,
+  kTagFlash = 0x9209,
+  kTagFocalLength = 0x920A,
+  kTagUserComment = 0x9286,
+  kTagFocalPlaneXResolution = 0xA20E,
+  kTagFocalPlaneYResolution = 0xA20F,
+  kTagFocalPlaneResolutionUnit = 0xA210,
+};
+
+constexpr int kMaxUserCommentChars = 199;
+constexpr int kMinOrientation = 1;
+constexpr int kMaxOrientation = 8;
+constexpr int32_t kLowIsoLimit = 50;       // smaller ISO values are read as multiples of 200
+constexpr uint32_t kLowIsoFactor = 200;
+constexpr uint8_t kAsciiCode[] = {'A', 'S', 'C', 'I', 'I'};
+constexpr uint64_t kAsciiTextFirst = 5;    // where an "ASCII" comment's text may start...
+constexpr uint64_t kAsciiTextLast = 9;     // ...at the latest
+
+// Inches per unit for the unit codes 1..5 (none, inch, centimetre, millimetre, micrometre).
+// False for any other code: the field keeps its value.
+bool UnitFactor(int32_t code, float& inches) {
+  switch (code) {
+    case 1:
+    case 2: inches = 1.0f; return true;
+    case 3: inches = static_cast<float>(1.0 / 2.54); return true;
+    case 4: inches = static_cast<float>(1.0 / 25.4); return true;
+    case 5: inches = static_cast<float>(1.0 / 25400.0); return true;
+    default: return false;
+  }
+}
+
+// A bounded copy of at most n bytes into dst[0..n], which stays terminated. It stops at a NUL
+// or at the block's end (read as a NUL), and fills the rest of the n bytes with NUL; the
+// value's declared byte count does not shorten it.
+void CopyText(char* dst, size_t n, ByteView block, uint64_t offset) {
+  size_t i = 0;
+  for (; i < n; ++i) {
+    const uint8_t c = block.ByteOrZero(offset + i);
+    if (c == 0) break;
+    dst[i] = static_cast<char>(c);
+  }
+  std::memset(dst + i, 0, n + 1 - i);
+}
+
+int32_t WrapToInt32(uint32_t u) {
+  return u <= 0x7FFFFFFFu ? static_cast<int32_t>(u) : static_cast<int32_t>(int64_t{u} - (int64_t{1} << 32));
+}
+
+// APEX values: ln 2 in double precision, everything in double, one rounding at the store.
+double ApexExposureTime(double shutterSpeed) { return 1.0 / std::exp(shutterSpeed * std::log(2.0)); }
+double ApexFNumber(double aperture) { return std::exp(aperture * std::log(2.0) * 0.5); }
+
+}  // namespace
+
+void ExifReader::InterpretTag(const DirectoryEntry& entry, TiffBlock& block) {
+  ImageInfo& info = *Info;
+  const ByteView bytes = block.view();
+  const auto number = [&] { return ConvertValue(block, entry.valueOffset, entry.format); };
+  float unit = 0.0f;
+  switch (entry.tag) {
+    case kTagMake: CopyText(info.CameraMake, kCameraMakeBytes - 1, bytes, entry.valueOffset); break;
+    case kTagModel: CopyText(info.CameraModel, kCameraModelBytes - 1, bytes, entry.valueOffset); break;
+    case kTagExifVersion: CopyText(info.Version, kVersionBytes - 1, bytes, entry.valueOffset); break;
+    case kTagDateTimeOriginal: CopyText(info.DateTime, kDateTimeBytes - 1, bytes, entry.valueOffset); break;
+    case kTagOrientation: {
+      const int32_t orientation = ToInt(number());
+      if (orientation < kMinOrientation || orientation > kMaxOrientation) {
+        Fail(errors::kUndefinedRotation);  // recorded; the walk goes on
+        info.Orientation = 0;
+      } else {
+        info.Orientation = orientation;
+      }
+      break;
+    }
+    case kTagXResolution: info.Xresolution = ToFloat(number()); break;
+    case kTagYResolution: info.Yresolution = ToFloat(number()); break;
+    case kTagResolutionUnit:
+      if (UnitFactor(ToInt(number()), unit)) info.ResolutionUnit = unit;
+      break;
+    case kTagExposureTime: info.ExposureTime = ToFloat(number()); break;
+    case kTagFNumber: info.ApertureFNumber = ToFloat(number()); break;
+    case kTagExposureProgram: info.ExposureProgram = ToInt(number()); break;
+    case kTagIsoSpeedRatings: {
+      const int32_t iso = ToInt(number());
+      // Wraps modulo 2^32 like the 32-bit product it is, without signed overflow.
+      info.ISOequivalent = iso < kLowIsoLimit ? WrapToInt32(static_cast<uint32_t>(iso) * kLowIsoFactor) : iso;
+      break;
+    }
+    case kTagCompressedBitsPerPixel: info.CompressionLevel = ToInt(number()); break;
+    // The derived values fill a field only while no direct value has been stored in it.
+    case kTagShutterSpeedValue:
+      if (info.ExposureTime == 0.0f) info.ExposureTime = ToFloat(ApexExposureTime(number()));
+      break;
+    case kTagApertureValue:
+    case kTagMaxApertureValue:
+      if (info.ApertureFNumber == 0.0f) info.ApertureFNumber = ToFloat(ApexFNumber(number()));
+      break;
+    case kTagBrightnessValue: info.Brightness = ToFloat(number()); break;
+    case kTagExposureBiasValue: info.ExposureBias = ToFloat(number()); break;
+    case kTagSubjectDistance: info.Distance = ToFloat(number()); break;
+    case kTagMeteringMode: info.MeteringMode = ToInt(number()); break;
+    case kTagLightSource: info.Whitebalance = ToInt(number()); break;
+    case kTagFlash: info.FlashUsed = (ToInt(number()) & 7) != 0 ? 1 : 0; break;
+    case kTagFocalLength: info.FocalLength = ToFloat(number()); break;
+    case kTagUserComment: StoreUserComment(entry, block); break;
+    case kTagFocalPlaneXResolution: info.FocalplaneXRes = ToFloat(number()); break;
+    case kTagFocalPlaneYResolution: info.FocalplaneYRes = ToFloat(number()); break;
+    case kTagFocalPlaneResolutionUnit:
+      if (UnitFactor(ToInt(number()), unit)) info.FocalplaneUnits = unit;
+      break;
+    default: break;  // structural tags are the walker's; all others are ignored
+  }
+}
+
+// The comment's character code is its first 8 bytes: "ASCII" with the text starting within
+// v[5..9]; any other code (an all-zero one included) is copied as it stands, so it gives an
+// empty comment or the code's name. Bytes past the block's end read as NUL.
+void ExifReader::StoreUserComment(const DirectoryEntry& entry, TiffBlock& block) {
+  // Trailing spaces become NUL in the section copy itself: later entries whose values overlap
+  // these bytes read them changed.
+  const MutableByteView value = block.mutableView().Slice(entry.valueOffset, entry.byteCount);
+  for (size_t i = value.size; i-- > 0;) {
+    if (*value.At(i) != ' ') break;
+    *value.At(i) = '\0';
+  }
+  const ByteView bytes = block.view();
+  uint64_t textStart = entry.valueOffset;
+  bool isAscii = true;
+  for (uint64_t k = 0; k < sizeof kAsciiCode; ++k)
+    isAscii = isAscii && bytes.ByteOrZero(entry.valueOffset + k) == kAsciiCode[k];
+  if (isAscii) {
+    textStart = 0;
+    for (uint64_t k = kAsciiTextFirst; k <= kAsciiTextLast && textStart == 0; ++k) {
+      const uint8_t c = bytes.ByteOrZero(entry.valueOffset + k);
+      if (c != '\0' && c != ' ') textStart = entry.valueOffset + k;
+    }
+    if (textStart == 0) return;  // "ASCII" and no text: the comment stays as it was
+  }
+  CopyText(Info->Comments, kMaxUserCommentChars, bytes, textStart);
+}
+
+}  // namespace exifinfo
