@@ -1,0 +1,140 @@
+#include "report/photo_report.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "jpeg/exif_reader.h"
+#include "report/text_encoding.h"
+
+namespace exifinfo {
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// Clears O_NONBLOCK again: it was only there so that opening a FIFO never waits for its
+// other end. Reads then block as usual while a writer is connected.
+bool MakeBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  return flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1;
+}
+
+File AdoptDescriptor(int fd, const char* mode, int& error) {
+  if (!MakeBlocking(fd)) {
+    error = errno;
+    close(fd);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, mode);
+  if (file == nullptr) {
+    error = errno;
+    close(fd);
+  }
+  return File(file);
+}
+
+File OpenInput(const char* path, int& error) {
+  if (path == nullptr) {
+    error = EINVAL;
+    return nullptr;
+  }
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  return AdoptDescriptor(fd, "rb", error);
+}
+
+// Opened without truncation first: when it turns out to be the photo itself (same device and
+// inode, whatever the spelling or link), it is closed untouched before anything is lost.
+File OpenOutput(const char* path, FILE* input, ReportOutcome& outcome) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) {
+    outcome.outputError = errno;
+    return nullptr;
+  }
+  struct stat out {}, in {};
+  const bool known = fstat(fd, &out) == 0;
+  if (known && input != nullptr && fstat(fileno(input), &in) == 0 && in.st_dev == out.st_dev &&
+      in.st_ino == out.st_ino) {
+    close(fd);
+    outcome.outputIsInput = true;
+    outcome.outputError = EINVAL;
+    return nullptr;
+  }
+  if (known && S_ISREG(out.st_mode) && ftruncate(fd, 0) != 0) {
+    outcome.outputError = errno;
+    close(fd);
+    return nullptr;
+  }
+  return AdoptDescriptor(fd, "w", outcome.outputError);
+}
+
+size_t FormatOrDefaults(const ExifReader& reader, WideBuffer report, WideBuffer dataBlock) {
+  if (reader.HasInfo()) return FormatReport(*reader.Info, report, dataBlock);
+  const ImageInfo defaults{};  // the record could not be allocated: nothing was read
+  return FormatReport(defaults, report, dataBlock);
+}
+
+}  // namespace
+
+bool WriteUtf8(FILE* stream, const wchar_t* text, size_t length) {
+  char chunk[1024];
+  size_t used = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (sizeof chunk - used < 4) {
+      if (fwrite(chunk, 1, used, stream) != used) return false;
+      used = 0;
+    }
+    // The report holds code points only; anything else would be a fault upstream.
+    const size_t n = text[i] < 0 ? 0 : EncodeUtf8(static_cast<uint32_t>(text[i]), chunk + used);
+    if (n == 0) return false;
+    used += n;
+  }
+  return fwrite(chunk, 1, used, stream) == used;
+}
+
+ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuffer report,
+                         WideBuffer dataBlock, FILE* diagnostics) {
+  ReportOutcome outcome;
+  File input = OpenInput(inputPath, outcome.inputError);
+  outcome.inputOpened = input != nullptr;
+  File output;
+  outcome.outputRequested = outputPath != nullptr && outputPath[0] != '\0';
+  if (outcome.outputRequested) output = OpenOutput(outputPath, input.get(), outcome);
+
+  ExifReader reader;
+  if (input && reader.HasInfo()) {
+    InputStream stream(input.get());
+    reader.ScanSections(stream, diagnostics);  // a partial read still gives its report
+  }
+  outcome.reportLength = FormatOrDefaults(reader, report, dataBlock);
+
+  if (output) {
+    const bool written = WriteUtf8(output.get(), report.data, outcome.reportLength);
+    if (!written) outcome.outputError = errno;
+    const bool closed = std::fclose(output.release()) == 0;
+    if (written && !closed) outcome.outputError = errno;
+    outcome.outputWritten = written && closed;
+  }
+  return outcome;
+}
+
+size_t ReportBytes(const uint8_t* data, size_t size, WideBuffer report, WideBuffer dataBlock,
+                   FILE* diagnostics) {
+  ExifReader reader;
+  if (reader.HasInfo()) {
+    InputStream stream(data, size);
+    reader.ScanSections(stream, diagnostics);
+  }
+  return FormatOrDefaults(reader, report, dataBlock);
+}
+
+}  // namespace exifinfo
