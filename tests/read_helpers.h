@@ -1,0 +1,112 @@
+// Runs the core over bytes built in a test and hands back what it stored.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "builders.h"
+#include "jpeg/exif_reader.h"
+#include "report/photo_report.h"
+#include "report/text_encoding.h"
+
+namespace testing_builders {
+
+// Collects what the reader prints to its diagnostics stream.
+class CapturedStream {
+ public:
+  CapturedStream() : stream_(open_memstream(&buffer_, &size_)) {}
+  ~CapturedStream() {
+    if (stream_ != nullptr) std::fclose(stream_);
+    std::free(buffer_);
+  }
+  FILE* get() const { return stream_; }
+  std::string Text() {
+    std::fflush(stream_);
+    return std::string(buffer_, size_);
+  }
+
+ private:
+  char* buffer_ = nullptr;
+  size_t size_ = 0;
+  FILE* stream_;
+};
+
+struct ScanResult {
+  bool reachedScan = false;
+  exifinfo::ImageInfo info{};
+  std::string lastError;
+  std::string diagnostics;
+  int sectionCount = 0;
+  bool uncountedSlotHoldsBuffer = false;  // a half-read section left in the slot after the last
+};
+
+inline ScanResult ScanJpeg(const Bytes& jpeg) {
+  // An exact-size heap copy, so the first byte over is caught by the sanitizers.
+  std::vector<uint8_t> copy(jpeg);
+  exifinfo::ExifReader reader;
+  exifinfo::InputStream stream(copy.data(), copy.size());
+  CapturedStream diagnostics;
+  ScanResult result;
+  result.reachedScan = reader.ScanSections(stream, diagnostics.get());
+  result.info = *reader.Info;
+  result.lastError = reader.LastError;
+  result.diagnostics = diagnostics.Text();
+  result.sectionCount = reader.SectionCount;
+  result.uncountedSlotHoldsBuffer =
+      reader.SectionCount < exifinfo::kMaxSections && reader.Sections[reader.SectionCount].Bytes != nullptr;
+  return result;
+}
+
+struct ExifResult {
+  bool ok = false;
+  exifinfo::ImageInfo info{};
+  std::string lastError;
+  int largestDimension = 0;
+  uint32_t directoriesWalked = 0;
+  int64_t thumbnailOffset = -1;  // from the TIFF block's start; -1 when none was recorded
+  Bytes contentsAfter;           // the section contents after the walk (edited in place)
+};
+
+// Parses one APP1 "Exif" section made of `tiff`, into a fresh record or a copy of `start`.
+inline ExifResult ParseTiff(const Bytes& tiff, const exifinfo::ImageInfo& start = exifinfo::ImageInfo{}) {
+  Bytes contents = ExifContents(tiff);
+  ExifResult result;
+  result.info = start;
+  exifinfo::ExifReader reader(&result.info);
+  result.ok = reader.ParseExifSection({contents.data(), contents.size()});
+  result.lastError = reader.LastError;
+  result.largestDimension = reader.LargestDimension;
+  result.directoriesWalked = reader.DirectoriesWalked;
+  if (result.info.ThumbnailStart != nullptr) {
+    result.thumbnailOffset = result.info.ThumbnailStart - (contents.data() + 6);
+    result.info.ThumbnailStart = nullptr;  // it points into `contents`, which dies here
+  }
+  result.contentsAfter = contents;
+  return result;
+}
+
+// The report of a record, as the UTF-8 text the output file gets.
+inline std::string ReportText(const exifinfo::ImageInfo& info) {
+  wchar_t report[exifinfo::kReportCapacity];
+  wchar_t data[exifinfo::kDataBlockCapacity];
+  const size_t length = exifinfo::FormatReport(info, {report, exifinfo::kReportCapacity},
+                                               {data, exifinfo::kDataBlockCapacity});
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    char encoded[4];
+    out.append(encoded, exifinfo::EncodeUtf8(static_cast<uint32_t>(report[i]), encoded));
+  }
+  return out;
+}
+
+// The "Key=value" line of a report, without its line end.
+inline std::string ReportLine(const std::string& report, const std::string& key) {
+  const std::string prefix = "\r\n" + key + "=";
+  const size_t at = report.find(prefix);
+  if (at == std::string::npos) return "<missing " + key + ">";
+  const size_t start = at + prefix.size();
+  return report.substr(start, report.find("\r\n", start) - start);
+}
+
+}  // namespace testing_builders

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The command-line tool: output, diagnostics on standard error, exit codes.
+# Usage: tool_test.sh EXIFINFO SAMPLE_JPEG
+set -u
+tool=$1
+sample=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+
+check() {  # check NAME COMMAND... : the command must succeed
+  local name=$1
+  shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+}
+status_of() { "$@" >/dev/null 2>&1; echo $?; }
+
+check "sample exits 0" test "$(status_of "$tool" "$sample")" = 0
+"$tool" "$sample" >"$work/out" 2>"$work/err"
+check "report starts with Version" test "$(head -c 9 "$work/out")" = "Version: "
+check "report lines end in CR LF" grep -q $'^Data:\r$' "$work/out"
+check "nothing on stderr for a good file" test ! -s "$work/err"
+
+check "missing file exits 1" test "$(status_of "$tool" "$work/missing.jpg")" = 1
+"$tool" "$work/missing.jpg" >"$work/out" 2>"$work/err"
+check "missing file: message names the file" grep -q "missing.jpg: cannot open: No such file or directory" "$work/err"
+check "missing file: defaults still printed" grep -q $'^Height=0\r$' "$work/out"
+check "one missing among good files exits 1" test "$(status_of "$tool" "$sample" "$work/missing.jpg" "$sample")" = 1
+
+check "no operand exits 2" test "$(status_of "$tool")" = 2
+check "unknown option exits 2" test "$(status_of "$tool" --frobnicate "$sample")" = 2
+check "-o without argument exits 2" test "$(status_of "$tool" "$sample" -o)" = 2
+check "-o with two files exits 2" test "$(status_of "$tool" -o "$work/r.txt" "$sample" "$sample")" = 2
+check "--help exits 0" test "$(status_of "$tool" --help)" = 0
+check "--help shows usage" sh -c "'$tool' --help | grep -q '^Usage: exifinfo'"
+check "--version" sh -c "'$tool' --version | grep -q '^exifinfo 1.0.0.1$'"
+
+"$tool" "$sample" "$sample" >"$work/two" 2>/dev/null
+check "several files: a header per file" test "$(grep -c "^==> $sample <==$" "$work/two")" = 2
+check "several files: one report each" test "$(grep -c '^Version: ' "$work/two")" = 2
+
+"$tool" -o "$work/report.txt" "$sample" >"$work/out" 2>/dev/null
+check "-o writes the report" cmp -s "$work/report.txt" "$work/out"
+check "-o onto the photo itself exits 1" test "$(status_of "$tool" -o "$sample" "$sample")" = 1
+
+# The reader's diagnostics go to standard error only: a stream that ends with an
+# end-of-image section prints "No image in jpeg!".
+printf '\377\330\377\331\000\002' >"$work/noimage.jpg"
+"$tool" "$work/noimage.jpg" >"$work/out" 2>"$work/err"
+check "diagnostic on stderr" test "$(cat "$work/err")" = "No image in jpeg!"
+check "no diagnostic on stdout" sh -c "! grep -q 'No image' '$work/out'"
+check "diagnostic is not a failure" test "$(status_of "$tool" "$work/noimage.jpg")" = 0
+
+echo "$passed passed, $failed failed"
+test "$failed" = 0
