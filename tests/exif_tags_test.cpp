@@ -34,6 +34,8 @@ struct TagCase {
   std::function<void(Dir&)> entries;
   std::function<void(const ImageInfo&)> check;
 };
+// Test names and failures show the case by name (and never the padding bytes).
+void PrintTo(const TagCase& c, std::ostream* os) { *os << c.name; }
 
 class Tags : public ::testing::TestWithParam<std::tuple<TagCase, ByteOrder>> {};
 
@@ -186,6 +188,8 @@ struct CommentCase {
   Bytes value;
   std::string comment;
 };
+// Test names and failures show the case by name (and never the padding bytes).
+void PrintTo(const CommentCase& c, std::ostream* os) { *os << c.name; }
 
 class UserComment : public ::testing::TestWithParam<std::tuple<CommentCase, ByteOrder>> {};
 

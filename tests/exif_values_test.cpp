@@ -19,6 +19,8 @@ struct ConversionCase {
   std::vector<uint8_t> bytes;
   double expected;
 };
+// Test names and failures show the case by name (and never the padding bytes).
+void PrintTo(const ConversionCase& c, std::ostream* os) { *os << c.name; }
 
 class Conversion : public ::testing::TestWithParam<ConversionCase> {};
 

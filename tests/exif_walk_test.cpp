@@ -32,6 +32,8 @@ struct HeaderCase {
   Bytes contents;  // the whole APP1 contents
   const char* lastError;
 };
+// Test names and failures show the case by name (and never the padding bytes).
+void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
 
 class HeaderChecks : public ::testing::TestWithParam<HeaderCase> {};
 

@@ -120,6 +120,8 @@ struct WideningCase {
   std::string bytes;
   std::wstring wide;
 };
+// Test names and failures show the case by name (and never the padding bytes).
+void PrintTo(const WideningCase& c, std::ostream* os) { *os << c.name; }
 
 class Widening : public ::testing::TestWithParam<WideningCase> {};
 

@@ -15,6 +15,8 @@ struct EndingCase {
   const char* lastError;
   const char* diagnostics;
 };
+// Test names and failures show the case by name (and never the padding bytes).
+void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
 
 Bytes Concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -152,6 +154,8 @@ struct CommentCase {
   std::string contents;
   std::string stored;
 };
+// Test names and failures show the case by name (and never the padding bytes).
+void PrintTo(const CommentCase& c, std::ostream* os) { *os << c.name; }
 
 class CommentCleaning : public ::testing::TestWithParam<CommentCase> {};
 

@@ -110,12 +110,9 @@ ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuff
   outcome.outputRequested = outputPath != nullptr && outputPath[0] != '\0';
   if (outcome.outputRequested) output = OpenOutput(outputPath, input.get(), outcome);
 
-  ExifReader reader;
-  if (input && reader.HasInfo()) {
-    InputStream stream(input.get());
-    reader.ScanSections(stream, diagnostics);  // a partial read still gives its report
-  }
-  outcome.reportLength = FormatOrDefaults(reader, report, dataBlock);
+  // A partial read still gives its report; an unopened input gives the report of defaults.
+  outcome.reportLength = input ? ReportStream(input.get(), report, dataBlock, diagnostics)
+                               : FormatReport(ImageInfo{}, report, dataBlock);
 
   if (output) {
     const bool written = WriteUtf8(output.get(), report.data, outcome.reportLength);
@@ -125,6 +122,15 @@ ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuff
     outcome.outputWritten = written && closed;
   }
   return outcome;
+}
+
+size_t ReportStream(FILE* input, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics) {
+  ExifReader reader;
+  if (reader.HasInfo()) {
+    InputStream stream(input);
+    reader.ScanSections(stream, diagnostics);
+  }
+  return FormatOrDefaults(reader, report, dataBlock);
 }
 
 size_t ReportBytes(const uint8_t* data, size_t size, WideBuffer report, WideBuffer dataBlock,

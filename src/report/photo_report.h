@@ -26,7 +26,8 @@ struct ReportOutcome {
 ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuffer report,
                          WideBuffer dataBlock, FILE* diagnostics);
 
-// The same read over bytes in memory, with no files at all.
+// The same read over an open stream (read from where it stands), and over bytes in memory.
+size_t ReportStream(FILE* input, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics);
 size_t ReportBytes(const uint8_t* data, size_t size, WideBuffer report, WideBuffer dataBlock,
                    FILE* diagnostics);
 

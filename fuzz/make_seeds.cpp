@@ -1,0 +1,93 @@
+// Writes the fuzzers' seed corpus: JPEG streams and EXIF blocks made with the test builders,
+// plus the real files of a corpus folder (whole, and their APP1 "Exif" contents).
+// Usage: make_seeds READ_DIR EXIF_DIR [CORPUS_DIR]
+#include <dirent.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "builders.h"
+
+using namespace testing_builders;
+
+namespace {
+
+void Write(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<Bytes> TiffSeeds() {
+  std::vector<Bytes> seeds;
+  for (const ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
+    TiffBuilder camera(order);
+    camera.Directory().Ascii(0x010F, "Maker").Ascii(0x0110, "Model").Short(0x0112, 6).Rational(0x011A, 72, 1)
+        .Short(0x0128, 2).Link(0x8769, 1).NextDirectory(3);
+    camera.Directory().Rational(0x829A, 1, 100).Rational(0x829D, 28, 10).Short(0x8827, 100)
+        .Undefined(0x9000, {'0', '2', '2', '1'}).Ascii(0x9003, "2024:01:02 03:04:05").SRational(0x9201, 8, 1)
+        .Rational(0x9202, 4, 1).Short(0x9209, 0x19).Rational(0x920A, 50, 1)
+        .Undefined(0x9286, {'A', 'S', 'C', 'I', 'I', 0, 0, 0, 'H', 'i', ' ', ' '}).Long(0xA002, 1600)
+        .Long(0xA003, 1200).Link(0xA005, 2).Rational(0xA20E, 2000, 1).Short(0xA210, 3);
+    camera.Directory().Ascii(0x0001, "R98");
+    camera.Directory().Long(0x0201, 8).Long(0x0202, 16).Rational(0x011A, 180, 1);
+    seeds.push_back(camera.Build());
+    TiffBuilder loop(order);
+    loop.Directory().Link(0x8769, 1).NextDirectory(TiffBuilder::kSelf);
+    loop.Directory().Link(0xA005, 0).Double(0x9206, 1e300).Float(0x9203, -2.5f);
+    seeds.push_back(loop.Build());
+  }
+  return seeds;
+}
+
+// The contents of each APP1 "Exif" section of a JPEG stream.
+std::vector<Bytes> ExifSections(const Bytes& jpeg) {
+  std::vector<Bytes> found;
+  size_t at = 2;
+  while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
+    const uint8_t marker = jpeg[at + 1];
+    const size_t length = size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+    if (marker == 0xDA || length < 2 || at + 2 + length > jpeg.size()) break;
+    if (marker == 0xE1 && length >= 6 && std::equal(jpeg.begin() + static_cast<long>(at) + 4,
+                                                    jpeg.begin() + static_cast<long>(at) + 8, "Exif"))
+      found.emplace_back(jpeg.begin() + static_cast<long>(at) + 4, jpeg.begin() + static_cast<long>(at + 2 + length));
+    at += 2 + length;
+  }
+  return found;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: make_seeds READ_DIR EXIF_DIR [CORPUS_DIR]\n");
+    return 2;
+  }
+  const std::string readDir = argv[1], exifDir = argv[2];
+  int n = 0;
+  for (const Bytes& tiff : TiffSeeds()) {
+    Write(exifDir + "/built-" + std::to_string(n), ExifContents(tiff));
+    Write(readDir + "/built-" + std::to_string(n),
+          JpegBuilder().Soi().Comment("note\r\n").App1Exif(tiff).BaselineFrame(480, 640).QuantTable().StartOfScan().Build());
+    ++n;
+  }
+  Write(readDir + "/no-exif", JpegBuilder().Soi().Segment(0xE0, "JFIF").Frame(0xC2, 10, 20, 1).StartOfScan().Build());
+  if (argc > 3) {
+    DIR* dir = opendir(argv[3]);
+    while (dir != nullptr) {
+      const dirent* entry = readdir(dir);
+      if (entry == nullptr) break;
+      const std::string name = entry->d_name, path = std::string(argv[3]) + "/" + name;
+      if (name[0] == '.' || name == "expected" || name == "README.md" || name == "SHA256SUMS") continue;
+      std::ifstream in(path, std::ios::binary);
+      const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (bytes.size() > 65536) continue;  // the reader never looks past the headers anyway
+      Write(readDir + "/corpus-" + name, bytes);
+      int k = 0;
+      for (const Bytes& section : ExifSections(bytes)) Write(exifDir + "/corpus-" + name + "-" + std::to_string(k++), section);
+    }
+    if (dir != nullptr) closedir(dir);
+  }
+  return 0;
+}
