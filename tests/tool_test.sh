@@ -34,7 +34,10 @@ check "-o without argument exits 2" test "$(status_of "$tool" "$sample" -o)" = 2
 check "-o with two files exits 2" test "$(status_of "$tool" -o "$work/r.txt" "$sample" "$sample")" = 2
 check "--help exits 0" test "$(status_of "$tool" --help)" = 0
 check "--help shows usage" sh -c "'$tool' --help | grep -q '^Usage: exifinfo'"
-check "--version" sh -c "'$tool' --version | grep -q '^exifinfo 1.0.0.1$'"
+check "--version" sh -c "'$tool' --version | grep -q '^exifinfo (TolvaneEXIFInfo) 1.0.0.1$'"
+check "-j 0 exits 2" test "$(status_of "$tool" -j 0 "$sample")" = 2
+check "-j abc exits 2" test "$(status_of "$tool" -j abc "$sample")" = 2
+check "-o with -r exits 2" test "$(status_of "$tool" -r -o "$work/r.txt" "$work")" = 2
 
 "$tool" "$sample" "$sample" >"$work/two" 2>/dev/null
 check "several files: a header per file" test "$(grep -c "^==> $sample <==$" "$work/two")" = 2
@@ -51,6 +54,26 @@ printf '\377\330\377\331\000\002' >"$work/noimage.jpg"
 check "diagnostic on stderr" test "$(cat "$work/err")" = "No image in jpeg!"
 check "no diagnostic on stdout" sh -c "! grep -q 'No image' '$work/out'"
 check "diagnostic is not a failure" test "$(status_of "$tool" "$work/noimage.jpg")" = 0
+
+# Directories: an error without -r, walked in name order with it; non-JPEG files skipped.
+mkdir -p "$work/tree/b" "$work/tree/a"
+cp "$sample" "$work/tree/b/2.jpg"
+cp "$sample" "$work/tree/a/1.jpeg"
+cp "$sample" "$work/tree/z.data"
+printf 'GIF89a' >"$work/tree/a/not-a-photo.jpg"
+check "directory without -r exits 1" test "$(status_of "$tool" "$work/tree")" = 1
+"$tool" "$work/tree" 2>"$work/err" >/dev/null
+check "directory without -r: message" grep -q "tree: Is a directory" "$work/err"
+"$tool" -r "$work/tree" >"$work/out" 2>"$work/err"
+check "-r exits 0 with a skipped file" test "$(status_of "$tool" -r "$work/tree")" = 0
+check "-r reports the non-JPEG" test "$(cat "$work/err")" = "exifinfo: $work/tree/a/not-a-photo.jpg: not a JPEG"
+check "-r in name order, by content" test "$(grep '^==> ' "$work/out" | tr '\n' ' ')" = \
+  "==> $work/tree/a/1.jpeg <== ==> $work/tree/b/2.jpg <== ==> $work/tree/z.data <== "
+"$tool" -r --json -j 1 "$work/tree" >"$work/j1" 2>/dev/null
+"$tool" -r --json -j 2 "$work/tree" >"$work/j2" 2>/dev/null
+check "--json: one line per JPEG" test "$(wc -l <"$work/j1")" = 3
+check "--json: -j 1 and -j 2 agree" cmp -s "$work/j1" "$work/j2"
+check "--json: values typed" grep -q '"Width":160,' "$work/j1"
 
 echo "$passed passed, $failed failed"
 test "$failed" = 0

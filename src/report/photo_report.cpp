@@ -77,6 +77,28 @@ File OpenOutput(const char* path, FILE* input, ReportOutcome& outcome) {
   return AdoptDescriptor(fd, "w", outcome.outputError);
 }
 
+// The thumbnail's offset from the TIFF header of the section copy it points into.
+void CopyDetails(const ExifReader& reader, PhotoDetails& details) {
+  details = PhotoDetails{};
+  if (!reader.HasInfo()) return;
+  details.info = *reader.Info;
+  details.info.ThumbnailStart = nullptr;
+  const uint8_t* start = reader.Info->ThumbnailStart;
+  if (start == nullptr) return;
+  constexpr size_t kTiffHeaderInSection = 8;  // two length bytes, "Exif", two zero bytes
+  for (const JpegSection& section : reader.Sections) {
+    if (section.Bytes == nullptr || section.Length < static_cast<int>(kTiffHeaderInSection)) continue;
+    const ByteView bytes{section.Bytes, static_cast<size_t>(section.Length)};
+    // Compared as addresses: the pointer was made from this very copy or from another one.
+    const auto at = reinterpret_cast<uintptr_t>(start), first = reinterpret_cast<uintptr_t>(bytes.data);
+    if (at >= first + kTiffHeaderInSection && at < first + bytes.size) {
+      details.hasThumbnail = true;
+      details.thumbnailOffset = static_cast<uint32_t>(at - first - kTiffHeaderInSection);
+      return;
+    }
+  }
+}
+
 size_t FormatOrDefaults(const ExifReader& reader, WideBuffer report, WideBuffer dataBlock) {
   if (reader.HasInfo()) return FormatReport(*reader.Info, report, dataBlock);
   const ImageInfo defaults{};  // the record could not be allocated: nothing was read
@@ -102,7 +124,7 @@ bool WriteUtf8(FILE* stream, const wchar_t* text, size_t length) {
 }
 
 ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuffer report,
-                         WideBuffer dataBlock, FILE* diagnostics) {
+                         WideBuffer dataBlock, FILE* diagnostics, PhotoDetails* details) {
   ReportOutcome outcome;
   File input = OpenInput(inputPath, outcome.inputError);
   outcome.inputOpened = input != nullptr;
@@ -111,8 +133,12 @@ ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuff
   if (outcome.outputRequested) output = OpenOutput(outputPath, input.get(), outcome);
 
   // A partial read still gives its report; an unopened input gives the report of defaults.
-  outcome.reportLength = input ? ReportStream(input.get(), report, dataBlock, diagnostics)
-                               : FormatReport(ImageInfo{}, report, dataBlock);
+  if (input) {
+    outcome.reportLength = ReportStream(input.get(), report, dataBlock, diagnostics, details);
+  } else {
+    outcome.reportLength = FormatReport(ImageInfo{}, report, dataBlock);
+    if (details != nullptr) *details = PhotoDetails{};
+  }
 
   if (output) {
     const bool written = WriteUtf8(output.get(), report.data, outcome.reportLength);
@@ -124,12 +150,14 @@ ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuff
   return outcome;
 }
 
-size_t ReportStream(FILE* input, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics) {
+size_t ReportStream(FILE* input, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics,
+                    PhotoDetails* details) {
   ExifReader reader;
   if (reader.HasInfo()) {
     InputStream stream(input);
     reader.ScanSections(stream, diagnostics);
   }
+  if (details != nullptr) CopyDetails(reader, *details);
   return FormatOrDefaults(reader, report, dataBlock);
 }
 

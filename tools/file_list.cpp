@@ -1,0 +1,74 @@
+#include "file_list.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace exifinfo_tool {
+namespace {
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Symbolic links to directories are not followed inside a walk, so a link loop cannot recur.
+bool IsRealDirectory(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void Walk(const std::string& dir, std::vector<ListedFile>& out, bool& ok) {
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) {
+    std::fprintf(stderr, "exifinfo: %s: cannot read directory: %s\n", dir.c_str(), std::strerror(errno));
+    ok = false;
+    return;
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(d)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.emplace_back(entry->d_name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  for (const std::string& name : names) {
+    const std::string path = prefix + name;
+    if (IsRealDirectory(path)) {
+      Walk(path, out, ok);
+    } else {
+      out.push_back({path, true});
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<ListedFile> ListFiles(const std::vector<std::string>& operands, bool recursive, bool& ok) {
+  std::vector<ListedFile> out;
+  for (const std::string& operand : operands) {
+    if (recursive && IsDirectory(operand)) {
+      Walk(operand, out, ok);
+    } else {
+      out.push_back({operand, false});
+    }
+  }
+  return out;
+}
+
+bool StartsLikeJpeg(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return true;  // let the reader say why it cannot be opened
+  unsigned char start[2] = {0, 0};
+  const ssize_t n = read(fd, start, 2);
+  close(fd);
+  return n == 2 && start[0] == 0xFF && start[1] == 0xD8;
+}
+
+}  // namespace exifinfo_tool
