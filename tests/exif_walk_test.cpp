@@ -290,6 +290,18 @@ TEST_P(WalkInBothOrders, NestingStopsAtThirtyTwoDirectories) {
   }
 }
 
+TEST_P(WalkInBothOrders, LoopsAreCutPastTheFirstSixteenDirectoriesToo) {
+  // Twenty directories in a chain whose last one links back to the fourth: more offsets than
+  // the walk keeps inline, so the loop is caught by the full bitmap.
+  TiffBuilder t(GetParam());
+  for (int i = 0; i < 20; ++i) t.Directory().Short(kIso, static_cast<uint16_t>(100 + i)).NextDirectory(i + 1 < 20 ? i + 1 : 3);
+  const ExifResult r = ParseTiff(t.Build());
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.directoriesWalked, 20u);
+  EXPECT_EQ(r.info.ISOequivalent, 119);
+  EXPECT_EQ(r.lastError, errors::kDirectoryRevisited);
+}
+
 TEST_P(WalkInBothOrders, ThumbnailNeedsBothTagsInOneDirectoryInsideTheBlock) {
   struct Row {
     const char* name;

@@ -171,6 +171,15 @@ TEST(FixedPoint, MatchesPrintfOverManyFloats) {
     if (!std::isnan(f)) values.push_back(f);
     values.push_back(static_cast<float>(random() % 100000) / 1000.0f);
   }
+  // Values that are no float take the general path; they must agree as well.
+  std::vector<double> doubles = {0.1, -1e-7, 5e-7, 1.0000005, 123456789.1234565, 1e300, -2.5e-7};
+  for (int i = 0; i < 2000; ++i) doubles.push_back(static_cast<double>(random()) / 4096.0 + 1e-9);
+  for (const double d : doubles) {
+    char expected[400], actual[400];
+    std::snprintf(expected, sizeof expected, "%f", d);
+    const size_t n = exifinfo::FormatFixed6(d, actual, sizeof actual);
+    ASSERT_EQ(std::string(actual, n), expected) << std::hexfloat << d;
+  }
   for (const float f : values) {
     char expected[128], actual[128];
     std::snprintf(expected, sizeof expected, "%f", static_cast<double>(f));

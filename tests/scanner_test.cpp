@@ -93,10 +93,51 @@ TEST(Scanner, DiscardedSectionsDoNotCountTowardsTheLimit) {
 }
 
 TEST(Scanner, HalfReadSectionStaysInTheUncountedSlot) {
-  const ScanResult r = ScanJpeg(Concat(JpegBuilder().Soi().QuantTable().Build(), {0xFF, 0xC4, 0x00, 0x10, 1}));
-  EXPECT_EQ(r.lastError, errors::kPrematureEnd);
-  EXPECT_EQ(r.sectionCount, 1);
-  EXPECT_TRUE(r.uncountedSlotHoldsBuffer);  // and the destructor freed it (leak checks)
+  // A comment (a section that is copied) cut short after one byte of its contents.
+  for (const Bytes& cut : {Bytes{0xFF, 0xFE, 0x00, 0x10, 'a'}, Bytes{0xFF, 0xE1, 0x00, 0x20, 'E', 'x', 'i', 'f', 0}}) {
+    const ScanResult r = ScanJpeg(Concat(JpegBuilder().Soi().QuantTable().Build(), cut));
+    EXPECT_EQ(r.lastError, errors::kPrematureEnd);
+    EXPECT_EQ(r.sectionCount, 1);
+    EXPECT_TRUE(r.uncountedSlotHoldsBuffer);  // and the destructor freed it (leak checks)
+  }
+}
+
+TEST(Scanner, SectionsNothingReadsAreCountedWithoutACopy) {
+  const Bytes jpeg = JpegBuilder().Soi().QuantTable().Segment(0xE2, Bytes(5000, 7)).BaselineFrame(8, 8).StartOfScan().Build();
+  std::vector<uint8_t> copy(jpeg);
+  exifinfo::ExifReader reader;
+  exifinfo::InputStream stream(copy.data(), copy.size());
+  ASSERT_TRUE(reader.ScanSections(stream, nullptr));
+  ASSERT_EQ(reader.SectionCount, 4);
+  EXPECT_EQ(reader.Sections[0].Marker, 0xDB);
+  EXPECT_EQ(reader.Sections[0].Bytes, nullptr);
+  EXPECT_EQ(reader.Sections[1].Length, 5002);
+  EXPECT_EQ(reader.Sections[1].Bytes, nullptr);
+  EXPECT_NE(reader.Sections[2].Bytes, nullptr);  // the frame header is read
+  EXPECT_EQ(reader.Sections[3].Marker, 0xDA);
+  // Passing over still needs every byte: one short ends the scan as a short read does.
+  const ScanResult cut = ScanJpeg(Bytes(jpeg.begin(), jpeg.begin() + 2 + 69 + 4 + 4999));
+  EXPECT_EQ(cut.lastError, errors::kPrematureEnd);
+}
+
+// From a regular file, large sections are passed over by seeking: what follows them is read
+// at the right place, and a file that ends inside one ends the scan as a short read does.
+TEST(Scanner, SeekingOverLargeSectionsOfARegularFile) {
+  const Bytes jpeg = JpegBuilder().Soi().Segment(0xE2, Bytes(40000, 1)).Segment(0xED, Bytes(4097, 2))
+                         .BaselineFrame(123, 456).StartOfScan().Build();
+  for (const size_t size : {jpeg.size(), size_t{2 + 4 + 39999}, size_t{2 + 4 + 40000 + 4 + 4000}}) {
+    FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::fwrite(jpeg.data(), 1, size, file);
+    std::rewind(file);
+    exifinfo::ExifReader reader;
+    exifinfo::InputStream stream(file, static_cast<int64_t>(size));
+    const bool reached = reader.ScanSections(stream, nullptr);
+    std::fclose(file);
+    EXPECT_EQ(reached, size == jpeg.size()) << size;
+    EXPECT_EQ(reader.Info->Width, size == jpeg.size() ? 456 : 0) << size;
+    EXPECT_STREQ(reader.LastError, size == jpeg.size() ? "" : errors::kPrematureEnd) << size;
+  }
 }
 
 struct FrameCase {

@@ -6,31 +6,10 @@
 
 namespace exifinfo {
 
-uint16_t ReadU16(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[1] << 8 | p[0]);
-}
-
-uint32_t ReadU32(const uint8_t* p, bool bigEndian) {
-  const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
-  return bigEndian ? (b0 << 24 | b1 << 16 | b2 << 8 | b3) : (b3 << 24 | b2 << 16 | b1 << 8 | b0);
-}
-
 // Two's complement without an implementation-defined narrowing.
 int32_t ReadS32(const uint8_t* p, bool bigEndian) {
   const uint32_t u = ReadU32(p, bigEndian);
   return u <= 0x7FFFFFFFu ? static_cast<int32_t>(u) : static_cast<int32_t>(int64_t{u} - (int64_t{1} << 32));
-}
-
-bool TiffBlock::U16At(uint64_t offset, uint16_t& out) const {
-  if (!bytes_.Has(offset, 2)) return false;
-  out = ReadU16(bytes_.At(offset), bigEndian_);
-  return true;
-}
-
-bool TiffBlock::U32At(uint64_t offset, uint32_t& out) const {
-  if (!bytes_.Has(offset, 4)) return false;
-  out = ReadU32(bytes_.At(offset), bigEndian_);
-  return true;
 }
 
 namespace {

@@ -28,8 +28,13 @@ enum Format : uint16_t {
 };
 
 // p must point at as many readable bytes as the width read.
-uint16_t ReadU16(const uint8_t* p, bool bigEndian);
-uint32_t ReadU32(const uint8_t* p, bool bigEndian);
+inline uint16_t ReadU16(const uint8_t* p, bool bigEndian) {
+  return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[1] << 8 | p[0]);
+}
+inline uint32_t ReadU32(const uint8_t* p, bool bigEndian) {
+  const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
+  return bigEndian ? (b0 << 24 | b1 << 16 | b2 << 8 | b3) : (b3 << 24 | b2 << 16 | b1 << 8 | b0);
+}
 int32_t ReadS32(const uint8_t* p, bool bigEndian);
 
 // The TIFF block: from the byte-order mark to the end of the section. Offsets in the file
@@ -45,8 +50,16 @@ class TiffBlock {
   bool Has(uint64_t offset, uint64_t count) const { return bytes_.Has(offset, count); }
 
   // Checked reads: false, and `out` untouched, unless every byte lies inside the block.
-  bool U16At(uint64_t offset, uint16_t& out) const;
-  bool U32At(uint64_t offset, uint32_t& out) const;
+  bool U16At(uint64_t offset, uint16_t& out) const {
+    if (!bytes_.Has(offset, 2)) return false;
+    out = ReadU16(bytes_.At(offset), bigEndian_);
+    return true;
+  }
+  bool U32At(uint64_t offset, uint32_t& out) const {
+    if (!bytes_.Has(offset, 4)) return false;
+    out = ReadU32(bytes_.At(offset), bigEndian_);
+    return true;
+  }
 
  private:
   MutableByteView bytes_;

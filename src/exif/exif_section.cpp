@@ -70,9 +70,8 @@ bool ExifReader::ParseExifSection(MutableByteView contents) {
 
 // A failure here abandons this directory only; the directory that linked to it goes on.
 bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryWalk& walk) {
-  if (depth > kMaxDirectoryDepth || offset > kMaxTiffBlockBytes || walk.started[offset])
+  if (depth > kMaxDirectoryDepth || offset > kMaxTiffBlockBytes || !walk.started.Mark(offset))
     return Fail(errors::kDirectoryRevisited);
-  walk.started[offset] = true;
   ++DirectoriesWalked;
 
   uint16_t entryCount = 0;

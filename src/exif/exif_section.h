@@ -1,8 +1,9 @@
 // Shared between the directory walker and the tag table.
 #pragma once
 
-#include <bitset>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 namespace exifinfo {
 
@@ -25,10 +26,43 @@ struct Thumbnail {
 constexpr uint64_t kMaxTiffBlockBytes = 65535 - 8;  // a 16-bit section length less the headers
 constexpr int kMaxDirectoryDepth = 32;              // the first directory is depth 1
 
+// The directory offsets whose walk began. Camera files have a handful of directories: they
+// fit inline, and only a block that links more gets a bitmap of every offset (8 KiB).
+class StartedDirectories {
+ public:
+  // Marks `offset` (at most kMaxTiffBlockBytes); false when it was marked already, or when
+  // the bitmap cannot be allocated, so that the walk can only shrink, never loop.
+  bool Mark(uint64_t offset) {
+    if (bitmap_ == nullptr) {
+      for (int i = 0; i < count_; ++i)
+        if (inline_[i] == offset) return false;
+      if (count_ < kInline) {
+        inline_[count_++] = static_cast<uint32_t>(offset);
+        return true;
+      }
+      bitmap_.reset(new (std::nothrow) uint64_t[kWords]());
+      if (bitmap_ == nullptr) return false;
+      for (int i = 0; i < count_; ++i) Set(inline_[i]);
+    }
+    const uint64_t bit = uint64_t{1} << (offset % 64);
+    if ((bitmap_[offset / 64] & bit) != 0) return false;
+    bitmap_[offset / 64] |= bit;
+    return true;
+  }
+
+ private:
+  static constexpr int kInline = 16;
+  static constexpr size_t kWords = (kMaxTiffBlockBytes + 64) / 64;
+  void Set(uint64_t offset) { bitmap_[offset / 64] |= uint64_t{1} << (offset % 64); }
+  uint32_t inline_[kInline];
+  int count_ = 0;
+  std::unique_ptr<uint64_t[]> bitmap_;
+};
+
 // Bookkeeping of one EXIF section's walk. Each directory offset is walked at most once and the
 // entries examined are bounded by the block's size, so no block takes more than linear time.
 struct DirectoryWalk {
-  std::bitset<kMaxTiffBlockBytes + 1> started;  // offsets whose walk began (links reach at most len)
+  StartedDirectories started;
   uint64_t entryBudget = 0;
 };
 

@@ -45,6 +45,8 @@ class ExifReader {
   int BigEndian;                    // 0 for an "II" block, 1 for "MM"
   // Every non-null Bytes in all slots belongs to the reader, counted or not: a section that
   // failed half-way stays in the slot after the last counted one, and the destructor frees it.
+  // Sections whose contents no step reads (tables, other APPn, the start of scan) are counted
+  // with their marker and length but hold no copy (null Bytes).
   JpegSection Sections[kMaxSections];
   int SectionCount;
   bool OwnsInfo;
@@ -53,7 +55,10 @@ class ExifReader {
 
  private:
   enum class SectionOutcome { kNext, kStartOfScan, kFailed };
+  enum class Contents { kCopy, kCopyIfExif, kSkip };
   SectionOutcome ReadSection(InputStream& stream, FILE* diagnostics, bool& commentTaken);
+  static Contents NeedsCopy(int marker, bool commentTaken);
+  bool ReadContents(InputStream& stream, JpegSection& slot, Contents contents);
   SectionOutcome ActOnSection(int marker, FILE* diagnostics, bool& commentTaken);
   void DiscardLastSection();
   bool WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryWalk& walk);

@@ -75,28 +75,53 @@ ExifReader::SectionOutcome ExifReader::ReadSection(InputStream& stream, FILE* di
     return SectionOutcome::kFailed;
   }
   slot.Length = length;
-  const size_t sectionBytes = static_cast<size_t>(length);
-  slot.Bytes = new (std::nothrow) uint8_t[sectionBytes];
-  if (slot.Bytes == nullptr) {
-    Fail(errors::kNoMemory);
-    return SectionOutcome::kFailed;
-  }
-  slot.Bytes[0] = static_cast<uint8_t>(high);
-  slot.Bytes[1] = static_cast<uint8_t>(low);
-  const size_t contentBytes = sectionBytes - 2;
-  if (stream.ReadBlock(slot.Bytes + 2, contentBytes) != contentBytes) {
-    // The buffer stays in this uncounted slot; the destructor frees it.
-    Fail(errors::kPrematureEnd);
-    return SectionOutcome::kFailed;
-  }
+  if (!ReadContents(stream, slot, NeedsCopy(marker, commentTaken))) return SectionOutcome::kFailed;
   ++SectionCount;
   return ActOnSection(marker, diagnostics, commentTaken);
+}
+
+// Only the sections a later step reads are copied: frame headers, the first comment and APP1
+// sections that turn out to carry EXIF data. The others keep their slot, marker and length,
+// and their contents are passed over (still all of them, so a short file ends the same way).
+ExifReader::Contents ExifReader::NeedsCopy(int marker, bool commentTaken) {
+  if (IsStartOfFrame(marker) || (marker == kCOM && !commentTaken)) return Contents::kCopy;
+  return marker == kAPP1 ? Contents::kCopyIfExif : Contents::kSkip;
+}
+
+bool ExifReader::ReadContents(InputStream& stream, JpegSection& slot, Contents contents) {
+  const size_t sectionBytes = static_cast<size_t>(slot.Length);
+  size_t probed = 0;
+  uint8_t probe[sizeof kExifTag];
+  if (contents == Contents::kCopyIfExif) {
+    // A section too short to hold "Exif" is one without EXIF data.
+    contents = Contents::kSkip;
+    if (sectionBytes >= kMinExifProbeLength) {
+      probed = stream.ReadBlock(probe, sizeof probe);
+      if (probed != sizeof probe) return Fail(errors::kPrematureEnd);
+      if (std::memcmp(probe, kExifTag, sizeof kExifTag) == 0) contents = Contents::kCopy;
+    }
+  }
+  if (contents == Contents::kSkip) {
+    if (!stream.Skip(sectionBytes - 2 - probed)) return Fail(errors::kPrematureEnd);
+    return true;
+  }
+  slot.Bytes = new (std::nothrow) uint8_t[sectionBytes];
+  if (slot.Bytes == nullptr) return Fail(errors::kNoMemory);
+  slot.Bytes[0] = static_cast<uint8_t>(slot.Length >> 8);
+  slot.Bytes[1] = static_cast<uint8_t>(slot.Length);
+  if (probed != 0) std::memcpy(slot.Bytes + 2, probe, probed);
+  const size_t rest = sectionBytes - 2 - probed;
+  // On a short read the buffer stays in this uncounted slot; the destructor frees it.
+  if (stream.ReadBlock(slot.Bytes + 2 + probed, rest) != rest) return Fail(errors::kPrematureEnd);
+  return true;
 }
 
 ExifReader::SectionOutcome ExifReader::ActOnSection(int marker, FILE* diagnostics,
                                                     bool& commentTaken) {
   JpegSection& slot = Sections[static_cast<size_t>(SectionCount - 1)];
-  const MutableByteView section{slot.Bytes, static_cast<size_t>(slot.Length)};
+  // Empty for the sections whose contents were passed over.
+  const MutableByteView section =
+      slot.Bytes != nullptr ? MutableByteView{slot.Bytes, static_cast<size_t>(slot.Length)} : MutableByteView{};
   if (IsStartOfFrame(marker)) {
     ProcessFrameHeader(section, marker);
     return SectionOutcome::kNext;
@@ -111,9 +136,7 @@ ExifReader::SectionOutcome ExifReader::ActOnSection(int marker, FILE* diagnostic
       DiscardLastSection();
       return SectionOutcome::kNext;
     case kAPP1:
-      // A section too short to hold "Exif" is one without EXIF data.
-      if (slot.Length >= kMinExifProbeLength &&
-          std::memcmp(section.At(2), kExifTag, sizeof kExifTag) == 0) {
+      if (slot.Bytes != nullptr) {  // copied: it starts with "Exif"
         Info->HasExif = ParseExifSection(section.Slice(2, section.size - 2));
       } else {
         DiscardLastSection();
@@ -136,7 +159,7 @@ ExifReader::SectionOutcome ExifReader::ActOnSection(int marker, FILE* diagnostic
 void ExifReader::DiscardLastSection() {
   --SectionCount;
   JpegSection& slot = Sections[static_cast<size_t>(SectionCount)];
-  delete[] slot.Bytes;
+  delete[] slot.Bytes;  // null for a section passed over
   slot.Bytes = nullptr;
 }
 

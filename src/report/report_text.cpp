@@ -1,6 +1,7 @@
 #include "report/report_text.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "report/text_encoding.h"
@@ -8,111 +9,168 @@
 namespace exifinfo {
 namespace {
 
-// Appends to a caller's buffer; anything that does not fit is dropped, and the text stays
-// terminated at every step.
+// An ASCII line builder over a caller's bytes: anything past `end` is dropped.
+class AsciiWriter {
+ public:
+  AsciiWriter(char* begin, char* end) : next_(begin), end_(end) {}
+  char* next() const { return next_; }
+  void Put(const char* text, size_t count) {
+    const size_t room = static_cast<size_t>(end_ - next_);
+    const size_t n = count < room ? count : room;
+    std::memcpy(next_, text, n);
+    next_ += n;
+  }
+  template <size_t N>
+  void Put(const char (&literal)[N]) {
+    Put(literal, N - 1);
+  }
+  void Int(int value) { next_ = std::to_chars(next_, end_, value).ptr; }  // unchanged when it does not fit
+  void Fixed(float value) { next_ += FormatFixed6(static_cast<double>(value), next_, static_cast<size_t>(end_ - next_)); }
+
+ private:
+  char* next_;
+  char* end_;
+};
+
+// Widened copies into a caller's wide buffer; the text stays within it and terminated.
 class WideWriter {
  public:
-  explicit WideWriter(WideBuffer buffer) : buffer_(buffer) {
-    if (buffer_.capacity != 0) buffer_.data[0] = L'\0';
-  }
+  explicit WideWriter(WideBuffer buffer) : buffer_(buffer) {}
   size_t length() const { return length_; }
-
   void Ascii(const char* text, size_t count) {
-    for (size_t i = 0; i < count && Room() != 0; ++i) buffer_.data[length_++] = static_cast<unsigned char>(text[i]);
-    Terminate();
+    const size_t n = count < Room() ? count : Room();
+    for (size_t i = 0; i < n; ++i) buffer_.data[length_ + i] = static_cast<unsigned char>(text[i]);
+    length_ += n;
   }
-  void Ascii(const char* text) { Ascii(text, std::strlen(text)); }
+  template <size_t N>
+  void Ascii(const char (&literal)[N]) {
+    Ascii(literal, N - 1);
+  }
   void Text(const char* text, size_t fieldBytes) {
     length_ += WidenText(text, strnlen(text, fieldBytes), buffer_.data + length_, Room());
-    Terminate();
   }
   void Wide(const wchar_t* text, size_t count) {
-    for (size_t i = 0; i < count && Room() != 0; ++i) buffer_.data[length_++] = text[i];
-    Terminate();
+    const size_t n = count < Room() ? count : Room();
+    if (n != 0) std::memcpy(buffer_.data + length_, text, n * sizeof(wchar_t));
+    length_ += n;
+  }
+  size_t Finish() {
+    if (buffer_.capacity != 0) buffer_.data[length_] = L'\0';
+    return length_;
   }
 
  private:
   size_t Room() const { return buffer_.capacity == 0 ? 0 : buffer_.capacity - 1 - length_; }
-  void Terminate() {
-    if (buffer_.capacity != 0) buffer_.data[length_] = L'\0';
-  }
   WideBuffer buffer_;
   size_t length_ = 0;
 };
 
-constexpr char kLineEnd[] = "\r\n";
+// The numeric lines as ASCII; at most about 1,070 bytes even for values no file can give.
+constexpr size_t kDataBlockAsciiBytes = 1200;
 
-void IntLine(WideWriter& out, const char* key, int value) {
-  char digits[16];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  out.Ascii(key);
-  out.Ascii("=");
-  out.Ascii(digits, static_cast<size_t>(result.ptr - digits));
+size_t FormatDataBlock(const ImageInfo& i, char* begin, char* end) {
+  AsciiWriter out(begin, end);
+  out.Put("Height="), out.Int(i.Height);
+  out.Put("\r\nWidth="), out.Int(i.Width);
+  out.Put("\r\nOrientation="), out.Int(i.Orientation);
+  out.Put("\r\nIsColor="), out.Int(i.IsColor);
+  out.Put("\r\nProcess="), out.Int(i.Process);
+  out.Put("\r\nFlashUsed="), out.Int(i.FlashUsed);
+  out.Put("\r\nFocalLength="), out.Fixed(i.FocalLength);
+  out.Put("\r\nExposureTime="), out.Fixed(i.ExposureTime);
+  out.Put("\r\nApertureFNumber="), out.Fixed(i.ApertureFNumber);
+  out.Put("\r\nDistance="), out.Fixed(i.Distance);
+  out.Put("\r\nCCDWidth="), out.Fixed(i.CCDWidth);
+  out.Put("\r\nExposureBias="), out.Fixed(i.ExposureBias);
+  out.Put("\r\nWhitebalance="), out.Int(i.Whitebalance);
+  out.Put("\r\nMeteringMode="), out.Int(i.MeteringMode);
+  out.Put("\r\nExposureProgram="), out.Int(i.ExposureProgram);
+  out.Put("\r\nISOequivalent="), out.Int(i.ISOequivalent);
+  out.Put("\r\nCompressionLevel="), out.Int(i.CompressionLevel);
+  out.Put("\r\nFocalplaneXRes="), out.Fixed(i.FocalplaneXRes);
+  out.Put("\r\nFocalplaneYRes="), out.Fixed(i.FocalplaneYRes);
+  out.Put("\r\nFocalplaneUnits="), out.Fixed(i.FocalplaneUnits);
+  out.Put("\r\nXresolution="), out.Fixed(i.Xresolution);
+  out.Put("\r\nYresolution="), out.Fixed(i.Yresolution);
+  out.Put("\r\nResolutionUnit="), out.Fixed(i.ResolutionUnit);
+  out.Put("\r\nBrightness="), out.Fixed(i.Brightness);  // no line end after the last line
+  return static_cast<size_t>(out.next() - begin);
 }
 
-void FixedLine(WideWriter& out, const char* key, float value) {
-  char digits[64];  // the largest float has 39 integer digits
-  out.Ascii(key);
-  out.Ascii("=");
-  out.Ascii(digits, FormatFixed6(static_cast<double>(value), digits, sizeof digits));
+// Decimal digits of a value below 2^128, most significant first; returns the count.
+size_t Digits128(unsigned __int128 value, char* out, size_t capacity) {
+  char reversed[40];
+  size_t n = 0;
+  do {
+    reversed[n++] = static_cast<char>('0' + static_cast<int>(value % 10));
+    value /= 10;
+  } while (value != 0);
+  if (n > capacity) return 0;
+  for (size_t k = 0; k < n; ++k) out[k] = reversed[n - 1 - k];
+  return n;
 }
 
-void FormatDataBlock(const ImageInfo& info, WideWriter& out) {
-  IntLine(out, "Height", info.Height), out.Ascii(kLineEnd);
-  IntLine(out, "Width", info.Width), out.Ascii(kLineEnd);
-  IntLine(out, "Orientation", info.Orientation), out.Ascii(kLineEnd);
-  IntLine(out, "IsColor", info.IsColor), out.Ascii(kLineEnd);
-  IntLine(out, "Process", info.Process), out.Ascii(kLineEnd);
-  IntLine(out, "FlashUsed", info.FlashUsed), out.Ascii(kLineEnd);
-  FixedLine(out, "FocalLength", info.FocalLength), out.Ascii(kLineEnd);
-  FixedLine(out, "ExposureTime", info.ExposureTime), out.Ascii(kLineEnd);
-  FixedLine(out, "ApertureFNumber", info.ApertureFNumber), out.Ascii(kLineEnd);
-  FixedLine(out, "Distance", info.Distance), out.Ascii(kLineEnd);
-  FixedLine(out, "CCDWidth", info.CCDWidth), out.Ascii(kLineEnd);
-  FixedLine(out, "ExposureBias", info.ExposureBias), out.Ascii(kLineEnd);
-  IntLine(out, "Whitebalance", info.Whitebalance), out.Ascii(kLineEnd);
-  IntLine(out, "MeteringMode", info.MeteringMode), out.Ascii(kLineEnd);
-  IntLine(out, "ExposureProgram", info.ExposureProgram), out.Ascii(kLineEnd);
-  IntLine(out, "ISOequivalent", info.ISOequivalent), out.Ascii(kLineEnd);
-  IntLine(out, "CompressionLevel", info.CompressionLevel), out.Ascii(kLineEnd);
-  FixedLine(out, "FocalplaneXRes", info.FocalplaneXRes), out.Ascii(kLineEnd);
-  FixedLine(out, "FocalplaneYRes", info.FocalplaneYRes), out.Ascii(kLineEnd);
-  FixedLine(out, "FocalplaneUnits", info.FocalplaneUnits), out.Ascii(kLineEnd);
-  FixedLine(out, "Xresolution", info.Xresolution), out.Ascii(kLineEnd);
-  FixedLine(out, "Yresolution", info.Yresolution), out.Ascii(kLineEnd);
-  FixedLine(out, "ResolutionUnit", info.ResolutionUnit), out.Ascii(kLineEnd);
-  FixedLine(out, "Brightness", info.Brightness);  // no line end after the last line
-}
-
-void TextLine(WideWriter& out, const char* label, const char* text, size_t fieldBytes) {
-  out.Ascii(label);
-  out.Text(text, fieldBytes);
-  out.Ascii(kLineEnd);
+// "%f" of a single-precision value, exactly: the value is m x 2^e, so its nearest multiple
+// of 10^-6 (ties to even, as printf rounds) comes from integer arithmetic alone.
+size_t FixedOfFloat(float value, char* out, size_t capacity) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const int exponentField = static_cast<int>(bits >> 23 & 0xFF);
+  const uint64_t mantissa = exponentField == 0 ? (bits & 0x7FFFFF) : ((bits & 0x7FFFFF) | 0x800000);
+  const int exponent = (exponentField == 0 ? 1 : exponentField) - 127 - 23;
+  char digits[64];
+  size_t n = 0;
+  if ((bits >> 31) != 0) digits[n++] = '-';
+  uint64_t integer = 0, fraction = 0;  // fraction in millionths
+  if (exponent >= 0) {
+    n += Digits128(static_cast<unsigned __int128>(mantissa) << exponent, digits + n, sizeof digits - n);
+  } else {
+    const int shift = -exponent;  // 1..149
+    uint64_t scaled = 0;          // round(mantissa x 10^6 / 2^shift)
+    if (shift < 64) {
+      const uint64_t product = mantissa * 1000000u;  // below 2^44
+      scaled = product >> shift;
+      const uint64_t rest = product & ((uint64_t{1} << shift) - 1), half = uint64_t{1} << (shift - 1);
+      if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
+    }  // else the value is below half a millionth: 0
+    integer = scaled / 1000000u, fraction = scaled % 1000000u;
+    n += static_cast<size_t>(std::to_chars(digits + n, digits + sizeof digits, integer).ptr - (digits + n));
+  }
+  digits[n++] = '.';
+  for (int k = 5; k >= 0; --k, fraction /= 10) digits[n + static_cast<size_t>(k)] = static_cast<char>('0' + fraction % 10);
+  n += 6;
+  if (n > capacity) return 0;
+  std::memcpy(out, digits, n);
+  return n;
 }
 
 }  // namespace
 
 size_t FormatFixed6(double value, char* out, size_t capacity) {
+  const float single = static_cast<float>(value);
+  if (std::isfinite(value) && static_cast<double>(single) == value) return FixedOfFloat(single, out, capacity);
   const auto result = std::to_chars(out, out + capacity, value, std::chars_format::fixed, 6);
   if (result.ec != std::errc{}) return 0;
   return static_cast<size_t>(result.ptr - out);
 }
 
 size_t FormatReport(const ImageInfo& info, WideBuffer report, WideBuffer dataBlock) {
+  char ascii[kDataBlockAsciiBytes];
+  const size_t asciiLength = FormatDataBlock(info, ascii, ascii + sizeof ascii);
   WideWriter data(dataBlock);
-  FormatDataBlock(info, data);
+  data.Ascii(ascii, asciiLength);
+  const size_t dataLength = data.Finish();
 
   WideWriter out(report);
-  TextLine(out, "Version: ", info.Version, sizeof info.Version);
-  TextLine(out, "Camera Make: ", info.CameraMake, sizeof info.CameraMake);
-  TextLine(out, "CameraModel: ", info.CameraModel, sizeof info.CameraModel);
-  TextLine(out, "DateTime: ", info.DateTime, sizeof info.DateTime);
-  TextLine(out, "Comments: ", info.Comments, sizeof info.Comments);
-  out.Ascii("Data:");
-  out.Ascii(kLineEnd);
-  out.Wide(dataBlock.data, data.length());
-  out.Ascii(kLineEnd);
-  return out.length();
+  out.Ascii("Version: "), out.Text(info.Version, sizeof info.Version);
+  out.Ascii("\r\nCamera Make: "), out.Text(info.CameraMake, sizeof info.CameraMake);
+  out.Ascii("\r\nCameraModel: "), out.Text(info.CameraModel, sizeof info.CameraModel);
+  out.Ascii("\r\nDateTime: "), out.Text(info.DateTime, sizeof info.DateTime);
+  out.Ascii("\r\nComments: "), out.Text(info.Comments, sizeof info.Comments);
+  out.Ascii("\r\nData:\r\n");
+  out.Wide(dataBlock.data, dataLength);
+  out.Ascii("\r\n");
+  return out.Finish();
 }
 
 }  // namespace exifinfo

@@ -94,6 +94,11 @@ size_t EncodeUtf8(uint32_t c, char* out) {
 bool WideToUtf8(const wchar_t* text, char* out, size_t capacity) {
   size_t used = 0;
   for (; *text != L'\0'; ++text) {
+    if (*text > 0 && *text < 0x80) {  // the common case: one byte
+      if (used + 1 >= capacity) return false;
+      out[used++] = static_cast<char>(*text);
+      continue;
+    }
     char encoded[4];
     // wchar_t is signed here: a negative value is no code point.
     const size_t n = *text < 0 ? 0 : EncodeUtf8(static_cast<uint32_t>(*text), encoded);
