@@ -90,12 +90,26 @@ Bytes SweepFile(int kib) {
   return jpeg.App1Exif(tiff.Build()).BaselineFrame(480, 640).StartOfScan().Build();
 }
 
-void Sweep(benchmark::State& state) {
-  const Bytes bytes = SweepFile(static_cast<int>(state.range(0)));
+// A camera-like file whose EXIF section carries a thumbnail of about `kib` KiB (copied and walked).
+Bytes ExifSweepFile(int kib) {
+  testing_builders::TiffBuilder tiff(testing_builders::ByteOrder::kLittle);
+  const uint32_t thumbnail = static_cast<uint32_t>(std::max(kib * 1024 - 200, 1));
+  tiff.Directory().Ascii(0x010F, "Maker").Ascii(0x0110, "Model").Short(0x0112, 1).NextDirectory(1);
+  tiff.Directory().Long(0x0201, 0).Long(0x0202, thumbnail);
+  Bytes block = tiff.Trailer(Bytes(thumbnail, 0x24)).Build();
+  testing_builders::SetU32(block, tiff.DirectoryOffset(1) + 2 + 8, static_cast<uint32_t>(block.size() - thumbnail),
+                           testing_builders::ByteOrder::kLittle);
+  return testing_builders::JpegBuilder().Soi().App1Exif(block).BaselineFrame(480, 640).StartOfScan().Build();
+}
+
+void SweepOf(benchmark::State& state, const Bytes& bytes) {
   FromMemory(state, bytes);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes.size()));
   state.counters["header_bytes"] = static_cast<double>(bytes.size());
 }
+
+void SweepApp(benchmark::State& state) { SweepOf(state, SweepFile(static_cast<int>(state.range(0)))); }
+void SweepExif(benchmark::State& state) { SweepOf(state, ExifSweepFile(static_cast<int>(state.range(0)))); }
 
 }  // namespace
 
@@ -110,7 +124,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("disk/" + name).c_str(), FromDisk, path);
   }
   benchmark::RegisterBenchmark("format_report", FormatOnly);
-  benchmark::RegisterBenchmark("sweep_app_kib", Sweep)->DenseRange(0, 60, 10);
+  benchmark::RegisterBenchmark("sweep_app_kib", SweepApp)->DenseRange(0, 60, 10);
+  benchmark::RegisterBenchmark("sweep_exif_kib", SweepExif)->DenseRange(1, 61, 10);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
