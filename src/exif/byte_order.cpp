@@ -6,12 +6,6 @@
 
 namespace exifinfo {
 
-// Two's complement without an implementation-defined narrowing.
-int32_t ReadS32(const uint8_t* p, bool bigEndian) {
-  const uint32_t u = ReadU32(p, bigEndian);
-  return u <= 0x7FFFFFFFu ? static_cast<int32_t>(u) : static_cast<int32_t>(int64_t{u} - (int64_t{1} << 32));
-}
-
 namespace {
 
 uint64_t ReadU64(const uint8_t* p, bool bigEndian) {

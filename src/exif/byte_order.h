@@ -35,7 +35,11 @@ inline uint32_t ReadU32(const uint8_t* p, bool bigEndian) {
   const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
   return bigEndian ? (b0 << 24 | b1 << 16 | b2 << 8 | b3) : (b3 << 24 | b2 << 16 | b1 << 8 | b0);
 }
-int32_t ReadS32(const uint8_t* p, bool bigEndian);
+// The int32 whose two's-complement bits are u (no implementation-defined narrowing).
+inline int32_t FromTwosComplement(uint32_t u) {
+  return u <= 0x7FFFFFFFu ? static_cast<int32_t>(u) : static_cast<int32_t>(int64_t{u} - (int64_t{1} << 32));
+}
+inline int32_t ReadS32(const uint8_t* p, bool bigEndian) { return FromTwosComplement(ReadU32(p, bigEndian)); }
 
 // The TIFF block: from the byte-order mark to the end of the section. Offsets in the file
 // count from its first byte.

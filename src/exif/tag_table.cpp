@@ -75,10 +75,6 @@ void CopyText(char* dst, size_t n, ByteView block, uint64_t offset) {
   std::memset(dst + i, 0, n + 1 - i);
 }
 
-int32_t WrapToInt32(uint32_t u) {
-  return u <= 0x7FFFFFFFu ? static_cast<int32_t>(u) : static_cast<int32_t>(int64_t{u} - (int64_t{1} << 32));
-}
-
 // APEX values: ln 2 in double precision, everything in double, one rounding at the store.
 double ApexExposureTime(double shutterSpeed) { return 1.0 / std::exp(shutterSpeed * std::log(2.0)); }
 double ApexFNumber(double aperture) { return std::exp(aperture * std::log(2.0) * 0.5); }
@@ -116,7 +112,7 @@ void ExifReader::InterpretTag(const DirectoryEntry& entry, TiffBlock& block) {
     case kTagIsoSpeedRatings: {
       const int32_t iso = ToInt(number());
       // Wraps modulo 2^32 like the 32-bit product it is, without signed overflow.
-      info.ISOequivalent = iso < kLowIsoLimit ? WrapToInt32(static_cast<uint32_t>(iso) * kLowIsoFactor) : iso;
+      info.ISOequivalent = iso < kLowIsoLimit ? FromTwosComplement(static_cast<uint32_t>(iso) * kLowIsoFactor) : iso;
       break;
     }
     case kTagCompressedBitsPerPixel: info.CompressionLevel = ToInt(number()); break;
