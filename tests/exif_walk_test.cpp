@@ -95,6 +95,7 @@ struct WalkFailure {
   const char* name;
   Bytes tiff;
   const char* lastError;
+  bool makeStored = true;  // the entry before the fault was stored
 };
 
 TiffBuilder WithMakeFirst(ByteOrder order) {
@@ -108,19 +109,19 @@ std::vector<WalkFailure> FailureRows(ByteOrder o) {
   {
     TiffBuilder t(o);
     t.Directory().Ascii(kMake, "Stored").DeclaredCount(3);
-    rows.push_back({"CountOverrunsTheBlock", t.Build(), errors::kIllegalDirectorySize});
+    rows.push_back({"CountOverrunsTheBlock", t.Build(), errors::kIllegalDirectorySize, false});
   }
   {
     TiffBuilder t(o);
     t.Directory().DeclaredCount(65535);
-    rows.push_back({"Count65535", t.Build(), errors::kIllegalDirectorySize});
+    rows.push_back({"Count65535", t.Build(), errors::kIllegalDirectorySize, false});
   }
   {
     TiffBuilder t = WithMakeFirst(o);
     t.Directory();  // unused: only the first directory is walked
     Bytes b = t.Build();
     b.resize(9);  // one byte of the count
-    rows.push_back({"OneByteAtTheDirectory", b, errors::kIllegalDirectorySize});
+    rows.push_back({"OneByteAtTheDirectory", b, errors::kIllegalDirectorySize, false});
   }
   for (const uint16_t format : {uint16_t{13}, uint16_t{14}, uint16_t{0xFFFF}}) {
     TiffBuilder t(o);
@@ -163,9 +164,7 @@ TEST_P(WalkInBothOrders, FailuresInTheFirstDirectoryRejectTheSectionAndKeepWhatW
     const ExifResult r = ParseTiff(row.tiff);
     EXPECT_FALSE(r.ok) << row.name;
     EXPECT_EQ(r.lastError, row.lastError) << row.name;
-    const bool storedFirst = std::string(row.name) != "Count65535" && std::string(row.name) != "CountOverrunsTheBlock" &&
-                             std::string(row.name) != "OneByteAtTheDirectory";
-    EXPECT_EQ(std::string(r.info.CameraMake), storedFirst ? "Stored" : "") << row.name;
+    EXPECT_EQ(std::string(r.info.CameraMake), row.makeStored ? "Stored" : "") << row.name;
     EXPECT_EQ(std::string(r.info.CameraModel), "") << row.name;
   }
 }
@@ -265,13 +264,12 @@ TEST_P(WalkInBothOrders, ManyEntriesToOneSubdirectoryWalkItOnce) {
 ExifResult Chain(ByteOrder order, int directories, bool bySubdirectory) {
   TiffBuilder t(order);
   for (int i = 0; i < directories; ++i) {
-    TiffBuilder::Dir& d = t.Directory();
+    TiffBuilder::Dir& d = t.Directory().Short(kIso, static_cast<uint16_t>(100 + i));
+    if (i + 1 == directories) continue;
     if (bySubdirectory) {
-      d.Short(kIso, static_cast<uint16_t>(100 + i));
-      if (i + 1 < directories) d.Link(kExifDir, i + 1);
+      d.Link(kExifDir, i + 1);
     } else {
-      d.Short(kIso, static_cast<uint16_t>(100 + i));
-      if (i + 1 < directories) d.NextDirectory(i + 1);
+      d.NextDirectory(i + 1);
     }
   }
   return ParseTiff(t.Build());

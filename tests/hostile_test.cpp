@@ -17,15 +17,6 @@ Bytes ReadFileBytes(const std::string& path) {
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::wstring ReportOf(const Bytes& bytes) {
-  Bytes copy(bytes);  // exact size: the first byte over is caught
-  wchar_t report[exifinfo::kReportCapacity];
-  wchar_t data[exifinfo::kDataBlockCapacity];
-  const size_t n = exifinfo::ReportBytes(copy.data(), copy.size(), {report, exifinfo::kReportCapacity},
-                                         {data, exifinfo::kDataBlockCapacity}, nullptr);
-  return std::wstring(report, n);
-}
-
 bool WellFormed(const std::wstring& report) {
   return report.rfind(L"Version: ", 0) == 0 && report.find(L"\r\nData:\r\nHeight=") != std::wstring::npos &&
          report.size() > 2 && report[report.size() - 2] == L'\r' && report.back() == L'\n' &&
@@ -47,10 +38,10 @@ TEST(Hostile, RealFileCutAtEveryByteOfItsHeaderGivesAReport) {
   const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   ASSERT_GT(sample.size(), 1000u);
   const size_t end = HeaderEnd(sample);
-  const std::wstring full = ReportOf(sample);
+  const std::wstring full = WideReportOfBytes(sample);
   ASSERT_NE(full.find(L"Camera Make: Tolvane Optics"), std::wstring::npos);
   for (size_t n = 0; n <= end; ++n) {
-    const std::wstring report = ReportOf(Bytes(sample.begin(), sample.begin() + static_cast<long>(n)));
+    const std::wstring report = WideReportOfBytes(Bytes(sample.begin(), sample.begin() + static_cast<long>(n)));
     ASSERT_TRUE(WellFormed(report)) << n;
     if (n == end) {
       EXPECT_EQ(report, full);
@@ -65,8 +56,8 @@ TEST(Hostile, SectionsOfEveryTinyLengthAndTheLargest) {
       const size_t contents = (size_t{length[0]} << 8 | length[1]);
       if (contents > 2) jpeg.resize(jpeg.size() + contents - 2, 0x45);
       const Bytes withScan = JpegBuilder().Raw(jpeg).StartOfScan().Build();
-      EXPECT_TRUE(WellFormed(ReportOf(jpeg))) << int{marker};
-      EXPECT_TRUE(WellFormed(ReportOf(withScan))) << int{marker};
+      EXPECT_TRUE(WellFormed(WideReportOfBytes(jpeg))) << int{marker};
+      EXPECT_TRUE(WellFormed(WideReportOfBytes(withScan))) << int{marker};
     }
   }
 }
@@ -118,7 +109,7 @@ TEST(Hostile, ReportOfACorruptedSampleAtEveryByteStaysWellFormed) {
     for (const uint8_t value : {uint8_t{0x00}, uint8_t{0xFF}}) {
       Bytes damaged = sample;
       damaged[i] = value;
-      ASSERT_TRUE(WellFormed(ReportOf(damaged))) << i;
+      ASSERT_TRUE(WellFormed(WideReportOfBytes(damaged))) << i;
     }
   }
 }

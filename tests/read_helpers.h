@@ -86,18 +86,32 @@ inline ExifResult ParseTiff(const Bytes& tiff, const exifinfo::ImageInfo& start 
   return result;
 }
 
+inline std::string Utf8Of(const std::wstring& wide) {
+  std::string out;
+  for (const wchar_t c : wide) {
+    char encoded[4];
+    out.append(encoded, exifinfo::EncodeUtf8(static_cast<uint32_t>(c), encoded));
+  }
+  return out;
+}
+
 // The report of a record, as the UTF-8 text the output file gets.
 inline std::string ReportText(const exifinfo::ImageInfo& info) {
   wchar_t report[exifinfo::kReportCapacity];
   wchar_t data[exifinfo::kDataBlockCapacity];
   const size_t length = exifinfo::FormatReport(info, {report, exifinfo::kReportCapacity},
                                                {data, exifinfo::kDataBlockCapacity});
-  std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    char encoded[4];
-    out.append(encoded, exifinfo::EncodeUtf8(static_cast<uint32_t>(report[i]), encoded));
-  }
-  return out;
+  return Utf8Of(std::wstring(report, length));
+}
+
+// The whole read of a stream held in memory, as the wide report.
+inline std::wstring WideReportOfBytes(const Bytes& bytes) {
+  Bytes copy(bytes);  // exact size: the first byte over is caught
+  wchar_t report[exifinfo::kReportCapacity];
+  wchar_t data[exifinfo::kDataBlockCapacity];
+  const size_t n = exifinfo::ReportBytes(copy.data(), copy.size(), {report, exifinfo::kReportCapacity},
+                                         {data, exifinfo::kDataBlockCapacity}, nullptr);
+  return std::wstring(report, n);
 }
 
 // The "Key=value" line of a report, without its line end.

@@ -20,18 +20,7 @@ const char kDefaultsReport[] =
     "FocalplaneUnits=0.000000\r\nXresolution=0.000000\r\nYresolution=0.000000\r\nResolutionUnit=0.000000\r\n"
     "Brightness=0.000000\r\n";
 
-std::string ReportOfBytes(const Bytes& bytes) {
-  wchar_t report[exifinfo::kReportCapacity];
-  wchar_t data[exifinfo::kDataBlockCapacity];
-  const size_t length = exifinfo::ReportBytes(bytes.data(), bytes.size(), {report, exifinfo::kReportCapacity},
-                                              {data, exifinfo::kDataBlockCapacity}, nullptr);
-  std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    char encoded[4];
-    out.append(encoded, exifinfo::EncodeUtf8(static_cast<uint32_t>(report[i]), encoded));
-  }
-  return out;
-}
+std::string ReportOfBytes(const Bytes& bytes) { return Utf8Of(WideReportOfBytes(bytes)); }
 
 TEST(Report, NotAJpegGivesTheReportOfDefaults) {
   EXPECT_EQ(ReportOfBytes({'n', 'o', 't', ' ', 'j', 'p', 'e', 'g'}), kDefaultsReport);
