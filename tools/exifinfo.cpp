@@ -1,7 +1,6 @@
 // exifinfo: prints the report of each JPEG file given, as UTF-8, exactly as the library builds
 // it, or one JSON object per file. Files are read in parallel and printed in the order given.
 #include <getopt.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -95,11 +94,6 @@ std::string Utf8Of(const wchar_t* text, size_t length) {
   return CapturedText(stream, buffer, size);
 }
 
-bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 FileResult ReadOne(const exifinfo_tool::ListedFile& file, const Options& options) {
   FileResult result;
   const char* path = file.path.c_str();
@@ -120,7 +114,7 @@ FileResult ReadOne(const exifinfo_tool::ListedFile& file, const Options& options
   if (!outcome.inputOpened) {
     result.err += "exifinfo: " + file.path + ": cannot open: " + std::strerror(outcome.inputError) + "\n";
     result.trouble = true;
-  } else if (IsDirectory(file.path)) {
+  } else if (exifinfo_tool::IsDirectory(file.path)) {
     result.err += "exifinfo: " + file.path + ": Is a directory\n";
     result.trouble = true;
   }

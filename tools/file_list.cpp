@@ -13,11 +13,6 @@
 namespace exifinfo_tool {
 namespace {
 
-bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Symbolic links to directories are not followed inside a walk, so a link loop cannot recur.
 bool IsRealDirectory(const std::string& path) {
   struct stat st {};
@@ -49,6 +44,11 @@ void Walk(const std::string& dir, std::vector<ListedFile>& out, bool& ok) {
 }
 
 }  // namespace
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 std::vector<ListedFile> ListFiles(const std::vector<std::string>& operands, bool recursive, bool& ok) {
   std::vector<ListedFile> out;

@@ -16,6 +16,9 @@ struct ListedFile {
 // Directories that cannot be walked are reported on standard error; `ok` turns false then.
 std::vector<ListedFile> ListFiles(const std::vector<std::string>& operands, bool recursive, bool& ok);
 
+// True when the path names a directory (following links).
+bool IsDirectory(const std::string& path);
+
 // True when the file starts with the start-of-image bytes FF D8.
 bool StartsLikeJpeg(const std::string& path);
 

@@ -158,12 +158,13 @@ void ExifReader::StoreUserComment(const DirectoryEntry& entry, TiffBlock& block)
   for (uint64_t k = 0; k < sizeof kAsciiCode; ++k)
     isAscii = isAscii && bytes.ByteOrZero(entry.valueOffset + k) == kAsciiCode[k];
   if (isAscii) {
-    textStart = 0;
-    for (uint64_t k = kAsciiTextFirst; k <= kAsciiTextLast && textStart == 0; ++k) {
+    bool found = false;
+    for (uint64_t k = kAsciiTextFirst; k <= kAsciiTextLast && !found; ++k) {
       const uint8_t c = bytes.ByteOrZero(entry.valueOffset + k);
-      if (c != '\0' && c != ' ') textStart = entry.valueOffset + k;
+      found = c != '\0' && c != ' ';
+      if (found) textStart = entry.valueOffset + k;
     }
-    if (textStart == 0) return;  // "ASCII" and no text: the comment stays as it was
+    if (!found) return;  // "ASCII" and no text: the comment stays as it was
   }
   CopyText(Info->Comments, kMaxUserCommentChars, bytes, textStart);
 }

@@ -27,8 +27,9 @@ bool MakeBlocking(int fd) {
   return flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1;
 }
 
-File AdoptDescriptor(int fd, const char* mode, int& error) {
-  if (!MakeBlocking(fd)) {
+// `makeBlocking`: clear O_NONBLOCK first (needed for FIFOs and devices, not regular files).
+File AdoptDescriptor(int fd, const char* mode, bool makeBlocking, int& error) {
+  if (makeBlocking && !MakeBlocking(fd)) {
     error = errno;
     close(fd);
     return nullptr;
@@ -55,16 +56,9 @@ File OpenInput(const char* path, int& error, int64_t& regularFileSize) {
     return nullptr;
   }
   struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    regularFileSize = st.st_size;
-    FILE* file = fdopen(fd, "rb");
-    if (file == nullptr) {
-      error = errno;
-      close(fd);
-    }
-    return File(file);
-  }
-  return AdoptDescriptor(fd, "rb", error);
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular) regularFileSize = st.st_size;
+  return AdoptDescriptor(fd, "rb", !regular, error);
 }
 
 // Opened without truncation first: when it turns out to be the photo itself (same device and
@@ -89,7 +83,7 @@ File OpenOutput(const char* path, FILE* input, ReportOutcome& outcome) {
     close(fd);
     return nullptr;
   }
-  return AdoptDescriptor(fd, "w", outcome.outputError);
+  return AdoptDescriptor(fd, "w", true, outcome.outputError);
 }
 
 // The thumbnail's offset from the TIFF header of the section copy it points into.
