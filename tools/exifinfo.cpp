@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "file_list.h"
 #include "json_report.h"
 #include "report/photo_report.h"
+#include "report/text_encoding.h"
 
 namespace {
 
@@ -55,7 +57,8 @@ void PrintHelp() {
       "\n"
       "Exit status:\n"
       "  0  if every file was read (files skipped as not a JPEG included),\n"
-      "  1  if a file or directory could not be opened, or OUT could not be written\n"
+      "  1  if a file or directory could not be opened or read, OUT or standard output\n"
+      "     could not be written, or memory ran out\n"
       "     (the report of defaults is still printed for such a file),\n"
       "  2  if the command line was wrong.\n",
       stdout);
@@ -78,45 +81,58 @@ struct FileResult {
   bool skipped = false;
 };
 
+[[noreturn]] void OutOfMemory() {
+  static const char kMessage[] = "exifinfo: out of memory\n";
+  if (write(STDERR_FILENO, kMessage, sizeof kMessage - 1) < 0) _exit(kExitTrouble);
+  _exit(kExitTrouble);  // what was printed stays; nothing partial follows it
+}
+
 std::string CapturedText(FILE* stream, char*& buffer, size_t& size) {
-  std::fclose(stream);
+  if (std::fclose(stream) != 0) OutOfMemory();  // the only way a stream in memory fails
   std::string text(buffer, size);
   std::free(buffer);
   return text;
 }
 
 std::string Utf8Of(const wchar_t* text, size_t length) {
-  char* buffer = nullptr;
-  size_t size = 0;
-  FILE* stream = open_memstream(&buffer, &size);
-  if (stream == nullptr) return {};
-  exifinfo::WriteUtf8(stream, text, length);
-  return CapturedText(stream, buffer, size);
+  std::string utf8;
+  utf8.reserve(length + length / 4);
+  for (size_t i = 0; i < length; ++i) {
+    char encoded[4];
+    utf8.append(encoded, exifinfo::EncodeUtf8(static_cast<uint32_t>(text[i]), encoded));
+  }
+  return utf8;
 }
 
 FileResult ReadOne(const exifinfo_tool::ListedFile& file, const Options& options) {
   FileResult result;
   const char* path = file.path.c_str();
-  if (options.recursive && !exifinfo_tool::StartsLikeJpeg(file.path)) {
-    result.err = "exifinfo: " + file.path + ": not a JPEG\n";
-    result.skipped = true;
-    return result;
-  }
   std::vector<wchar_t> report(exifinfo::kReportCapacity), dataBlock(exifinfo::kDataBlockCapacity);
   char* captured = nullptr;
   size_t capturedSize = 0;
   FILE* diagnostics = open_memstream(&captured, &capturedSize);
+  if (diagnostics == nullptr) OutOfMemory();
   exifinfo::PhotoDetails details;
   const exifinfo::ReportOutcome outcome =
       exifinfo::ReportFile(path, options.outputPath.c_str(), {report.data(), report.size()},
                            {dataBlock.data(), dataBlock.size()}, diagnostics, &details);
-  if (diagnostics != nullptr) result.err = CapturedText(diagnostics, captured, capturedSize);
+  result.err = CapturedText(diagnostics, captured, capturedSize);
+  const exifinfo::ReadEnding read = outcome.read;
   if (!outcome.inputOpened) {
     result.err += "exifinfo: " + file.path + ": cannot open: " + std::strerror(outcome.inputError) + "\n";
     result.trouble = true;
-  } else if (exifinfo_tool::IsDirectory(file.path)) {
-    result.err += "exifinfo: " + file.path + ": Is a directory\n";
+  } else if (read.ending == exifinfo::ScanEnding::kReadError) {
+    // A directory opens but cannot be read; say it the way other tools do.
+    result.err += "exifinfo: " + file.path +
+                  (read.readError == EISDIR ? std::string(": Is a directory\n")
+                                            : ": read error: " + std::string(std::strerror(read.readError)) + "\n");
     result.trouble = true;
+  } else if (file.walked && read.ending == exifinfo::ScanEnding::kNotAJpeg) {
+    result.err += "exifinfo: " + file.path + ": not a JPEG\n";
+    result.skipped = true;
+    return result;
+  } else if (read.ending == exifinfo::ScanEnding::kOutOfMemory) {
+    OutOfMemory();
   }
   if (outcome.outputRequested && !outcome.outputWritten) {
     result.err += "exifinfo: " + options.outputPath +
@@ -129,11 +145,13 @@ FileResult ReadOne(const exifinfo_tool::ListedFile& file, const Options& options
   return result;
 }
 
-// Reads the files on `jobs` threads; `print` sees each result in the files' order.
+// Reads the files on `jobs` threads; `print` sees each result in the files' order and returns
+// false to stop the run at once (standard output failed): no further file is read.
 template <typename Print>
 void ReadAll(const std::vector<exifinfo_tool::ListedFile>& files, const Options& options, long jobs, Print print) {
   if (jobs <= 1 || files.size() <= 1) {
-    for (size_t i = 0; i < files.size(); ++i) print(i, ReadOne(files[i], options));
+    for (size_t i = 0; i < files.size(); ++i)
+      if (!print(i, ReadOne(files[i], options))) return;
     return;
   }
   std::vector<FileResult> results(files.size());
@@ -166,7 +184,11 @@ void ReadAll(const std::vector<exifinfo_tool::ListedFile>& files, const Options&
       ready.wait(lock, [&] { return done[i] != 0; });
       result = std::move(results[i]);
     }
-    print(i, std::move(result));
+    if (!print(i, std::move(result))) {
+      std::lock_guard<std::mutex> lock(mutex);
+      next = files.size();  // the workers finish the file in hand and stop
+      break;
+    }
   }
   for (std::thread& thread : threads) thread.join();
 }
@@ -213,6 +235,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Built without exceptions: an allocation that fails ends the run with a message, exit 1.
+  std::set_new_handler(OutOfMemory);
   Options options;
   if (const int status = ParseOptions(argc, argv, options); status >= 0) {
     // --help and --version exit here too: a failed write of their text is a failure.
@@ -227,19 +251,22 @@ int main(int argc, char** argv) {
 
   int status = listed ? kExitOk : kExitTrouble;
   size_t printed = 0;
+  bool writeFailed = false;
   ReadAll(files, options, jobs, [&](size_t i, FileResult result) {
     if (progress) std::fputs("\r\033[K", stderr);
     std::fputs(result.err.c_str(), stderr);
     if (result.trouble) status = kExitTrouble;
     if (!result.skipped) {
-      if (withHeaders) std::printf("%s==> %s <==\n", printed == 0 ? "" : "\n", files[i].path.c_str());
-      std::fwrite(result.out.data(), 1, result.out.size(), stdout);
+      if (withHeaders && std::printf("%s==> %s <==\n", printed == 0 ? "" : "\n", files[i].path.c_str()) < 0)
+        writeFailed = true;
+      if (std::fwrite(result.out.data(), 1, result.out.size(), stdout) != result.out.size()) writeFailed = true;
       ++printed;
     }
     if (progress) std::fprintf(stderr, "exifinfo: %zu/%zu files", i + 1, files.size());
+    return !writeFailed;
   });
   if (progress) std::fputs("\r\033[K", stderr);
-  if (std::fflush(stdout) != 0) {
+  if (writeFailed || std::fflush(stdout) != 0) {
     std::fprintf(stderr, "exifinfo: write error: %s\n", std::strerror(errno));
     return kExitTrouble;
   }

@@ -1,9 +1,7 @@
 #include "file_list.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -60,15 +58,6 @@ std::vector<ListedFile> ListFiles(const std::vector<std::string>& operands, bool
     }
   }
   return out;
-}
-
-bool StartsLikeJpeg(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return true;  // let the reader say why it cannot be opened
-  unsigned char start[2] = {0, 0};
-  const ssize_t n = read(fd, start, 2);
-  close(fd);
-  return n == 2 && start[0] == 0xFF && start[1] == 0xD8;
 }
 
 }  // namespace exifinfo_tool

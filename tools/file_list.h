@@ -19,7 +19,4 @@ std::vector<ListedFile> ListFiles(const std::vector<std::string>& operands, bool
 // True when the path names a directory (following links).
 bool IsDirectory(const std::string& path);
 
-// True when the file starts with the start-of-image bytes FF D8.
-bool StartsLikeJpeg(const std::string& path);
-
 }  // namespace exifinfo_tool

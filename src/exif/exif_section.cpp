@@ -114,6 +114,7 @@ bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, Dir
   if (thumbnail.length != 0 && thumbnail.offset != 0 && block.Has(thumbnail.offset, thumbnail.length)) {
     Info->ThumbnailStart = block.view().Slice(thumbnail.offset, thumbnail.length).data;
     Info->ThumbnailLength = thumbnail.length;
+    ThumbnailOffset = thumbnail.offset;
   }
   return true;
 }

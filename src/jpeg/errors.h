@@ -8,6 +8,8 @@ constexpr char kInvalidMarker[] = "invalid marker";
 constexpr char kNoMemory[] = "Could not allocate memory";
 constexpr char kPrematureEnd[] = "Premature end of file?";
 constexpr char kTooManySections[] = "Too many sections in jpg file";
+// A read of the input failed (not its end): what was read before it stays.
+constexpr char kReadError[] = "Read error";
 // Printed to the diagnostics stream, each followed by a line feed; LastError is left alone.
 constexpr char kTooManyPadding[] = "too many padding unsigned chars";
 constexpr char kNoImage[] = "No image in jpeg!";

@@ -13,7 +13,7 @@ ExifReader::ExifReader() : ExifReader(nullptr) {
 
 ExifReader::ExifReader(ImageInfo* info)
     : Info(info), LastError{}, LargestDimension(0), BigEndian(0), Sections{}, SectionCount(0),
-      OwnsInfo(false), DirectoriesWalked(0) {}
+      OwnsInfo(false), DirectoriesWalked(0), Ending(ScanEnding::kNotAJpeg), ThumbnailOffset(0) {}
 
 ExifReader::~ExifReader() {
   for (JpegSection& section : Sections) delete[] section.Bytes;
@@ -23,6 +23,12 @@ ExifReader::~ExifReader() {
 bool ExifReader::Fail(const char* text) {
   std::strncpy(LastError, text, sizeof LastError - 1);
   LastError[sizeof LastError - 1] = '\0';
+  return false;
+}
+
+bool ExifReader::End(ScanEnding ending, const char* text) {
+  Ending = ending;
+  if (text != nullptr) Fail(text);
   return false;
 }
 

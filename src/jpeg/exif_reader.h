@@ -13,6 +13,19 @@ namespace exifinfo {
 constexpr int kMaxSections = 20;      // kept sections; discarded ones do not count
 constexpr int kLastErrorBytes = 256;
 
+// How a scan ended. Every ending but the first leaves what was gathered before it.
+enum class ScanEnding {
+  kStartOfScan,      // reached the start of scan: the whole header was read
+  kNotAJpeg,         // the input does not start with FF D8 (an empty input included)
+  kTooManyPadding,   // seven 0xFF bytes before a marker code
+  kEndOfImage,       // an end-of-image section before any start of scan
+  kInvalidMarker,    // a section length below 2, the end of the input at a marker included
+  kPrematureEnd,     // the input ended inside a section's contents
+  kTooManySections,  // 20 kept sections without a start of scan
+  kOutOfMemory,      // a section copy (or the record itself) could not be allocated
+  kReadError,        // a read failed: InputStream::error() says why
+};
+
 class TiffBlock;
 struct DirectoryEntry;
 struct DirectoryWalk;
@@ -30,7 +43,9 @@ class ExifReader {
   bool HasInfo() const { return Info != nullptr; }
 
   // Reads sections from the start of image up to the start of scan. True only when the start
-  // of scan was reached. Two endings print a line to `diagnostics` (nothing when it is null).
+  // of scan was reached; Ending says how it ended either way. A read that fails ends the scan
+  // as kReadError, whichever step met it. Two endings print a line to `diagnostics` (nothing
+  // when it is null).
   bool ScanSections(InputStream& stream, FILE* diagnostics);
   // `section` is a section copy: its two length bytes first.
   void ProcessFrameHeader(ByteView section, int marker);
@@ -52,10 +67,15 @@ class ExifReader {
   bool OwnsInfo;
   // Directories whose walk began in the last EXIF section: the measure of the walk's work.
   uint32_t DirectoriesWalked;
+  ScanEnding Ending;  // how the last scan ended; kNotAJpeg before any scan
+  // The thumbnail's offset from the TIFF header of its EXIF block, as tag 0x0201 gives it;
+  // meaningful while Info->ThumbnailStart is not null.
+  uint32_t ThumbnailOffset;
 
  private:
   enum class SectionOutcome { kNext, kStartOfScan, kFailed };
   enum class Contents { kCopy, kCopyIfExif, kSkip };
+  ScanEnding ScanUntilStartOfScan(InputStream& stream, FILE* diagnostics);
   SectionOutcome ReadSection(InputStream& stream, FILE* diagnostics, bool& commentTaken);
   static Contents NeedsCopy(int marker, bool commentTaken);
   bool ReadContents(InputStream& stream, JpegSection& slot, Contents contents);
@@ -67,6 +87,7 @@ class ExifReader {
   void InterpretTag(const DirectoryEntry& entry, TiffBlock& block);
   void StoreUserComment(const DirectoryEntry& entry, TiffBlock& block);
   bool Fail(const char* text);  // copies text into LastError; returns false
+  bool End(ScanEnding ending, const char* text);  // records how the scan ended; returns false
 };
 
 }  // namespace exifinfo

@@ -1,46 +1,111 @@
 #include "jpeg/input_stream.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 namespace exifinfo {
-namespace {
 
-// Past one stdio buffer, a seek costs less than reading the bytes through.
-constexpr size_t kSeekThreshold = 4096;
+int OpenForReading(const char* path, int& error) {
+  if (path == nullptr) {
+    error = EINVAL;
+    return -1;
+  }
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) error = errno;
+  return fd;
+}
 
-}  // namespace
+size_t InputStream::ReadOnce(uint8_t* out, size_t count) {
+  if (state_ != State::kReading || fd_ < 0) {
+    if (state_ == State::kReading) state_ = State::kEnd;  // bytes in memory: nothing more
+    return 0;
+  }
+  for (;;) {
+    const ssize_t n = offset_ >= 0 ? pread(fd_, out, count, offset_) : read(fd_, out, count);
+    if (n > 0) {
+      if (offset_ >= 0) offset_ += n;
+      delivered_ += static_cast<uint64_t>(n);
+      return static_cast<size_t>(n);
+    }
+    if (n == 0) {
+      state_ = State::kEnd;
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    if (errno == ESPIPE && offset_ >= 0 && delivered_ == 0) {
+      offset_ = -1;  // a pipe or socket: nothing was consumed yet, so plain reads start right
+      continue;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // A FIFO or device opened without waiting for its writer: wait for data or a hang-up.
+      pollfd ready{fd_, POLLIN, 0};
+      if (poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+    }
+    error_ = errno;
+    state_ = State::kError;
+    return 0;
+  }
+}
+
+bool InputStream::Refill() {
+  const size_t n = ReadOnce(buffer_, capacity_);
+  if (n == 0) return false;
+  next_ = buffer_;
+  end_ = buffer_ + n;
+  return true;
+}
 
 size_t InputStream::ReadBlock(uint8_t* out, size_t count) {
-  if (file_ != nullptr) return fread_unlocked(out, 1, count, file_);
-  const size_t available = static_cast<size_t>(end_ - next_);
-  const size_t taken = count < available ? count : available;
-  if (taken != 0) std::memcpy(out, next_, taken);
-  next_ += taken;
-  return taken;
+  size_t done = 0;
+  while (done < count) {
+    const size_t buffered = static_cast<size_t>(end_ - next_);
+    if (buffered == 0) {
+      const size_t wanted = count - done;
+      // A block as large as the buffer goes straight to its destination: one copy fewer.
+      if (wanted >= capacity_ && fd_ >= 0) {
+        const size_t n = ReadOnce(out + done, wanted);
+        if (n == 0) break;
+        done += n;
+        continue;
+      }
+      if (!Refill()) break;
+      continue;
+    }
+    const size_t taken = count - done < buffered ? count - done : buffered;
+    std::memcpy(out + done, next_, taken);
+    next_ += taken;
+    done += taken;
+  }
+  return done;
 }
 
 bool InputStream::Skip(size_t count) {
-  if (file_ == nullptr) {
+  const size_t buffered = static_cast<size_t>(end_ - next_);
+  if (count <= buffered) {
+    next_ += count;
+    return true;
+  }
+  count -= buffered;
+  next_ = end_;
+  if (offset_ >= 0 && state_ == State::kReading) {
+    // Lands on the last skipped byte rather than after it, so that the read which fills the
+    // buffer for what follows also tells a file that ends inside the skipped bytes (nothing
+    // there) from one that ends right after them (that byte, then the end).
+    offset_ += static_cast<int64_t>(count - 1);
+    if (!Refill()) return false;
+    ++next_;
+    return true;
+  }
+  while (count != 0) {  // a pipe: the bytes must be read through
+    if (next_ == end_ && !Refill()) return false;
     const size_t available = static_cast<size_t>(end_ - next_);
-    next_ += count < available ? count : available;
-    return count <= available;
-  }
-  if (count > kSeekThreshold && fileSize_ >= 0) {
-    const off_t at = ftello(file_);
-    if (at >= 0 && at <= fileSize_) {
-      // The same outcome as reading: fewer bytes than promised leaves the stream at its end.
-      if (static_cast<uint64_t>(fileSize_ - at) < count) {
-        fseeko(file_, 0, SEEK_END);
-        return false;
-      }
-      return fseeko(file_, static_cast<off_t>(count), SEEK_CUR) == 0;
-    }
-  }
-  uint8_t scratch[kSeekThreshold];
-  while (count != 0) {
-    const size_t n = fread_unlocked(scratch, 1, count < sizeof scratch ? count : sizeof scratch, file_);
-    if (n == 0) return false;
-    count -= n;
+    const size_t taken = count < available ? count : available;
+    next_ += taken;
+    count -= taken;
   }
   return true;
 }

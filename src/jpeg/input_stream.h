@@ -1,34 +1,68 @@
-// The scanner's input: a stdio stream, or bytes already in memory (tests, fuzzing, benchmarks).
+// The scanner's input: an open descriptor read through a caller's buffer, or bytes already in
+// memory. Every read goes through here, so the two ways a read can stop are told apart once:
+// the end of the input, and a read that failed (with its errno). Both are sticky: once met,
+// every later read reports the same ending without touching the descriptor again, so a reader
+// can never read on past a failure and parse bytes from the wrong place.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 namespace exifinfo {
 
+// The first read of a file. Most photos' sections up to the start of scan fit in it (over the
+// shared corpus: median 3.2 KiB, 90th percentile 14 KiB), so a whole read is one system call.
+constexpr size_t kFirstReadBytes = 16384;
+
+// Opens a file for reading without waiting: a FIFO with no writer opens at once (and then reads
+// as empty); the stream waits for data when there is a writer. Returns the descriptor, or -1
+// with `error` set (EINVAL for a null path).
+int OpenForReading(const char* path, int& error);
+
 class InputStream {
  public:
-  // `regularFileSize`: the size of the file behind `file` when it is a regular file, which
-  // lets Skip seek over bytes instead of reading them; -1 when unknown (pipes, devices).
-  explicit InputStream(FILE* file, int64_t regularFileSize = -1) : file_(file), fileSize_(regularFileSize) {}
-  InputStream(const uint8_t* data, size_t size) : next_(data), end_(data + size) {}
+  enum class State { kReading, kEnd, kError };
 
-  // The next byte as 0..255, or -1 at end of input (or on a read error).
+  // Reads `fd` from byte `startOffset` with pread, leaving the descriptor's own position alone;
+  // -1 (or a descriptor that cannot seek: pipes, sockets) reads on from where it stands. Bytes
+  // arrive through `buffer`, whose first fill is the one read most photos need. A descriptor
+  // opened O_NONBLOCK is waited on (poll) when it has nothing yet, never changed.
+  InputStream(int fd, int64_t startOffset, uint8_t* buffer, size_t capacity)
+      : fd_(fd), offset_(startOffset), buffer_(buffer), capacity_(capacity) {}
+  InputStream(const uint8_t* data, size_t size) : next_(data), end_(data + size) {}
+  InputStream(const InputStream&) = delete;
+  InputStream& operator=(const InputStream&) = delete;
+
+  // The next byte as 0..255, or -1 at the end of the input or after a failed read.
   int ReadByte() {
-    if (file_ != nullptr) return getc_unlocked(file_);
-    return next_ < end_ ? *next_++ : -1;
+    if (next_ < end_) return *next_++;
+    return Refill() ? *next_++ : -1;
   }
-  // Reads up to count bytes into out; returns how many were read.
+  // Reads up to count bytes into out; fewer only at the end or after a failed read.
   size_t ReadBlock(uint8_t* out, size_t count);
-  // Passes over count bytes that nothing reads; false when fewer than count remained.
+  // Passes over count bytes that nothing reads; false when fewer than count remained (or a
+  // read failed). On a descriptor that can seek, the bytes are not read at all.
   bool Skip(size_t count);
 
+  State state() const { return state_; }
+  int error() const { return error_; }  // errno of the failed read; 0 unless kError
+  bool nothingRead() const { return delivered_ == 0; }  // no byte ever came from the descriptor
+
  private:
-  FILE* file_ = nullptr;
-  int64_t fileSize_ = -1;
+  bool Refill();  // false once the input has ended or failed
+  // One read into out, retried on EINTR and waited on when the descriptor has nothing yet.
+  // Returns the bytes read; 0 sets the sticky ending.
+  size_t ReadOnce(uint8_t* out, size_t count);
+
+  int fd_ = -1;
+  int64_t offset_ = -1;  // where the next pread reads; -1: plain read
+  uint8_t* buffer_ = nullptr;
+  size_t capacity_ = 0;
   const uint8_t* next_ = nullptr;
   const uint8_t* end_ = nullptr;
+  State state_ = State::kReading;
+  int error_ = 0;
+  uint64_t delivered_ = 0;
 };
 
 }  // namespace exifinfo

@@ -1,4 +1,7 @@
 // The JPEG section stream, from the start of image up to the start of scan.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -27,10 +30,29 @@ bool IsStartOfFrame(int marker) {
   return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
+// A stream backed by a descriptor gets the line's bytes on that descriptor, after whatever the
+// stream held is flushed: the line keeps its place in the output, and the stream keeps the
+// orientation its owner gave it (a byte write to a wide-oriented stream would be dropped, and
+// would make a stream without one byte-oriented, so its owner's later wide writes were lost).
 void PrintDiagnostic(FILE* diagnostics, const char* text) {
   if (diagnostics == nullptr) return;
-  std::fputs(text, diagnostics);
-  std::fputc('\n', diagnostics);
+  const int fd = fileno(diagnostics);
+  if (fd < 0) {  // a stream in memory
+    std::fputs(text, diagnostics);
+    std::fputc('\n', diagnostics);
+    return;
+  }
+  std::fflush(diagnostics);
+  char line[64];
+  const size_t length = std::strlen(text);
+  std::memcpy(line, text, length);  // the two fixed texts are far shorter than the line
+  line[length] = '\n';
+  for (size_t done = 0; done <= length;) {
+    const ssize_t n = write(fd, line + done, length + 1 - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the diagnostic is lost; the read goes on
+    done += static_cast<size_t>(n);
+  }
 }
 
 uint16_t ReadU16BE(uint8_t high, uint8_t low) { return static_cast<uint16_t>(high << 8 | low); }
@@ -38,21 +60,30 @@ uint16_t ReadU16BE(uint8_t high, uint8_t low) { return static_cast<uint16_t>(hig
 }  // namespace
 
 bool ExifReader::ScanSections(InputStream& stream, FILE* diagnostics) {
-  if (stream.ReadByte() != 0xFF) return false;
-  if (stream.ReadByte() != kSOI) return false;
+  Ending = ScanUntilStartOfScan(stream, diagnostics);
+  // A failed read shows to the steps above as the end of the input; it is not one.
+  if (Ending != ScanEnding::kStartOfScan && stream.state() == InputStream::State::kError)
+    End(ScanEnding::kReadError, errors::kReadError);
+  return Ending == ScanEnding::kStartOfScan;
+}
+
+ScanEnding ExifReader::ScanUntilStartOfScan(InputStream& stream, FILE* diagnostics) {
+  if (stream.ReadByte() != 0xFF || stream.ReadByte() != kSOI) return ScanEnding::kNotAJpeg;
   bool commentTaken = false;
   while (SectionCount < kMaxSections) {
     switch (ReadSection(stream, diagnostics, commentTaken)) {
       case SectionOutcome::kNext: break;
-      case SectionOutcome::kStartOfScan: return true;
-      case SectionOutcome::kFailed: return false;
+      case SectionOutcome::kStartOfScan: return ScanEnding::kStartOfScan;
+      case SectionOutcome::kFailed: return Ending;
     }
   }
-  return Fail(errors::kTooManySections);
+  End(ScanEnding::kTooManySections, errors::kTooManySections);
+  return Ending;
 }
 
 // Reads one section into slot SectionCount and acts on it. The marker itself is never tested
 // before its length is read: end of input there gives a negative length, so "invalid marker".
+// On kFailed, Ending says why.
 ExifReader::SectionOutcome ExifReader::ReadSection(InputStream& stream, FILE* diagnostics,
                                                    bool& commentTaken) {
   int marker = 0;
@@ -61,6 +92,7 @@ ExifReader::SectionOutcome ExifReader::ReadSection(InputStream& stream, FILE* di
     if (marker != 0xFF) break;
     if (++fillBytes > kMaxFillBytes) {
       PrintDiagnostic(diagnostics, errors::kTooManyPadding);
+      End(ScanEnding::kTooManyPadding, nullptr);
       return SectionOutcome::kFailed;
     }
   }
@@ -71,7 +103,7 @@ ExifReader::SectionOutcome ExifReader::ReadSection(InputStream& stream, FILE* di
   // End of input (-1) in either byte makes the length negative.
   const int length = (high < 0 || low < 0) ? -1 : high * 256 + low;
   if (length < 2) {
-    Fail(errors::kInvalidMarker);
+    End(ScanEnding::kInvalidMarker, errors::kInvalidMarker);
     return SectionOutcome::kFailed;
   }
   slot.Length = length;
@@ -97,22 +129,23 @@ bool ExifReader::ReadContents(InputStream& stream, JpegSection& slot, Contents c
     contents = Contents::kSkip;
     if (sectionBytes >= kMinExifProbeLength) {
       probed = stream.ReadBlock(probe, sizeof probe);
-      if (probed != sizeof probe) return Fail(errors::kPrematureEnd);
+      if (probed != sizeof probe) return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
       if (std::memcmp(probe, kExifTag, sizeof kExifTag) == 0) contents = Contents::kCopy;
     }
   }
   if (contents == Contents::kSkip) {
-    if (!stream.Skip(sectionBytes - 2 - probed)) return Fail(errors::kPrematureEnd);
+    if (!stream.Skip(sectionBytes - 2 - probed)) return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
     return true;
   }
   slot.Bytes = new (std::nothrow) uint8_t[sectionBytes];
-  if (slot.Bytes == nullptr) return Fail(errors::kNoMemory);
+  if (slot.Bytes == nullptr) return End(ScanEnding::kOutOfMemory, errors::kNoMemory);
   slot.Bytes[0] = static_cast<uint8_t>(slot.Length >> 8);
   slot.Bytes[1] = static_cast<uint8_t>(slot.Length);
   if (probed != 0) std::memcpy(slot.Bytes + 2, probe, probed);
   const size_t rest = sectionBytes - 2 - probed;
   // On a short read the buffer stays in this uncounted slot; the destructor frees it.
-  if (stream.ReadBlock(slot.Bytes + 2 + probed, rest) != rest) return Fail(errors::kPrematureEnd);
+  if (stream.ReadBlock(slot.Bytes + 2 + probed, rest) != rest)
+    return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
   return true;
 }
 
@@ -129,6 +162,7 @@ ExifReader::SectionOutcome ExifReader::ActOnSection(int marker, FILE* diagnostic
   switch (marker) {
     case kEOI:
       PrintDiagnostic(diagnostics, errors::kNoImage);
+      End(ScanEnding::kEndOfImage, nullptr);
       return SectionOutcome::kFailed;
     case kSOS:
       return SectionOutcome::kStartOfScan;
