@@ -25,7 +25,9 @@ size_t InputStream::ReadOnce(uint8_t* out, size_t count) {
     return 0;
   }
   for (;;) {
-    const ssize_t n = offset_ >= 0 ? pread(fd_, out, count, offset_) : read(fd_, out, count);
+    const ssize_t n = inject_.call != nullptr ? inject_.call(inject_.context, fd_, out, count, offset_)
+                      : offset_ >= 0          ? pread(fd_, out, count, offset_)
+                                              : read(fd_, out, count);
     if (n > 0) {
       if (offset_ >= 0) offset_ += n;
       delivered_ += static_cast<uint64_t>(n);

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
 
 namespace exifinfo {
 
@@ -18,6 +19,13 @@ constexpr size_t kFirstReadBytes = 16384;
 // as empty); the stream waits for data when there is a writer. Returns the descriptor, or -1
 // with `error` set (EINVAL for a null path).
 int OpenForReading(const char* path, int& error);
+
+// A stand-in for the read system calls, for tests and fuzzers that inject failures: it reads
+// like pread (offset >= 0) or read (offset -1) and fails with -1 and errno as they do.
+struct ReadCall {
+  ssize_t (*call)(void* context, int fd, uint8_t* out, size_t count, int64_t offset) = nullptr;
+  void* context = nullptr;
+};
 
 class InputStream {
  public:
@@ -44,6 +52,9 @@ class InputStream {
   // read failed). On a descriptor that can seek, the bytes are not read at all.
   bool Skip(size_t count);
 
+  // Routes every later read of the descriptor through `call` instead of the system.
+  void InjectReads(ReadCall call) { inject_ = call; }
+
   State state() const { return state_; }
   int error() const { return error_; }  // errno of the failed read; 0 unless kError
   bool nothingRead() const { return delivered_ == 0; }  // no byte ever came from the descriptor
@@ -63,6 +74,7 @@ class InputStream {
   State state_ = State::kReading;
   int error_ = 0;
   uint64_t delivered_ = 0;
+  ReadCall inject_;
 };
 
 }  // namespace exifinfo
