@@ -1,0 +1,247 @@
+// The versioned C API over the reentrant core. Each result is one allocation: the public
+// struct, then its texts, the report in UTF-8 and in wide characters, and the thumbnail copy.
+#include "exifinfo.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "report/photo_report.h"
+#include "report/text_encoding.h"
+
+#define EXIFINFO_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+using exifinfo::ImageInfo;
+
+// Encodes wide text as UTF-8 into `out` and terminates it (null out: only counts). Returns the
+// bytes, terminator excluded.
+size_t WideAsUtf8(const wchar_t* text, size_t length, char* out) {
+  size_t bytes = 0;
+  char scratch[4];
+  for (size_t i = 0; i < length; ++i)
+    bytes += exifinfo::EncodeUtf8(static_cast<uint32_t>(text[i]), out != nullptr ? out + bytes : scratch);
+  if (out != nullptr) out[bytes] = '\0';
+  return bytes;
+}
+
+struct Field {
+  const char* name;
+  exifinfo_type type;
+  size_t offset;
+};
+
+#define EXIFINFO_FIELD(member, type) {#member, type, offsetof(exifinfo_photo, member)}
+constexpr Field kFields[] = {
+    EXIFINFO_FIELD(Version, EXIFINFO_TYPE_TEXT),         EXIFINFO_FIELD(CameraMake, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(CameraModel, EXIFINFO_TYPE_TEXT),     EXIFINFO_FIELD(DateTime, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(Comments, EXIFINFO_TYPE_TEXT),        EXIFINFO_FIELD(Height, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(Width, EXIFINFO_TYPE_INT32),          EXIFINFO_FIELD(Orientation, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(IsColor, EXIFINFO_TYPE_INT32),        EXIFINFO_FIELD(Process, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(FlashUsed, EXIFINFO_TYPE_INT32),      EXIFINFO_FIELD(FocalLength, EXIFINFO_TYPE_FLOAT),
+    EXIFINFO_FIELD(ExposureTime, EXIFINFO_TYPE_FLOAT),   EXIFINFO_FIELD(ApertureFNumber, EXIFINFO_TYPE_FLOAT),
+    EXIFINFO_FIELD(Distance, EXIFINFO_TYPE_FLOAT),       EXIFINFO_FIELD(CCDWidth, EXIFINFO_TYPE_FLOAT),
+    EXIFINFO_FIELD(ExposureBias, EXIFINFO_TYPE_FLOAT),   EXIFINFO_FIELD(Whitebalance, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(MeteringMode, EXIFINFO_TYPE_INT32),   EXIFINFO_FIELD(ExposureProgram, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(ISOequivalent, EXIFINFO_TYPE_INT32),  EXIFINFO_FIELD(CompressionLevel, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(FocalplaneXRes, EXIFINFO_TYPE_FLOAT), EXIFINFO_FIELD(FocalplaneYRes, EXIFINFO_TYPE_FLOAT),
+    EXIFINFO_FIELD(FocalplaneUnits, EXIFINFO_TYPE_FLOAT), EXIFINFO_FIELD(Xresolution, EXIFINFO_TYPE_FLOAT),
+    EXIFINFO_FIELD(Yresolution, EXIFINFO_TYPE_FLOAT),    EXIFINFO_FIELD(ResolutionUnit, EXIFINFO_TYPE_FLOAT),
+    EXIFINFO_FIELD(Brightness, EXIFINFO_TYPE_FLOAT),
+};
+#undef EXIFINFO_FIELD
+constexpr size_t kFieldCount = sizeof kFields / sizeof kFields[0];
+static_assert(kFieldCount == 29, "the report has five texts and 24 numeric lines");
+
+// Indexed by exifinfo_ending; the core's ScanEnding has the same order.
+constexpr const char* kEndingNames[] = {"start_of_scan",  "not_a_jpeg",    "too_many_padding",
+                                        "end_of_image",   "invalid_marker", "premature_end",
+                                        "too_many_sections", "out_of_memory", "read_error"};
+static_assert(static_cast<int>(exifinfo::ScanEnding::kReadError) == EXIFINFO_READ_ERROR &&
+                  static_cast<int>(exifinfo::ScanEnding::kOutOfMemory) == EXIFINFO_OUT_OF_MEMORY &&
+                  static_cast<int>(exifinfo::ScanEnding::kStartOfScan) == EXIFINFO_START_OF_SCAN,
+              "the public endings are the core's");
+
+// A record text, widened as the report widens it, then encoded as UTF-8 into `out` (null:
+// only counted). Returns the bytes, terminator excluded.
+size_t TextAsUtf8(const char* field, size_t fieldBytes, char* out) {
+  wchar_t wide[exifinfo::kCommentsBytes];
+  const size_t n = exifinfo::WidenText(field, strnlen(field, fieldBytes), wide, exifinfo::kCommentsBytes);
+  return WideAsUtf8(wide, n, out);
+}
+
+// Carves one allocation into the struct and the blocks it points to, in order.
+class Layout {
+ public:
+  size_t Reserve(size_t bytes, size_t alignment) {
+    used_ = (used_ + alignment - 1) / alignment * alignment;
+    const size_t at = used_;
+    used_ += bytes;
+    return at;
+  }
+  size_t size() const { return used_; }
+
+ private:
+  size_t used_ = sizeof(exifinfo_photo);
+};
+
+// Everything a result holds, gathered while the reader lives (the thumbnail is in its copy).
+struct Gathered {
+  ImageInfo info{};
+  exifinfo::ReadEnding read;
+  const char* lastError = "";
+  const uint8_t* thumbnail = nullptr;
+  uint32_t thumbnailLength = 0;
+  uint32_t thumbnailOffset = 0;
+};
+
+int MakeResult(const Gathered& g, exifinfo_photo** out) {
+  const ImageInfo& i = g.info;
+  struct TextField {
+    const char* field;
+    size_t bytes;
+    const char* exifinfo_photo::*member;
+  } const texts[] = {{i.Version, sizeof i.Version, &exifinfo_photo::Version},
+                     {i.CameraMake, sizeof i.CameraMake, &exifinfo_photo::CameraMake},
+                     {i.CameraModel, sizeof i.CameraModel, &exifinfo_photo::CameraModel},
+                     {i.DateTime, sizeof i.DateTime, &exifinfo_photo::DateTime},
+                     {i.Comments, sizeof i.Comments, &exifinfo_photo::Comments}};
+  wchar_t wide[exifinfo::kReportCapacity], block[exifinfo::kDataBlockCapacity];
+  const size_t wideLength =
+      exifinfo::FormatReport(i, {wide, exifinfo::kReportCapacity}, {block, exifinfo::kDataBlockCapacity});
+  const size_t utf8Length = WideAsUtf8(wide, wideLength, nullptr);
+  const size_t lastErrorLength = std::strlen(g.lastError);
+
+  Layout layout;
+  size_t textAt[5];
+  for (int k = 0; k < 5; ++k) textAt[k] = layout.Reserve(TextAsUtf8(texts[k].field, texts[k].bytes, nullptr) + 1, 1);
+  const size_t lastErrorAt = layout.Reserve(lastErrorLength + 1, 1);
+  const size_t reportAt = layout.Reserve(utf8Length + 1, 1);
+  const size_t wideAt = layout.Reserve((wideLength + 1) * sizeof(wchar_t), alignof(wchar_t));
+  const size_t thumbnailAt = layout.Reserve(g.thumbnailLength, 1);
+
+  auto* base = static_cast<char*>(std::malloc(layout.size()));
+  if (base == nullptr) return ENOMEM;
+  auto* photo = new (base) exifinfo_photo{};
+  photo->size = sizeof(exifinfo_photo);
+  for (int k = 0; k < 5; ++k) {
+    TextAsUtf8(texts[k].field, texts[k].bytes, base + textAt[k]);
+    photo->*texts[k].member = base + textAt[k];
+  }
+  photo->Height = i.Height, photo->Width = i.Width, photo->Orientation = i.Orientation;
+  photo->IsColor = i.IsColor, photo->Process = i.Process, photo->FlashUsed = i.FlashUsed;
+  photo->FocalLength = i.FocalLength, photo->ExposureTime = i.ExposureTime;
+  photo->ApertureFNumber = i.ApertureFNumber, photo->Distance = i.Distance, photo->CCDWidth = i.CCDWidth;
+  photo->ExposureBias = i.ExposureBias, photo->Whitebalance = i.Whitebalance, photo->MeteringMode = i.MeteringMode;
+  photo->ExposureProgram = i.ExposureProgram, photo->ISOequivalent = i.ISOequivalent;
+  photo->CompressionLevel = i.CompressionLevel, photo->FocalplaneXRes = i.FocalplaneXRes;
+  photo->FocalplaneYRes = i.FocalplaneYRes, photo->FocalplaneUnits = i.FocalplaneUnits;
+  photo->Xresolution = i.Xresolution, photo->Yresolution = i.Yresolution;
+  photo->ResolutionUnit = i.ResolutionUnit, photo->Brightness = i.Brightness;
+  photo->HasExif = i.HasExif ? 1 : 0;
+  photo->ending = static_cast<int32_t>(g.read.ending);
+  photo->read_errno = g.read.readError;
+
+  std::memcpy(base + lastErrorAt, g.lastError, lastErrorLength + 1);
+  photo->last_error = base + lastErrorAt;
+  WideAsUtf8(wide, wideLength, base + reportAt);
+  photo->report = base + reportAt;
+  photo->report_length = utf8Length;
+  auto* reportWide = reinterpret_cast<wchar_t*>(base + wideAt);
+  std::memcpy(reportWide, wide, (wideLength + 1) * sizeof(wchar_t));
+  photo->report_wide = reportWide;
+  photo->report_wide_length = wideLength;
+  if (g.thumbnail != nullptr) {
+    std::memcpy(base + thumbnailAt, g.thumbnail, g.thumbnailLength);
+    photo->thumbnail = reinterpret_cast<const unsigned char*>(base + thumbnailAt);
+    photo->thumbnail_size = g.thumbnailLength;
+    photo->thumbnail_offset = g.thumbnailOffset;
+  }
+  *out = photo;
+  return 0;
+}
+
+// Reads one stream into a result. `fromDescriptor`: a first read that fails is the caller's
+// error (a directory, a write-only descriptor), not a photo.
+int ReadInto(exifinfo::InputStream& stream, bool fromDescriptor, exifinfo_photo** out) {
+  int status = 0;
+  exifinfo::ReadPhoto(stream, nullptr, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
+    if (read.ending == exifinfo::ScanEnding::kOutOfMemory) {
+      status = ENOMEM;
+      return;
+    }
+    if (fromDescriptor && read.ending == exifinfo::ScanEnding::kReadError && stream.nothingRead()) {
+      status = read.readError;
+      return;
+    }
+    Gathered g;
+    g.info = *reader.Info;
+    g.read = read;
+    g.lastError = reader.LastError;
+    if (reader.Info->ThumbnailStart != nullptr) {
+      g.thumbnail = reader.Info->ThumbnailStart;
+      g.thumbnailLength = reader.Info->ThumbnailLength;
+      g.thumbnailOffset = reader.ThumbnailOffset;
+    }
+    status = MakeResult(g, out);
+  });
+  return status;
+}
+
+}  // namespace
+
+EXIFINFO_EXPORT int exifinfo_read_path(const char* path, exifinfo_photo** photo) {
+  if (photo == nullptr) return EINVAL;
+  *photo = nullptr;
+  int error = 0;
+  const int fd = exifinfo::OpenForReading(path, error);
+  if (fd < 0) return error;
+  uint8_t buffer[exifinfo::kFirstReadBytes];
+  exifinfo::InputStream stream(fd, 0, buffer, sizeof buffer);
+  const int status = ReadInto(stream, true, photo);
+  close(fd);
+  return status;
+}
+
+EXIFINFO_EXPORT int exifinfo_read_fd(int fd, exifinfo_photo** photo) {
+  if (photo == nullptr) return EINVAL;
+  *photo = nullptr;
+  if (fd < 0) return EBADF;
+  uint8_t buffer[exifinfo::kFirstReadBytes];
+  // A descriptor that cannot seek (a pipe, a socket) reads on from where it stands.
+  exifinfo::InputStream stream(fd, lseek(fd, 0, SEEK_CUR), buffer, sizeof buffer);
+  return ReadInto(stream, true, photo);
+}
+
+EXIFINFO_EXPORT int exifinfo_read_memory(const void* data, size_t size, exifinfo_photo** photo) {
+  if (photo == nullptr) return EINVAL;
+  *photo = nullptr;
+  if (data == nullptr) return EINVAL;
+  exifinfo::InputStream stream(static_cast<const uint8_t*>(data), size);
+  return ReadInto(stream, false, photo);
+}
+
+EXIFINFO_EXPORT void exifinfo_free(exifinfo_photo* photo) { std::free(photo); }
+
+EXIFINFO_EXPORT const char* exifinfo_ending_name(int ending) {
+  if (ending < 0 || static_cast<size_t>(ending) >= sizeof kEndingNames / sizeof kEndingNames[0]) return nullptr;
+  return kEndingNames[ending];
+}
+
+EXIFINFO_EXPORT size_t exifinfo_field_count(void) { return kFieldCount; }
+
+EXIFINFO_EXPORT const char* exifinfo_field_name(size_t index) {
+  return index < kFieldCount ? kFields[index].name : nullptr;
+}
+
+EXIFINFO_EXPORT int exifinfo_field_type(size_t index) { return index < kFieldCount ? kFields[index].type : -1; }
+
+EXIFINFO_EXPORT size_t exifinfo_field_offset(size_t index) {
+  return index < kFieldCount ? kFields[index].offset : 0;
+}
+
+EXIFINFO_EXPORT const char* exifinfo_version(void) { return EXIFINFO_VERSION_STRING; }

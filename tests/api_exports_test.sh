@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# libexifinfo exports its exifinfo_ names, each under a symbol version, and nothing else.
+# Usage: api_exports_test.sh LIBRARY
+set -eu
+lib=$1
+syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TtWwDdBbRrVvIi]/ {print $3}')
+odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.0$' || true)
+[ -z "$odd" ] || { echo "unexpected exports: $odd"; exit 1; }
+count=$(printf '%s\n' "$syms" | grep -c . || true)
+[ "$count" -ge 10 ] || { echo "only $count exports: $syms"; exit 1; }
+soname=$(readelf -d "$lib" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
+[ "$soname" = "libexifinfo.so.1" ] || { echo "SONAME is '$soname'"; exit 1; }
+echo "exports: $count exifinfo_ names at EXIFINFO_1.0; SONAME $soname"

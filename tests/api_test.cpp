@@ -1,0 +1,328 @@
+// The C API as a host uses it, through the shared libraries: a path, a descriptor and bytes in
+// memory give the same result; the typed values are the report's; EXIFInfo returns the very
+// same report; bad input gives a result of defaults or an errno; threads need no lock.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "builders.h"
+#include "exifinfo.h"
+#include "tolvane_exif_info.h"
+
+namespace {
+
+using testing_builders::Bytes;
+using testing_builders::JpegBuilder;
+using testing_builders::TiffBuilder;
+
+struct PhotoFree {
+  void operator()(exifinfo_photo* p) const { exifinfo_free(p); }
+};
+using Photo = std::unique_ptr<exifinfo_photo, PhotoFree>;
+
+Bytes ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A temporary file holding `bytes`, removed with the object.
+class TempFile {
+ public:
+  explicit TempFile(const Bytes& bytes) {
+    char name[] = "/tmp/exifinfo_api_XXXXXX";
+    const int fd = mkstemp(name);
+    path_ = name;
+    if (fd >= 0) {
+      if (!bytes.empty() && write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) path_.clear();
+      close(fd);
+    }
+  }
+  ~TempFile() { unlink(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+Photo FromMemory(const Bytes& bytes) {
+  exifinfo_photo* p = nullptr;
+  const uint8_t none = 0;
+  EXPECT_EQ(exifinfo_read_memory(bytes.empty() ? &none : bytes.data(), bytes.size(), &p), 0);
+  return Photo(p);
+}
+Photo FromPath(const std::string& path) {
+  exifinfo_photo* p = nullptr;
+  EXPECT_EQ(exifinfo_read_path(path.c_str(), &p), 0) << path;
+  return Photo(p);
+}
+Photo FromDescriptor(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  exifinfo_photo* p = nullptr;
+  EXPECT_EQ(exifinfo_read_fd(fd, &p), 0) << path;
+  close(fd);
+  return Photo(p);
+}
+
+// Every member of a result, as text, so that two results compare in one assertion.
+std::string Describe(const exifinfo_photo* p) {
+  if (p == nullptr) return "<no result>";
+  std::string out;
+  for (size_t i = 0; i < exifinfo_field_count(); ++i) {
+    const char* at = reinterpret_cast<const char*>(p) + exifinfo_field_offset(i);
+    out += exifinfo_field_name(i);
+    out += '=';
+    switch (exifinfo_field_type(i)) {
+      case EXIFINFO_TYPE_TEXT: out += *reinterpret_cast<const char* const*>(at); break;
+      case EXIFINFO_TYPE_INT32: out += std::to_string(*reinterpret_cast<const int32_t*>(at)); break;
+      default: {
+        uint32_t bits;  // every bit: 0.1 and its neighbour differ here
+        std::memcpy(&bits, at, 4);
+        out += std::to_string(bits);
+      }
+    }
+    out += '\n';
+  }
+  out += "HasExif=" + std::to_string(p->HasExif) + " ending=" + exifinfo_ending_name(p->ending) +
+         " errno=" + std::to_string(p->read_errno) + " last_error=" + p->last_error +
+         " thumbnail=" + std::string(reinterpret_cast<const char*>(p->thumbnail), p->thumbnail_size) + "@" +
+         std::to_string(p->thumbnail_offset) + "\n" + p->report;
+  return out;
+}
+
+// The values the report prints, from the typed ones: "%f" of each float, "%d" of each integer.
+std::string ReportFromValues(const exifinfo_photo* p) {
+  static const char* const kLabels[] = {"Version: ", "\r\nCamera Make: ", "\r\nCameraModel: ", "\r\nDateTime: ",
+                                        "\r\nComments: "};
+  std::string out;
+  for (size_t i = 0; i < exifinfo_field_count(); ++i) {
+    const char* at = reinterpret_cast<const char*>(p) + exifinfo_field_offset(i);
+    char value[128];
+    switch (exifinfo_field_type(i)) {
+      case EXIFINFO_TYPE_TEXT: out += kLabels[i] + std::string(*reinterpret_cast<const char* const*>(at)); continue;
+      case EXIFINFO_TYPE_INT32: std::snprintf(value, sizeof value, "%d", *reinterpret_cast<const int32_t*>(at)); break;
+      default: std::snprintf(value, sizeof value, "%f", static_cast<double>(*reinterpret_cast<const float*>(at)));
+    }
+    out += (i == 5 ? "\r\nData:\r\n" : "\r\n") + std::string(exifinfo_field_name(i)) + "=" + value;
+  }
+  return out + "\r\n";
+}
+
+std::wstring ExifInfoReport(const std::string& path) {
+  const std::wstring wide(path.begin(), path.end());  // ASCII temporary names
+  return EXIFInfo(wide.c_str(), L"");
+}
+
+// The photos every test reads: the shipped sample, each shared corpus file, and the sample
+// cut at every length and damaged at every header byte, which reach every ending.
+std::vector<std::pair<std::string, Bytes>> Cases() {
+  std::vector<std::pair<std::string, Bytes>> cases;
+  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  cases.emplace_back("sample", sample);
+  if (DIR* dir = opendir(EXIFINFO_CORPUS_DIR)) {
+    while (const dirent* e = readdir(dir)) {
+      const std::string name = e->d_name;
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0)
+        cases.emplace_back(name, ReadFileBytes(std::string(EXIFINFO_CORPUS_DIR) + "/" + name));
+    }
+    closedir(dir);
+  }
+  for (size_t n = 0; n < sample.size(); n += 7) cases.emplace_back("cut " + std::to_string(n), Bytes(sample.begin(), sample.begin() + static_cast<long>(n)));
+  for (size_t i = 0; i < 700; i += 3) {
+    Bytes damaged = sample;
+    damaged[i] ^= 0xFF;
+    cases.emplace_back("flipped " + std::to_string(i), damaged);
+  }
+  cases.emplace_back("padding", Bytes{0xFF, 0xD8, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+  cases.emplace_back("end of image", JpegBuilder().Soi().Segment(0xD9, Bytes{}).Build());
+  JpegBuilder many;
+  many.Soi();
+  for (int i = 0; i < 21; ++i) many.QuantTable();
+  cases.emplace_back("too many sections", many.Build());
+  TiffBuilder tiff(testing_builders::ByteOrder::kBig);
+  tiff.Directory().Ascii(0x010F, "Caf\xE9 \xC3\xA9").Ascii(0x0110, "M");
+  cases.emplace_back("latin-1 and utf-8", JpegBuilder().Soi().App1Exif(tiff.Build()).StartOfScan().Build());
+  return cases;
+}
+
+TEST(Api, PathDescriptorAndMemoryGiveTheSameResultAndEXIFInfosReport) {
+  for (const auto& [name, bytes] : Cases()) {
+    const TempFile file(bytes);
+    ASSERT_FALSE(file.path().empty());
+    const Photo memory = FromMemory(bytes), path = FromPath(file.path()), fd = FromDescriptor(file.path());
+    ASSERT_TRUE(memory && path && fd) << name;
+    const std::string described = Describe(memory.get());
+    EXPECT_EQ(Describe(path.get()), described) << name;
+    EXPECT_EQ(Describe(fd.get()), described) << name;
+    EXPECT_EQ(std::wstring(memory->report_wide, memory->report_wide_length), ExifInfoReport(file.path())) << name;
+    EXPECT_EQ(std::wcslen(memory->report_wide), memory->report_wide_length) << name;
+    EXPECT_EQ(std::strlen(memory->report), memory->report_length) << name;
+  }
+}
+
+TEST(Api, TypedValuesAreTheReportsValues) {
+  for (const auto& [name, bytes] : Cases()) {
+    const Photo p = FromMemory(bytes);
+    ASSERT_TRUE(p) << name;
+    EXPECT_EQ(ReportFromValues(p.get()), std::string(p->report, p->report_length)) << name;
+  }
+}
+
+TEST(Api, FloatsKeepEveryBit) {
+  TiffBuilder tiff(testing_builders::ByteOrder::kLittle);
+  tiff.Directory().Ascii(0x010F, "M").Link(0x8769, 1);
+  tiff.Directory().Rational(0x829A, 1, 6400);  // 1/6400 s
+  const Photo p = FromMemory(JpegBuilder().Soi().App1Exif(tiff.Build()).StartOfScan().Build());
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->ExposureTime, static_cast<float>(1.0 / 6400));
+  EXPECT_NE(std::string(p->report).find("ExposureTime=0.000156\r\n"), std::string::npos);
+}
+
+TEST(Api, ThumbnailIsACopyOfTheBytesTheFileNames) {
+  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  const Photo p = FromMemory(sample);
+  ASSERT_TRUE(p);
+  ASSERT_NE(p->thumbnail, nullptr);
+  ASSERT_GE(p->thumbnail_size, 4u);
+  EXPECT_EQ(p->thumbnail[0], 0xFF);
+  EXPECT_EQ(p->thumbnail[1], 0xD8);  // the sample's thumbnail is a JPEG
+  // The TIFF header sits 10 bytes into the APP1 section's marker: FF E1, length, "Exif\0\0".
+  const uint8_t exif[] = {'E', 'x', 'i', 'f', 0, 0};
+  const auto at = std::search(sample.begin(), sample.end(), std::begin(exif), std::end(exif)) - sample.begin() + 6;
+  EXPECT_EQ(std::memcmp(p->thumbnail, sample.data() + at + p->thumbnail_offset, p->thumbnail_size), 0);
+  const Photo none = FromMemory(JpegBuilder().Soi().BaselineFrame(1, 1).StartOfScan().Build());
+  EXPECT_EQ(none->thumbnail, nullptr);
+  EXPECT_EQ(none->thumbnail_size, 0u);
+}
+
+TEST(Api, BadInputGivesAnErrnoOrAResultOfDefaults) {
+  exifinfo_photo* p = reinterpret_cast<exifinfo_photo*>(1);
+  EXPECT_EQ(exifinfo_read_path(nullptr, &p), EINVAL);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(exifinfo_read_memory(nullptr, 0, &p), EINVAL);
+  EXPECT_EQ(exifinfo_read_path(EXIFINFO_SAMPLE_JPEG, nullptr), EINVAL);
+  EXPECT_EQ(exifinfo_read_fd(0, nullptr), EINVAL);
+  EXPECT_EQ(exifinfo_read_path("/nonexistent/photo.jpg", &p), ENOENT);
+  EXPECT_EQ(exifinfo_read_path("/", &p), EISDIR);
+  EXPECT_EQ(exifinfo_read_fd(-1, &p), EBADF);
+  EXPECT_EQ(exifinfo_read_fd(999, &p), EBADF);  // closed
+  const int writeOnly = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  EXPECT_EQ(exifinfo_read_fd(writeOnly, &p), EBADF);
+  close(writeOnly);
+  const int dir = open("/", O_RDONLY | O_CLOEXEC);
+  EXPECT_EQ(exifinfo_read_fd(dir, &p), EISDIR);
+  close(dir);
+  EXPECT_EQ(p, nullptr);
+  exifinfo_free(nullptr);
+
+  const Photo defaults = FromMemory({});
+  const Bytes text = {'G', 'I', 'F', '8', '9', 'a'};
+  for (const Photo& r : {FromMemory({}), FromMemory(text), FromPath("/dev/null")}) {
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->ending, EXIFINFO_NOT_A_JPEG);
+    EXPECT_EQ(Describe(r.get()), Describe(defaults.get()));
+    EXPECT_STREQ(r->last_error, "");
+  }
+  // A FIFO with no writer opens at once and reads as empty.
+  const std::string fifo = "/tmp/exifinfo_api_fifo_" + std::to_string(getpid());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const Photo fromFifo = FromPath(fifo);
+  unlink(fifo.c_str());
+  ASSERT_TRUE(fromFifo);
+  EXPECT_EQ(fromFifo->ending, EXIFINFO_NOT_A_JPEG);
+}
+
+TEST(Api, SocketAndPipeDescriptorsReadFromWhereTheyStand) {
+  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  const Photo expected = FromMemory(sample);
+  int sockets[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets), 0);
+  ASSERT_EQ(write(sockets[1], sample.data(), sample.size()), static_cast<ssize_t>(sample.size()));
+  close(sockets[1]);
+  exifinfo_photo* p = nullptr;
+  ASSERT_EQ(exifinfo_read_fd(sockets[0], &p), 0);
+  close(sockets[0]);
+  const Photo fromSocket(p);
+  EXPECT_EQ(Describe(fromSocket.get()), Describe(expected.get()));
+}
+
+TEST(Api, AReadErrorAfterSomeBytesIsAResult) {
+  // Past the end of the input a cut file reads as the end; a failed read needs a device whose
+  // reads fail: /proc/self/mem fails at its first read, so it is an errno, not a result.
+  exifinfo_photo* p = nullptr;
+  EXPECT_EQ(exifinfo_read_path("/proc/self/mem", &p), EIO);
+  EXPECT_EQ(p, nullptr);
+}
+
+TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
+  ASSERT_EQ(exifinfo_field_count(), 29u);
+  const Photo p = FromMemory(ReadFileBytes(EXIFINFO_SAMPLE_JPEG));
+  const std::string report(p->report, p->report_length);
+  size_t at = report.find("Data:\r\n");
+  for (size_t i = 5; i < 29; ++i) {
+    const std::string key = std::string("\r\n") + exifinfo_field_name(i) + "=";
+    const size_t found = report.find(key, at);
+    ASSERT_NE(found, std::string::npos) << exifinfo_field_name(i);
+    EXPECT_LT(at, found);
+    at = found;
+  }
+  const char* texts[] = {"Version", "CameraMake", "CameraModel", "DateTime", "Comments"};
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_STREQ(exifinfo_field_name(i), texts[i]);
+    EXPECT_EQ(exifinfo_field_type(i), EXIFINFO_TYPE_TEXT);
+  }
+  EXPECT_EQ(exifinfo_field_offset(0), offsetof(exifinfo_photo, Version));
+  EXPECT_EQ(exifinfo_field_offset(28), offsetof(exifinfo_photo, Brightness));
+  EXPECT_EQ(exifinfo_field_name(29), nullptr);
+  EXPECT_EQ(exifinfo_field_type(29), -1);
+  EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_READ_ERROR), "read_error");
+  EXPECT_EQ(exifinfo_ending_name(9), nullptr);
+  EXPECT_EQ(exifinfo_ending_name(-1), nullptr);
+  EXPECT_TRUE(EXIFINFO_HAS(p.get(), report_wide_length));
+  EXPECT_EQ(p->size, sizeof(exifinfo_photo));
+}
+
+TEST(Api, EightThreadsReadWhatOneThreadReads) {
+  const auto cases = Cases();
+  std::vector<std::string> expected;
+  for (const auto& c : cases) expected.push_back(Describe(FromMemory(c.second).get()));
+  std::vector<TempFile> files;
+  files.reserve(cases.size());
+  for (const auto& c : cases) files.emplace_back(c.second);
+  std::vector<std::string> mismatches[8];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (size_t round = 0; round < 2; ++round) {
+        for (size_t k = static_cast<size_t>(t); k < cases.size() + static_cast<size_t>(t); ++k) {
+          const size_t i = k % cases.size();
+          exifinfo_photo* p = nullptr;
+          const uint8_t none = 0;  // an empty vector's data() may be null, which is EINVAL
+          const Bytes& bytes = cases[i].second;
+          const int status = (k + round) % 2 == 0 ? exifinfo_read_memory(bytes.empty() ? &none : bytes.data(), bytes.size(), &p)
+                                                  : exifinfo_read_path(files[i].path().c_str(), &p);
+          const Photo photo(p);
+          if (status != 0 || Describe(photo.get()) != expected[i]) mismatches[t].push_back(cases[i].first);
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const auto& m : mismatches) EXPECT_TRUE(m.empty()) << m.size() << " mismatches, first: " << m.front();
+}
+
+}  // namespace

@@ -1,0 +1,2 @@
+// The public headers compile as C++ too, pedantically.
+#include "header_c99_check.c"
