@@ -1,14 +1,27 @@
 """TolvaneEXIFInfo from Python, through ctypes (no build step).
 
     import tolvane_exif_info as tei
-    print(tei.report("photo.jpg"))          # the report text, CR LF line ends
-    tei.fields("photo.jpg")["ISOequivalent"]  # 200: typed values under the report's keys
+    photo = tei.read("photo.jpg")             # a path, bytes in memory, or a binary file
+    photo.ISOequivalent, photo.ExposureTime   # 200, 0.004000000189989805: typed, every bit
+    photo.thumbnail, photo.ending             # b'\xff\xd8...' or None, Ending.START_OF_SCAN
+    print(tei.report("photo.jpg"))            # the report text, CR LF line ends
+    tei.fields("photo.jpg")["ISOequivalent"]  # 200: the report's values under its keys
 
-The library is the one named by the environment variable TOLVANE_EXIF_INFO_LIBRARY when it
-is set, else libTOLVANEEXIFINFO.so.1 found by the system's loader.
+read() uses libexifinfo (the reentrant C API): the library named by the environment variable
+EXIFINFO_LIBRARY when it is set, else libexifinfo.so.1 through the system's loader. Reads run
+in parallel from any number of threads: ctypes lets go of the interpreter lock during a call.
+report() and fields() use EXIFInfo of libTOLVANEEXIFINFO: the library named by
+TOLVANE_EXIF_INFO_LIBRARY when it is set, else libTOLVANEEXIFINFO.so.1; those calls take a
+lock, since that library's report buffer is shared.
 """
+import collections
 import ctypes
+import enum
+import errno
+import io
 import os
+import struct
+import sys
 import threading
 
 LIBRARY_VARIABLE = "TOLVANE_EXIF_INFO_LIBRARY"
@@ -23,23 +36,30 @@ DATA_KEYS = ("Height", "Width", "Orientation", "IsColor", "Process", "FlashUsed"
              "ExposureProgram", "ISOequivalent", "CompressionLevel", "FocalplaneXRes", "FocalplaneYRes",
              "FocalplaneUnits", "Xresolution", "Yresolution", "ResolutionUnit", "Brightness")
 
+API_LIBRARY_VARIABLE = "EXIFINFO_LIBRARY"
+API_SONAME = "libexifinfo.so.1"
+
 _lock = threading.Lock()  # the library's report buffer is shared: calls must not overlap
 _library = None
+
+
+def _open_library(variable, soname):
+    named = os.environ.get(variable)
+    target = named if named else soname
+    how = f"{variable}={named}" if named else f"{soname} through the system's loader"
+    try:
+        return ctypes.CDLL(target)
+    except OSError as error:
+        hint = (f"check the path in {variable}" if named else
+                f"install the library where the loader finds it, or set {variable} to its path")
+        raise OSError(f"cannot load the TolvaneEXIFInfo library: tried {how}: {error}; {hint}") from None
 
 
 def _load():
     global _library
     if _library is not None:
         return _library
-    named = os.environ.get(LIBRARY_VARIABLE)
-    target = named if named else SONAME
-    how = f"{LIBRARY_VARIABLE}={named}" if named else f"{SONAME} through the system's loader"
-    try:
-        library = ctypes.CDLL(target)
-    except OSError as error:
-        hint = (f"check the path in {LIBRARY_VARIABLE}" if named else
-                f"install the library where the loader finds it, or set {LIBRARY_VARIABLE} to its path")
-        raise OSError(f"cannot load the TolvaneEXIFInfo library: tried {how}: {error}; {hint}") from None
+    library = _open_library(LIBRARY_VARIABLE, SONAME)
     library.EXIFInfo.argtypes = [ctypes.c_wchar_p, ctypes.c_wchar_p]
     library.EXIFInfo.restype = ctypes.c_wchar_p
     _library = library
@@ -83,3 +103,216 @@ def parse(text):
 def fields(path):
     """The report of the JPEG file at `path`, as a dict of typed values."""
     return parse(report(path))
+
+
+# ---- read(): typed values through libexifinfo ----
+
+class _Api:
+    """libexifinfo with its result layout, mapped once from the library's own field table."""
+
+    _CTYPES = {0: ctypes.c_char_p, 1: ctypes.c_int32, 2: ctypes.c_float}
+    _POINTER = "Q" if ctypes.sizeof(ctypes.c_void_p) == 8 else "I"
+    _CODES = {0: _POINTER, 1: "i", 2: "f"}
+    # The members after the 29 report values, as exifinfo.h declares them.
+    _TAIL = [("HasExif", ctypes.c_int32), ("ending", ctypes.c_int32), ("read_errno", ctypes.c_int32),
+             ("thumbnail_offset", ctypes.c_uint32), ("last_error", ctypes.c_void_p), ("thumbnail", ctypes.c_void_p),
+             ("thumbnail_size", ctypes.c_size_t), ("report", ctypes.c_void_p), ("report_length", ctypes.c_size_t),
+             ("report_wide", ctypes.c_void_p), ("report_wide_length", ctypes.c_size_t)]
+
+    def __init__(self):
+        lib = _open_library(API_LIBRARY_VARIABLE, API_SONAME)
+        photo_pp = ctypes.POINTER(ctypes.c_void_p)
+        for name, args in (("exifinfo_read_path", [ctypes.c_char_p, photo_pp]),
+                           ("exifinfo_read_fd", [ctypes.c_int, photo_pp]),
+                           ("exifinfo_read_memory", [ctypes.c_void_p, ctypes.c_size_t, photo_pp])):
+            getattr(lib, name).argtypes = args
+            getattr(lib, name).restype = ctypes.c_int
+        # Freeing is quick: called with the interpreter lock held, so that a read hands the lock
+        # over once (for the read itself), not twice, and threads contend for it less.
+        self.free = ctypes.PyDLL(lib._name).exifinfo_free
+        self.free.argtypes = [ctypes.c_void_p]
+        self.free.restype = None
+        lib.exifinfo_field_name.restype = ctypes.c_char_p
+        lib.exifinfo_field_name.argtypes = [ctypes.c_size_t]
+        lib.exifinfo_field_type.argtypes = [ctypes.c_size_t]
+        lib.exifinfo_field_offset.restype = ctypes.c_size_t
+        lib.exifinfo_field_offset.argtypes = [ctypes.c_size_t]
+        lib.exifinfo_ending_name.restype = ctypes.c_char_p
+        lib.exifinfo_version.restype = ctypes.c_char_p
+        self.lib = lib
+        self.read_path = lib.exifinfo_read_path
+        self.version = lib.exifinfo_version().decode()
+
+        count = lib.exifinfo_field_count()
+        table = [(lib.exifinfo_field_name(i).decode(), lib.exifinfo_field_type(i), lib.exifinfo_field_offset(i))
+                 for i in range(count)]
+        self.names = tuple(name for name, _, _ in table)
+        self.text_positions = tuple(i for i, (_, kind, _) in enumerate(table) if kind == 0)
+
+        class Layout(ctypes.Structure):
+            _fields_ = ([("size", ctypes.c_size_t)] + [(name, self._CTYPES[kind]) for name, kind, _ in table]
+                        + self._TAIL)
+        for name, _, offset in table:  # the struct as ctypes lays it out is the library's
+            if getattr(Layout, name).offset != offset:
+                raise ImportError(f"libexifinfo's layout differs at {name}: {offset} against "
+                                  f"{getattr(Layout, name).offset}")
+        # All values in one unpack of the struct's bytes: the 29, then the tail.
+        members = [(name, self._CODES[kind]) for name, kind, _ in table] + [
+            (name, self._POINTER if kind in (ctypes.c_void_p, ctypes.c_size_t)
+             else ("I" if kind is ctypes.c_uint32 else "i"))
+            for name, kind in self._TAIL]
+        layout, at = "=", 0
+        for name, code in members:
+            offset = getattr(Layout, name).offset
+            layout += "x" * (offset - at) + code
+            at = offset + struct.calcsize("=" + code)
+        self.unpack = struct.Struct(layout).unpack_from
+        self.size = ctypes.sizeof(Layout)
+        self.endings = []
+        while (name := lib.exifinfo_ending_name(len(self.endings))) is not None:
+            self.endings.append(name.decode())
+
+
+_api = None
+_api_lock = threading.Lock()
+_FS_ENCODING = sys.getfilesystemencoding()
+
+
+def _load_api():
+    global _api
+    if _api is None:
+        with _api_lock:
+            if _api is None:
+                _api = _Api()
+    return _api
+
+
+_ending = None
+_photo_type = None
+
+
+def _types():
+    global _ending, _photo_type
+    if _photo_type is None:
+        api = _load_api()
+        ending = enum.Enum("Ending", [(n.upper(), n) for n in api.endings], type=str, module=__name__)
+        api.ending_members = [ending(n) for n in api.endings]
+        photo = collections.namedtuple("Photo", api.names + ("has_exif", "thumbnail", "ending", "read_errno",
+                                                             "thumbnail_offset", "last_error", "report"))
+        photo.__doc__ = ("One photo's values: the report's 29 under its keys, has_exif, thumbnail (bytes or "
+                         "None), ending (an Ending), read_errno, thumbnail_offset, last_error and report.")
+        _ending, _photo_type = ending, photo
+    return _ending, _photo_type
+
+
+def __getattr__(name):
+    if name == "Ending":
+        return _types()[0]
+    if name == "Photo":
+        return _types()[1]
+    if name == "__version__":
+        return _load_api().version
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def _result(status, pointer, filename=None):
+    """The Photo of a call's result, freed here; an OSError or MemoryError for its errno."""
+    if status != 0:
+        if status == errno.ENOMEM:
+            raise MemoryError("libexifinfo: out of memory")
+        raise OSError(status, os.strerror(status), filename)
+    api = _api
+    photo_type = _photo_type or _types()[1]
+    address = pointer.value
+    try:
+        # One copy of the struct and what follows it up to the UTF-8 report's end: the library
+        # lays the texts out there, and they are sliced from the copy. A text found elsewhere
+        # (another layout) is copied on its own.
+        head = api.unpack(ctypes.string_at(address, api.size))
+        report_at, report_length = head[-4] - address, head[-3]
+        block = ctypes.string_at(address, report_at + report_length + 1)
+
+        def text(pointer):
+            at = pointer - address
+            if 0 <= at < len(block):
+                return block[at:block.index(b"\0", at)]
+            return ctypes.string_at(pointer)
+
+        values = list(head[:len(api.names)])
+        for i in api.text_positions:
+            values[i] = text(values[i]).decode("utf-8")
+        has_exif, ending, read_errno, thumbnail_offset, last_error, thumbnail, thumbnail_size = head[len(api.names):-4]
+        values += (has_exif != 0, ctypes.string_at(thumbnail, thumbnail_size) if thumbnail else None,
+                   api.ending_members[ending], read_errno, thumbnail_offset,
+                   text(last_error).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"))
+        return photo_type._make(values)
+    finally:
+        api.free(address)
+
+
+def read_path(path):
+    """The Photo of the file at `path`: str, bytes or path-like; any file name, UTF-8 or not."""
+    api = _api or _load_api()
+    # os.fsencode, spelled out for str: the common case, and this is the hot path.
+    name = path.encode(_FS_ENCODING, "surrogateescape") if type(path) is str else os.fsencode(path)
+    pointer = ctypes.c_void_p()
+    return _result(api.read_path(name, ctypes.byref(pointer)), pointer, path)
+
+
+def read_bytes(data):
+    """The Photo of a JPEG held in memory: bytes, bytearray, memoryview or any buffer."""
+    api = _load_api()
+    pointer = ctypes.c_void_p()
+    if isinstance(data, bytes):
+        buffer = data
+    else:
+        view = memoryview(data)
+        buffer = (ctypes.c_char * view.nbytes).from_buffer(view) if not view.readonly and view.contiguous \
+            else bytes(view)
+    return _result(api.lib.exifinfo_read_memory(buffer, len(buffer) if isinstance(buffer, bytes)
+                                                else ctypes.sizeof(buffer), ctypes.byref(pointer)), pointer)
+
+
+def read_file(file):
+    """The Photo of a binary file object, read from its position, which it keeps when it can seek.
+
+    A file object on a descriptor that can seek is read through the descriptor; any other (a
+    pipe, io.BytesIO) is read to its end first.
+    """
+    api = _load_api()
+    try:
+        fd = file.fileno()
+        seekable = file.seekable()
+    except (AttributeError, OSError, io.UnsupportedOperation):
+        fd, seekable = None, False
+    if fd is None or not seekable:
+        return read_bytes(file.read())
+    # The object may have read ahead of its position: read from its position, then put the
+    # descriptor back where the object's buffer expects it.
+    raw = os.lseek(fd, 0, os.SEEK_CUR)
+    os.lseek(fd, file.tell(), os.SEEK_SET)
+    pointer = ctypes.c_void_p()
+    try:
+        return _result(api.lib.exifinfo_read_fd(fd, ctypes.byref(pointer)), pointer, getattr(file, "name", None))
+    finally:
+        os.lseek(fd, raw, os.SEEK_SET)
+
+
+def read(source):
+    """The Photo of a JPEG: a path (str or path-like), bytes-like data, or a binary file object.
+
+    A path that cannot be opened raises the matching OSError (FileNotFoundError,
+    IsADirectoryError...); running out of memory raises MemoryError. A file that is not a JPEG
+    is a Photo whose ending says so. Bytes are data: pass a file name held in bytes to
+    read_path(), or as a path-like object.
+    """
+    if type(source) is str or hasattr(source, "__fspath__"):
+        return read_path(source)
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        return read_bytes(source)
+    if hasattr(source, "read"):
+        return read_file(source)
+    try:
+        return read_bytes(memoryview(source))
+    except TypeError:
+        raise TypeError(f"read() takes a path, bytes-like data or a binary file, not {type(source).__name__}") from None

@@ -1,7 +1,13 @@
-"""The Python module against the built library. Run with TOLVANE_EXIF_INFO_LIBRARY set,
-the module's folder on PYTHONPATH, and EXIFINFO_SAMPLE and EXIFINFO_TOOL naming the files."""
+"""The Python module against the built libraries. Run with TOLVANE_EXIF_INFO_LIBRARY and
+EXIFINFO_LIBRARY set, the module's folder on PYTHONPATH, EXIFINFO_SAMPLE and EXIFINFO_TOOL
+naming the files, and EXIFINFO_CORPUS the shared corpus (optional)."""
+import io
 import math
 import os
+import pathlib
+import shutil
+import struct
+import threading
 import subprocess
 import sys
 import tempfile
@@ -59,6 +65,95 @@ class ModuleTest(unittest.TestCase):
                 continue  # the library is installed system-wide here: the loader found it
             self.assertIn(expected, out)
             self.assertIn("cannot load the TolvaneEXIFInfo library", out)
+
+
+def corpus_files():
+    folder = os.environ.get("EXIFINFO_CORPUS", "")
+    if not os.path.isdir(folder):
+        return []
+    return sorted(os.path.join(folder, n) for n in os.listdir(folder) if n.endswith(".jpg"))
+
+
+class ReadTest(unittest.TestCase):
+    def test_path_bytes_and_file_objects_give_the_same_photo(self):
+        for path in [SAMPLE] + corpus_files():
+            data = pathlib.Path(path).read_bytes()
+            photo = tei.read(path)
+            with open(path, "rb") as f:
+                f.read(1)
+                f.seek(0)  # read from the object's position, whatever its buffer holds
+                from_file = tei.read(f)
+                self.assertEqual(f.tell(), 0)
+            sources = [pathlib.Path(path), os.fsencode(path).decode("utf-8"), data, bytearray(data),
+                       memoryview(data), io.BytesIO(data)]
+            for other in [from_file] + [tei.read(s) for s in sources] + [tei.read_path(os.fsencode(path))]:
+                self.assertEqual(other, photo, path)
+
+    def test_values_are_the_reports_and_keep_every_bit(self):
+        for path in [SAMPLE] + corpus_files():
+            photo = tei.read(path)
+            self.assertEqual(photo.report, tei.report(path), path)
+            reported = tei.fields(path)
+            for key, value in reported.items():
+                typed = getattr(photo, key)
+                if isinstance(value, float):
+                    self.assertEqual(typed, struct.unpack("f", struct.pack("f", typed))[0])  # a single
+                    self.assertEqual("%f" % typed, "%f" % value, (path, key))
+                else:
+                    self.assertEqual(typed, value, (path, key))
+
+    def test_sample_values_thumbnail_and_ending(self):
+        photo = tei.read(SAMPLE)
+        self.assertEqual((photo.CameraMake, photo.Width, photo.ISOequivalent), ("Tolvane Optics", 160, 200))
+        self.assertEqual(photo.ExposureTime, struct.unpack("f", struct.pack("f", 0.004))[0])
+        self.assertTrue(photo.has_exif)
+        self.assertEqual(photo.thumbnail[:2], b"\xff\xd8")
+        self.assertEqual(photo.ending, tei.Ending.START_OF_SCAN)
+        self.assertEqual(photo.ending, "start_of_scan")
+        self.assertEqual(photo.last_error, "")
+        with self.assertRaises(AttributeError):
+            photo.Width = 1  # immutable
+
+    def test_failures_are_the_errors_python_gives(self):
+        with self.assertRaises(FileNotFoundError):
+            tei.read("/nonexistent/photo.jpg")
+        with self.assertRaises(IsADirectoryError):
+            tei.read(os.path.dirname(SAMPLE))
+        with self.assertRaises(TypeError):
+            tei.read(42)
+        not_a_jpeg = tei.read(b"GIF89a")
+        self.assertEqual(not_a_jpeg.ending, tei.Ending.NOT_A_JPEG)
+        self.assertEqual((not_a_jpeg.Width, not_a_jpeg.CameraMake, not_a_jpeg.thumbnail), (0, "", None))
+        cut = tei.read(pathlib.Path(SAMPLE).read_bytes()[:100])
+        self.assertEqual(cut.ending, tei.Ending.PREMATURE_END)
+        self.assertEqual(cut.last_error, "Premature end of file?")
+
+    def test_file_names_that_are_not_utf8(self):
+        with tempfile.TemporaryDirectory() as d:
+            name = os.path.join(os.fsencode(d), b"caf\xe9.jpg")  # Latin-1, not UTF-8
+            shutil.copyfile(SAMPLE, name)
+            expected = tei.read(SAMPLE)
+            self.assertEqual(tei.read_path(name), expected)
+            self.assertEqual(tei.read(os.fsdecode(name)), expected)  # surrogate-escaped str
+
+    def test_threads_read_in_parallel_and_agree(self):
+        paths = ([SAMPLE] + corpus_files()) * 3
+        expected = {p: tei.read(p) for p in paths}
+        failures = []
+
+        def work(offset):
+            for p in paths[offset:] + paths[:offset]:
+                if tei.read(p) != expected[p]:
+                    failures.append(p)
+        threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(failures, [])
+
+    def test_version_is_the_librarys(self):
+        self.assertRegex(tei.__version__, r"^\d+\.\d+\.\d+$")
 
 
 if __name__ == "__main__":
