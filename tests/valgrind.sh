@@ -10,6 +10,8 @@ memcheck=(valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --suppr
 
 echo "== memcheck: core_tests"
 "${memcheck[@]}" "$build/tests/core_tests" --gtest_brief=1
+echo "== memcheck: api_tests"
+"${memcheck[@]}" "$build/tests/api_tests" --gtest_brief=1
 echo "== memcheck: export_tests"
 "${memcheck[@]}" "$build/tests/export_tests" --gtest_brief=1
 files=("$root/samples/sample.jpg")
