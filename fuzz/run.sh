@@ -1,43 +1,66 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each one for SECONDS on the seed corpus,
-# both at once (one core each). Prints executions, coverage and any crash; exits 1 on a crash.
-# Usage: fuzz/run.sh SECONDS
+# Builds the libFuzzer targets with clang and runs each for SECONDS, starting from the kept
+# corpus (fuzz/corpus/TARGET) and the seeds the test builders make. New inputs go to
+# fuzz/corpus-work/TARGET; with --merge they are then minimised into fuzz/corpus/TARGET with
+# -merge=1 (keep only inputs that add coverage). Prints executions, coverage and any crash;
+# exits 1 on a crash.
+# Usage: fuzz/run.sh SECONDS [--merge]
 set -euo pipefail
-seconds=${1:?usage: fuzz/run.sh SECONDS}
+seconds=${1:?usage: fuzz/run.sh SECONDS [--merge]}
+merge=${2:-}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
 work=$root/fuzz/corpus-work
-corpus_src=${EXIFINFO_CORPUS_DIR:-$root/../shared/corpus}
+targets=(read exif api faults)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DEXIFINFO_BUILD_FUZZERS=ON -DEXIFINFO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target fuzz_read fuzz_exif fuzz_make_seeds >/dev/null
+cmake --build "$build" --target "${targets[@]/#/fuzz_}" fuzz_make_seeds >/dev/null
 
-rm -rf "$work/crashes"
-mkdir -p "$work"/seeds/read "$work"/seeds/exif "$work"/read "$work"/exif "$work"/crashes
-"$build/fuzz_make_seeds" "$work/seeds/read" "$work/seeds/exif" "$corpus_src"
+rm -rf "$work/crashes" "$work/seeds"
+mkdir -p "$work"/seeds/{read,exif,faults} "$work"/crashes
+for t in "${targets[@]}"; do mkdir -p "$work/$t" "$root/fuzz/corpus/$t"; done
+# Seeds are made by the builders: no photo of the shared corpus enters the kept corpus.
+"$build/fuzz_make_seeds" "$work/seeds/read" "$work/seeds/exif"
 cp "$root"/fuzz/regressions/read/* "$work/seeds/read/" 2>/dev/null || true
 cp "$root"/fuzz/regressions/exif/* "$work/seeds/exif/" 2>/dev/null || true
-rm -f "$work"/seeds/*/.keep
+# The faults target reads a plan first: byte 0 (buffer size, seekable, event count), then
+# three bytes an event (call, action, short size). No events, then one failure and one EINTR.
+for f in "$work"/seeds/read/*; do
+  name=$(basename "$f")
+  { printf '\010'; cat "$f"; } >"$work/seeds/faults/plain-$name"
+  { printf '\041\003\000\000\004\001\000'; cat "$f"; } >"$work/seeds/faults/events-$name"
+done
+seeds_of() { case $1 in api) echo "$work/seeds/read" ;; *) echo "$work/seeds/$1" ;; esac; }
 
-run() {  # run TARGET: new inputs go to $work/TARGET, the seeds are read only
+run() {  # run TARGET: new inputs go to $work/TARGET; the kept corpus and seeds are read only
   local target=$1
-  "$build/fuzz/fuzz_$target" "$work/$target" "$work/seeds/$target" -dict="$root/fuzz/jpeg_exif.dict" \
-    -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$work/crashes/$target-" \
-    -timeout=10 -rss_limit_mb=2048 >"$work/$target.log" 2>&1
+  "$build/fuzz/fuzz_$target" "$work/$target" "$root/fuzz/corpus/$target" "$(seeds_of "$target")" \
+    -dict="$root/fuzz/jpeg_exif.dict" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix="$work/crashes/$target-" -timeout=10 -rss_limit_mb=2048 >"$work/$target.log" 2>&1
 }
 status=0
-run read & read_pid=$!
-run exif & exif_pid=$!
-wait $read_pid || status=1
-wait $exif_pid || status=1
+pids=()
+for t in "${targets[@]}"; do run "$t" & pids+=($!); done
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
 
-for target in read exif; do
-  log=$work/$target.log
-  echo "== fuzz_$target ($seconds s)"
-  grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true
-  grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb' "$log" || true
-  grep -E 'ERROR: |SUMMARY: |runtime error|Test unit written' "$log" || true
+for t in "${targets[@]}"; do
+  log=$work/$t.log
+  echo "== fuzz_$t ($seconds s)"
+  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)' "$log" | sed 's/^/  /' || true
+  grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec' "$log" | sed 's/^/  /' || true
+  grep -E 'ERROR: |SUMMARY: |runtime error|invariant broken|Test unit written' "$log" || true
 done
 ls "$work/crashes" | sed 's/^/crash: /'
+
+if [ "$merge" = "--merge" ] && [ "$status" = 0 ]; then
+  for t in "${targets[@]}"; do
+    merged=$work/merged-$t
+    rm -rf "$merged" && mkdir -p "$merged"
+    "$build/fuzz/fuzz_$t" -merge=1 "$merged" "$root/fuzz/corpus/$t" "$work/$t" >"$work/$t-merge.log" 2>&1
+    rm -rf "$root/fuzz/corpus/$t" && mv "$merged" "$root/fuzz/corpus/$t"
+    echo "== kept corpus $t: $(ls "$root/fuzz/corpus/$t" | wc -l) inputs, $(du -sk "$root/fuzz/corpus/$t" | cut -f1) KiB;" \
+      "$(grep -E 'MERGE-OUTER: [0-9]+ new files' "$work/$t-merge.log" | tail -n 1)"
+  done
+fi
 exit $status

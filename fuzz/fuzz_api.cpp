@@ -1,0 +1,67 @@
+// The C API's memory entry point: bytes -> exifinfo_read_memory, with the report's invariants,
+// the thumbnail inside the input, the typed values equal to the report's, and the result
+// equal to the core's report of the same bytes.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "exifinfo.h"
+#include "report/photo_report.h"
+#include "report_shape.h"
+
+namespace {
+
+using fuzz_checks::Broken;
+
+// The report's lines from the typed values: "%d" and "%f", under the field table's keys.
+void CheckValuesAreTheReports(const exifinfo_photo& p) {
+  const std::string report(p.report, p.report_length);
+  size_t from = report.find("\r\nData:\r\n");
+  if (from == std::string::npos) Broken("no Data: line");
+  for (size_t i = 0; i < exifinfo_field_count(); ++i) {
+    const char* at = reinterpret_cast<const char*>(&p) + exifinfo_field_offset(i);
+    char value[128];
+    switch (exifinfo_field_type(i)) {
+      case EXIFINFO_TYPE_TEXT:
+        if (report.find(*reinterpret_cast<const char* const*>(at)) == std::string::npos) Broken("text value");
+        continue;
+      case EXIFINFO_TYPE_INT32: std::snprintf(value, sizeof value, "%d", *reinterpret_cast<const int32_t*>(at)); break;
+      default: std::snprintf(value, sizeof value, "%f", static_cast<double>(*reinterpret_cast<const float*>(at)));
+    }
+    const std::string line = std::string("\r\n") + exifinfo_field_name(i) + "=" + value + "\r\n";
+    const size_t found = report.find(line, from);
+    if (found == std::string::npos) Broken("typed value differs from the report's");
+    from = found + 1;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> bytes(data, data + size);  // exact size: the first byte over is caught
+  const uint8_t none = 0;
+  exifinfo_photo* photo = nullptr;
+  const int status = exifinfo_read_memory(size != 0 ? bytes.data() : &none, size, &photo);
+  if (status != 0 || photo == nullptr) Broken("a read from memory failed");
+  fuzz_checks::CheckShape(photo->report_wide, photo->report_wide_length, photo->report_wide_length + 1);
+  CheckValuesAreTheReports(*photo);
+  if (photo->thumbnail != nullptr) {
+    // A copy of bytes of the input: its offset names them inside the EXIF block.
+    if (photo->thumbnail_size == 0 || photo->thumbnail_size > size) Broken("thumbnail size");
+    bool found = false;
+    for (size_t at = 0; !found && at + photo->thumbnail_size <= size; ++at)
+      found = std::memcmp(bytes.data() + at, photo->thumbnail, photo->thumbnail_size) == 0;
+    if (!found) Broken("thumbnail bytes are not the input's");
+  } else if (photo->thumbnail_size != 0) {
+    Broken("thumbnail size without bytes");
+  }
+  static wchar_t report[exifinfo::kReportCapacity], block[exifinfo::kDataBlockCapacity];
+  const size_t length = exifinfo::ReportBytes(bytes.data(), bytes.size(), {report, exifinfo::kReportCapacity},
+                                              {block, exifinfo::kDataBlockCapacity}, nullptr);
+  if (length != photo->report_wide_length || std::wmemcmp(report, photo->report_wide, length) != 0)
+    Broken("the C API's report differs from the core's");
+  exifinfo_free(photo);
+  return 0;
+}
