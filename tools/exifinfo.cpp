@@ -1,6 +1,7 @@
 // exifinfo: prints the report of each JPEG file given, as UTF-8, exactly as the library builds
 // it, or one JSON object per file. Files are read in parallel and printed in the order given.
 #include <getopt.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "file_list.h"
@@ -174,9 +174,23 @@ void ReadAll(const std::vector<exifinfo_tool::ListedFile>& files, const Options&
       ready.notify_all();
     }
   };
-  std::vector<std::thread> threads;
+  // Threads started with pthread_create: std::thread throws when one cannot start, and this
+  // tool is built without exceptions. A thread that cannot start means one worker fewer; with
+  // none at all, this thread reads the files itself.
+  using Worker = decltype(worker);
+  auto run = [](void* w) -> void* {
+    (*static_cast<Worker*>(w))();
+    return nullptr;
+  };
+  std::vector<pthread_t> threads;
   const size_t count = std::min(static_cast<size_t>(jobs), files.size());
-  for (size_t t = 0; t < count; ++t) threads.emplace_back(worker);
+  threads.reserve(count);
+  for (size_t t = 0; t < count; ++t) {
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, run, &worker) != 0) break;
+    threads.push_back(thread);
+  }
+  if (threads.empty()) worker();
   for (size_t i = 0; i < files.size(); ++i) {
     FileResult result;
     {
@@ -190,7 +204,7 @@ void ReadAll(const std::vector<exifinfo_tool::ListedFile>& files, const Options&
       break;
     }
   }
-  for (std::thread& thread : threads) thread.join();
+  for (const pthread_t thread : threads) pthread_join(thread, nullptr);
 }
 
 bool ParseJobs(const char* text, long& jobs) {

@@ -1,0 +1,188 @@
+// Each allocation of one read failing in turn, through an allocator this binary interposes
+// (the shared libraries' malloc resolves to it too): the core still gives a well-formed report,
+// the C API gives ENOMEM or the whole result, EXIFInfo's output file keeps its old contents
+// or holds the whole new report, and nothing leaks. Not built with the sanitizers, which
+// bring their own allocator.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "exifinfo.h"
+#include "read_helpers.h"
+#include "tolvane_exif_info.h"
+
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void __libc_free(void*);
+}
+
+namespace {
+
+// Armed only around the call under test. Counts are plain: the tests are single-threaded.
+struct Allocations {
+  bool armed = false;
+  long failAt = -1;  // index of the allocation that fails, counted from arming
+  long made = 0;     // allocations attempted since arming
+  long live = 0;     // allocated and not yet freed since arming
+  bool Fails() {
+    if (!armed) return false;
+    return made++ == failAt;
+  }
+} gAllocations;
+
+}  // namespace
+
+extern "C" void* malloc(size_t n) {
+  if (gAllocations.Fails()) return nullptr;
+  void* p = __libc_malloc(n);
+  if (gAllocations.armed && p != nullptr) ++gAllocations.live;
+  return p;
+}
+extern "C" void* calloc(size_t n, size_t size) {
+  if (gAllocations.Fails()) return nullptr;
+  void* p = __libc_calloc(n, size);
+  if (gAllocations.armed && p != nullptr) ++gAllocations.live;
+  return p;
+}
+extern "C" void* realloc(void* p, size_t n) {
+  if (p == nullptr) return malloc(n);
+  if (gAllocations.Fails()) return nullptr;
+  return __libc_realloc(p, n);
+}
+extern "C" void free(void* p) {
+  if (gAllocations.armed && p != nullptr) --gAllocations.live;
+  __libc_free(p);
+}
+
+namespace {
+
+using testing_builders::Bytes;
+
+Bytes ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Runs `call` armed with allocation k failing, then `check` disarmed (checks allocate), for
+// k = 0, 1, ... until a run makes no k-th allocation. Returns how many runs failed one.
+// Every armed run must free all it allocated.
+template <typename Call, typename Check>
+long ForEachFailingAllocation(Call call, Check check) {
+  for (long k = 0;; ++k) {
+    gAllocations = Allocations{true, k, 0, 0};
+    call();
+    gAllocations.armed = false;
+    EXPECT_EQ(gAllocations.live, 0) << "allocation " << k << " failing leaked";
+    check();
+    if (gAllocations.made <= k) return k;
+  }
+}
+
+// Files whose read allocates the record, a comment copy, an EXIF copy and, for the second, a
+// visited-directory bitmap (more than 16 directories).
+std::vector<Bytes> Photos() {
+  using testing_builders::JpegBuilder;
+  using testing_builders::TiffBuilder;
+  TiffBuilder many(testing_builders::ByteOrder::kLittle);
+  for (int d = 0; d < 20; ++d) many.Directory().Short(0x0112, 1).NextDirectory(d + 1 < 20 ? d + 1 : TiffBuilder::kNoLink);
+  return {ReadFileBytes(EXIFINFO_SAMPLE_JPEG),
+          JpegBuilder().Soi().Comment("c").App1Exif(many.Build()).BaselineFrame(2, 3).StartOfScan().Build()};
+}
+
+TEST(AllocationFaults, CoreReportStaysWellFormed) {
+  static wchar_t report[exifinfo::kReportCapacity], data[exifinfo::kDataBlockCapacity];
+  for (const Bytes& photo : Photos()) {
+    const std::wstring whole = testing_builders::WideReportOfBytes(photo);
+    size_t length = 0;
+    exifinfo::ScanEnding ending{};
+    long outOfMemory = 0;
+    const long runs = ForEachFailingAllocation(
+        [&] {
+          exifinfo::InputStream stream(photo.data(), photo.size());
+          exifinfo::ReadPhoto(stream, nullptr, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
+            const exifinfo::ImageInfo defaults{};
+            length = exifinfo::FormatReport(reader.HasInfo() ? *reader.Info : defaults,
+                                            {report, exifinfo::kReportCapacity}, {data, exifinfo::kDataBlockCapacity});
+            ending = read.ending;
+          });
+        },
+        [&] {
+          const std::wstring text(report, length);
+          // Out of memory ends the read with what was stored before it; anything else is whole.
+          if (ending == exifinfo::ScanEnding::kOutOfMemory) {
+            ++outOfMemory;
+            EXPECT_EQ(text.substr(0, 9), L"Version: ");
+            EXPECT_EQ(text.substr(text.size() - 2), L"\r\n");
+          } else {
+            EXPECT_EQ(text, whole);
+          }
+        });
+    EXPECT_GE(runs, 3);  // the record, a section copy, the EXIF copy at least
+    EXPECT_GE(outOfMemory, 2);
+  }
+}
+
+TEST(AllocationFaults, CApiGivesEnomemOrTheWholeResult) {
+  for (const Bytes& photo : Photos()) {
+    exifinfo_photo* expected = nullptr;
+    ASSERT_EQ(exifinfo_read_memory(photo.data(), photo.size(), &expected), 0);
+    const std::string report(expected->report, expected->report_length);
+    exifinfo_free(expected);
+    int status = 0, enomem = 0;
+    bool pointerSet = false, same = false;
+    ForEachFailingAllocation(
+        [&] {
+          exifinfo_photo* p = nullptr;
+          status = exifinfo_read_memory(photo.data(), photo.size(), &p);
+          pointerSet = p != nullptr;
+          same = p != nullptr && p->report_length == report.size() && std::memcmp(p->report, report.data(), report.size()) == 0;
+          exifinfo_free(p);
+        },
+        [&] {
+          if (status == ENOMEM) {
+            ++enomem;
+            EXPECT_FALSE(pointerSet);
+          } else {
+            EXPECT_EQ(status, 0);
+            EXPECT_TRUE(same);
+          }
+        });
+    EXPECT_GE(enomem, 2);
+  }
+}
+
+TEST(AllocationFaults, ExifInfoOutputKeepsItsOldContentsOrHoldsTheWholeReport) {
+  const std::string out = "/tmp/exifinfo_alloc_" + std::to_string(getpid()) + ".txt";
+  const std::wstring input(EXIFINFO_SAMPLE_JPEG, EXIFINFO_SAMPLE_JPEG + std::strlen(EXIFINFO_SAMPLE_JPEG));
+  const std::wstring output(out.begin(), out.end());
+  const wchar_t* report = nullptr;
+  const long runs = ForEachFailingAllocation(
+      [&] {
+        // Written without allocating: only EXIFInfo runs with allocations failing.
+        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const bool prepared = fd >= 0 && write(fd, "old contents", 12) == 12;
+        if (fd >= 0) close(fd);
+        report = prepared ? EXIFInfo(input.c_str(), output.c_str()) : nullptr;
+      },
+      [&] {
+        std::ifstream in(out, std::ios::binary);
+        const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_NE(report, nullptr);
+        EXPECT_EQ(std::wstring(report, 9), L"Version: ");
+        EXPECT_TRUE(written == "old contents" || written == testing_builders::Utf8Of(report)) << written;
+      });
+  EXPECT_GE(runs, 3);
+  unlink(out.c_str());
+}
+
+}  // namespace
