@@ -75,5 +75,34 @@ check "--json: one line per JPEG" test "$(wc -l <"$work/j1")" = 3
 check "--json: -j 1 and -j 2 agree" cmp -s "$work/j1" "$work/j2"
 check "--json: values typed" grep -q '"Width":160,' "$work/j1"
 
+# A read that fails is a failure, not a photo without data, nor "not a JPEG" under -r.
+"$tool" /proc/self/mem >"$work/out" 2>"$work/err"
+check "read error exits 1" test $? = 1
+check "read error: message" grep -q "^exifinfo: /proc/self/mem: read error: Input/output error$" "$work/err"
+check "read error: defaults still printed" grep -q $'^Height=0\r$' "$work/out"
+mkdir -p "$work/failing"
+cp "$sample" "$work/failing/a.jpg"
+ln -s /proc/self/mem "$work/failing/b.jpg"
+"$tool" -r "$work/failing" >/dev/null 2>"$work/err"
+check "-r: a failing read exits 1" test $? = 1
+check "-r: a failing read is a read error" grep -q "failing/b.jpg: read error: Input/output error" "$work/err"
+
+# Failed writes: a full device, and a reader that goes away while SIGPIPE is ignored. The run
+# stops at the first failed write: the FIFO after 300 photos has a writer that never writes,
+# so a run that read on would hang there (and be killed by timeout, exit 124).
+"$tool" "$sample" >/dev/full 2>"$work/err"
+check "stdout on a full disk exits 1" test $? = 1
+check "stdout on a full disk: message" grep -q "write error: No space left on device" "$work/err"
+"$tool" -o /dev/full "$sample" >/dev/null 2>"$work/err"
+check "-o /dev/full: message" grep -q "/dev/full: cannot write: No space left on device" "$work/err"
+mkdir -p "$work/many"
+for i in $(seq -w 1 300); do ln "$sample" "$work/many/$i.jpg"; done
+mkfifo "$work/many/zz-fifo.jpg"
+exec 3<>"$work/many/zz-fifo.jpg"  # a writer that stays and never writes
+(trap '' PIPE; timeout 30 "$tool" -r -j 1 "$work/many" 2>"$work/err"; echo $? >"$work/status") | head -n 1 >/dev/null
+exec 3>&-
+check "a closed pipe stops the run at once, exit 1" test "$(cat "$work/status")" = 1
+check "a closed pipe: message" grep -q "write error: Broken pipe" "$work/err"
+
 echo "$passed passed, $failed failed"
 test "$failed" = 0
