@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times whole processes over a workload of real camera JPEGs, warm, in rotating order over
-# several rounds: the library's batch driver (EXIFInfo per path), the stdio I/O floor, small
-# libexif and exiv2 readers of the same fields, and exiftool when installed. Prints one table:
-# per-file median and range, ratios, user-space instructions per file (callgrind, start-up
-# subtracted) and peak RSS.
+# several rounds: the library's batch driver (EXIFInfo per path), the stdio I/O floor, the raw
+# floor (open, one read of the library's first-read size, close), small libexif and exiv2
+# readers of the same fields, and exiftool when installed. Prints one table: per-file median
+# and range, ratios, user-space instructions per file (callgrind) and system calls per file
+# (strace -c -f), both with start-up subtracted, and peak RSS.
 # Usage: bench/compare.sh WORKLOAD_DIR   (ROUNDS=7, FILES=5000, CALLGRIND_FILES=200 to change)
 set -euo pipefail
 workload=${1:?usage: bench/compare.sh WORKLOAD_DIR}
@@ -15,7 +16,7 @@ corpus=${EXIFINFO_CORPUS_DIR:-$root/../shared/corpus}
 build=$root/build-bench
 
 missing=()
-for p in g++ cmake ninja-build libbenchmark-dev libexif-dev libexiv2-dev pkg-config valgrind time bc nlohmann-json3-dev; do
+for p in g++ cmake ninja-build libbenchmark-dev libexif-dev libexiv2-dev pkg-config valgrind time bc nlohmann-json3-dev strace; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
@@ -46,7 +47,7 @@ awk -v step=$(( n / callgrind_files > 0 ? n / callgrind_files : 1 )) 'NR % step 
   head -n "$callgrind_files" >"$work/small"
 : >"$work/empty"
 
-readers=(floor exifinfo libexif exiv2)
+readers=(floor raw_floor exifinfo libexif exiv2)
 command -v exiftool >/dev/null && readers+=(exiftool)
 # exiftool costs milliseconds a file: it reads a tenth of the list, and is scaled per file.
 head -n $((n / 10)) "$work/list" >"$work/tenth"
@@ -93,24 +94,34 @@ instructions() {  # user-space instructions per file, start-up subtracted
     sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
   echo $(( (ir_n - ir_0) / $(wc -l <"$work/small") ))
 }
+syscalls() {  # system calls per file, start-up subtracted
+  [ "$1" = exiftool ] && { echo "-"; return; }
+  local n z
+  strace -f -c -o "$work/st" "$build/bench/bench_$1" "$work/small" >/dev/null
+  n=$(awk '$NF == "total" {print $(NF-2)}' "$work/st")
+  strace -f -c -o "$work/st" "$build/bench/bench_$1" "$work/empty" >/dev/null
+  z=$(awk '$NF == "total" {print $(NF-2)}' "$work/st")
+  bc -l <<<"($n - $z) / $(wc -l <"$work/small")" | xargs printf '%.2f'
+}
 peak_rss() {
   /usr/bin/time -f '%M' -o "$work/rss" bash -c "$(declare -f run_reader); $(declare -p exiftool_tags build); run_reader $1 $(list_for "$1")" >/dev/null
   tail -n 1 "$work/rss"
 }
 
 read -r floor_median _ _ <<<"$(stat_of "${times[floor]}")"
+read -r raw_median _ _ <<<"$(stat_of "${times[raw_floor]}")"
 read -r ours_median _ _ <<<"$(stat_of "${times[exifinfo]}")"
 echo "Workload: $n files from $corpus ($(du -sh "$workload" | cut -f1)), $rounds rounds, warm page cache; $(nproc) cores."
 echo "exiftool timed on $(count_for exiftool) of them; instructions from callgrind over $(wc -l <"$work/small") files."
 echo
-echo "| reader | per file (median) | range | vs floor | exifinfo faster by | instructions per file | peak RSS |"
-echo "|---|---:|---:|---:|---:|---:|---:|"
+echo "| reader | per file (median) | range | vs floor | vs raw floor | exifinfo faster by | instructions per file | system calls per file | peak RSS |"
+echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
 for name in "${readers[@]}"; do
   read -r median low high <<<"$(stat_of "${times[$name]}")"
-  printf '| %s | %.1f µs | %.1f-%.1f µs | %.2fx | %.2fx | %s | %.1f MiB |\n' "$name" \
+  printf '| %s | %.1f µs | %.1f-%.1f µs | %.2fx | %.2fx | %.2fx | %s | %s | %.1f MiB |\n' "$name" \
     "$(bc -l <<<"$median/1000")" "$(bc -l <<<"$low/1000")" "$(bc -l <<<"$high/1000")" \
-    "$(bc -l <<<"$median/$floor_median")" "$(bc -l <<<"$median/$ours_median")" \
-    "$(instructions "$name")" "$(bc -l <<<"$(peak_rss "$name")/1024")"
+    "$(bc -l <<<"$median/$floor_median")" "$(bc -l <<<"$median/$raw_median")" "$(bc -l <<<"$median/$ours_median")" \
+    "$(instructions "$name")" "$(syscalls "$name")" "$(bc -l <<<"$(peak_rss "$name")/1024")"
 done
 echo
 for name in "${readers[@]}"; do echo "${checksum[$name]}"; done

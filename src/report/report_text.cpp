@@ -9,6 +9,8 @@
 namespace exifinfo {
 namespace {
 
+size_t FixedOfFloat(float value, char* out, size_t capacity);
+
 // An ASCII line builder over a caller's bytes: anything past `end` is dropped.
 class AsciiWriter {
  public:
@@ -20,12 +22,18 @@ class AsciiWriter {
     std::memcpy(next_, text, n);
     next_ += n;
   }
+  // A label: a copy of known size, which the compiler writes out in place of a call.
   template <size_t N>
   void Put(const char (&literal)[N]) {
-    Put(literal, N - 1);
+    if (static_cast<size_t>(end_ - next_) < N - 1) return Put(literal, N - 1);
+    std::memcpy(next_, literal, N - 1);
+    next_ += N - 1;
   }
   void Int(int value) { next_ = std::to_chars(next_, end_, value).ptr; }  // unchanged when it does not fit
-  void Fixed(float value) { next_ += FormatFixed6(static_cast<double>(value), next_, static_cast<size_t>(end_ - next_)); }
+  void Fixed(float value) {
+    const size_t room = static_cast<size_t>(end_ - next_);
+    next_ += std::isfinite(value) ? FixedOfFloat(value, next_, room) : FormatFixed6(static_cast<double>(value), next_, room);
+  }
 
  private:
   char* next_;
@@ -115,6 +123,12 @@ size_t Digits128(unsigned __int128 value, char* out, size_t capacity) {
 size_t FixedOfFloat(float value, char* out, size_t capacity) {
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
+  if (bits == 0) {  // most fields a photo leaves unset
+    constexpr char kZero[] = "0.000000";
+    if (capacity < sizeof kZero - 1) return 0;
+    std::memcpy(out, kZero, sizeof kZero - 1);
+    return sizeof kZero - 1;
+  }
   const int exponentField = static_cast<int>(bits >> 23 & 0xFF);
   const uint64_t mantissa = exponentField == 0 ? (bits & 0x7FFFFF) : ((bits & 0x7FFFFF) | 0x800000);
   const int exponent = (exponentField == 0 ? 1 : exponentField) - 127 - 23;

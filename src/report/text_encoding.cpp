@@ -54,6 +54,14 @@ bool IsWellFormedUtf8(const uint8_t* text, size_t length) {
 
 size_t WidenText(const char* text, size_t length, wchar_t* out, size_t capacity) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+  // Most camera texts are ASCII, which both readings leave as it is: one pass, no decoding.
+  uint8_t any = 0;
+  for (size_t i = 0; i < length; ++i) any |= bytes[i];
+  if (any < 0x80) {
+    const size_t n = length < capacity ? length : capacity;
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<wchar_t>(bytes[i]);
+    return n;
+  }
   size_t written = 0;
   if (IsWellFormedUtf8(bytes, length)) {
     for (size_t i = 0; i < length && written < capacity;) {
