@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library as a host calls it: EXIFInfo once per path of the list.
 // Usage: bench_exifinfo LIST   (prints a checksum of the reports)
 #include <cstdint>

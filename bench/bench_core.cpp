@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The core, in-process: each corpus file read from memory and from disk, the report
 // formatting alone, and the cost against the bytes before the start of scan.
 #include <benchmark/benchmark.h>

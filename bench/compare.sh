@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times whole processes over a workload of real camera JPEGs, warm, in rotating order over
 # several rounds: the library's batch driver (EXIFInfo per path), the stdio I/O floor, the raw
 # floor (open, one read of the library's first-read size, close), small libexif and exiv2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The paths of a workload list: one path per line.
 #pragma once
 

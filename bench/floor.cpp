@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The I/O floor: open each file with stdio, read it through its start-of-scan section, close.
 // Usage: bench_floor LIST   (prints a checksum of the bytes read)
 #include <cstdint>

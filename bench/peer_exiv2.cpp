@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // exiv2 reading the same EXIF fields as the report, and the frame size. Usage: bench_exiv2 LIST
 #include <exiv2/exiv2.hpp>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libexif reading the same EXIF fields as the report. Usage: bench_libexif LIST
 #include <libexif/exif-data.h>
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Per-file cost of the Python read() against fields() and Pillow, and its scaling on threads.
 
 Usage: /usr/bin/python3 bench/python_read.py CORPUS_DIR [ROUNDS]

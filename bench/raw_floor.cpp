@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The raw I/O floor: open each file, read its first FIRST_READ bytes with one read(2), walk
 // the sections through the start of scan, reading on only when a section runs past what was
 // read, and close. What a reader of a regular file cannot do with fewer system calls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Prints a few typed values and the thumbnail size of each JPEG file named. */
 #include <stdio.h>
 #include <string.h>

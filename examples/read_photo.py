@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Prints a few typed values of each JPEG named, from several threads at once."""
 import sys
 from concurrent.futures import ThreadPoolExecutor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Prints the report of one JPEG file, and writes it to report.txt as well. */
 #include <locale.h>
 #include <stdio.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Prints the report of one JPEG file through ctypes."""
 import ctypes
 import sys

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C API's memory entry point: bytes -> exifinfo_read_memory, with the report's invariants,
 // the thumbnail inside the input, the typed values equal to the report's, and the result
 // equal to the core's report of the same bytes.

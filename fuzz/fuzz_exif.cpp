@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The EXIF block alone: bytes -> ParseExifSection on a section copy of exactly that length.
 #include <cstdint>
 #include <cstdlib>

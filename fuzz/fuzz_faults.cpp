@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The input layer with injected faults: the fuzzer's first bytes choose the buffer size,
 // whether the input can seek, and which reads fail (EIO), get interrupted (EINTR or EAGAIN)
 // or come back short; the rest is the file. A failure must give exactly the report of the

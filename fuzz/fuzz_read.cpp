@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole read: bytes -> scanner -> report, with the report's invariants checked.
 #include <sys/mman.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the fuzzers' seed corpus: JPEG streams and EXIF blocks made with the test builders,
 // plus the real files of a corpus folder (whole, and their APP1 "Exif" contents).
 // Usage: make_seeds READ_DIR EXIF_DIR [CORPUS_DIR]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays inputs through a fuzz target without libFuzzer: each argument is a file or a folder
 // of files. The test suite runs the regression folders this way, sanitizers included.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report's invariants, checked by every fuzz target that builds a report.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets with clang and runs each for SECONDS, starting from the kept
 # corpus (fuzz/corpus/TARGET) and the seeds the test builders make. New inputs go to
 # fuzz/corpus-work/TARGET; with --merge they are then minimised into fuzz/corpus/TARGET with

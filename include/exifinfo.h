@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libexifinfo: what a JPEG photograph says about itself, as typed values.
  *

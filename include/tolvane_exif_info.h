@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* TolvaneEXIFInfo: a plain-text report of what a JPEG photograph says about itself. */
 #ifndef TOLVANE_EXIF_INFO_H
 #define TOLVANE_EXIF_INFO_H

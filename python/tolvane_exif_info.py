@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """TolvaneEXIFInfo from Python, through ctypes (no build step).
 
     import tolvane_exif_info as tei

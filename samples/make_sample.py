@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes samples/sample.jpg: a small real baseline JPEG with a comment and an EXIF block.
 
 The picture is 160 x 120 pixels of flat 8 x 8 blocks (a sky-to-sea gradient with a sun),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each allocation of one read failing in turn, through an allocator this binary interposes
 // (the shared libraries' malloc resolves to it too): the core still gives a well-formed report,
 // the C API gives ENOMEM or the whole result, EXIFInfo's output file keeps its old contents

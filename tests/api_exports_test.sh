@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # libexifinfo exports its exifinfo_ names, each under a symbol version, and nothing else.
 # Usage: api_exports_test.sh LIBRARY
 set -eu

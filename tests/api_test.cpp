@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C API as a host uses it, through the shared libraries: a path, a descriptor and bytes in
 // memory give the same result; the typed values are the report's; EXIFInfo returns the very
 // same report; bad input gives a result of defaults or an errno; threads need no lock.

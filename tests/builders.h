@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small builders for the bytes tests are about: TIFF blocks in either byte order, EXIF
 // sections and JPEG streams. Each test shows the structure it builds.
 #pragma once

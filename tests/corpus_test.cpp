@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Real camera files: each report must equal, byte for byte, the one recorded beside the corpus.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tag table: what each entry stores, in both byte orders.
 #include <gtest/gtest.h>
 

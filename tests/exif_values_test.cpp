@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Byte order, value conversion and the stores of converted values into record fields.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The EXIF header checks and the walk of the directories.
 #include <gtest/gtest.h>
 

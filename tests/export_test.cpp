@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported entry point, called through the shared library as a host would.
 #include <gtest/gtest.h>
 
@@ -5,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -22,7 +24,10 @@ class TempDir {
     char pattern[] = "/tmp/exifinfo-test-XXXXXX";
     path_ = mkdtemp(pattern);
   }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  ~TempDir() {
+    std::error_code ignored;  // a test that left something unremovable has said so already
+    std::filesystem::remove_all(path_, ignored);
+  }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The shared library exports EXIFInfo and nothing else, under its SONAME.
 # Usage: exports_test.sh LIBRARY
 set -eu

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* LD_PRELOAD shim: allocation number FAIL_MALLOC_AT (counted from 0 once the shim is loaded)
  * fails. With FAIL_MALLOC_COUNT=FILE, the number of allocations made is written there at exit. */
 #define _GNU_SOURCE

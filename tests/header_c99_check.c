@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The public headers are valid C99 on their own; header_cxx_check.cpp includes this as C++. */
 #include "exifinfo.h"
 #include "tolvane_exif_info.h"

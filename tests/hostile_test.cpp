@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files made to break readers: every one gives a report and a clean return.
 #include <gtest/gtest.h>
 

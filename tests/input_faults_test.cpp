@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads that fail, get interrupted or come back short, injected at every read of real headers:
 // a failure keeps exactly what the bytes before it gave, and interruptions and short reads
 // change nothing at all.

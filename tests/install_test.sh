@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the build into a temporary prefix and builds two programs from outside the tree
 # against it, one with find_package and one with pkg-config, then runs both on the sample.
 # Usage: install_test.sh BUILD_DIR SAMPLE_JPEG
@@ -11,38 +12,51 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in lib/libTOLVANEEXIFINFO.so lib/libTOLVANEEXIFINFO.so.1 lib/libTOLVANEEXIFINFO.so.1.0.0.1 \
+# lib, or lib/<multiarch triplet> where the build was configured so (Debian's).
+lib=$(dirname "$(find "$prefix" -name libexifinfo.so.1 | head -n 1)")
+lib=${lib#"$prefix/"}
+for f in $lib/libTOLVANEEXIFINFO.so $lib/libTOLVANEEXIFINFO.so.1 $lib/libTOLVANEEXIFINFO.so.1.0.0 \
   include/tolvane_exif_info.h bin/exifinfo share/man/man1/exifinfo.1 \
-  lib/libexifinfo.so lib/libexifinfo.so.1 lib/libexifinfo.so.1.0.0 include/exifinfo.h \
-  lib/pkgconfig/exifinfo.pc share/man/man3/exifinfo.3; do
+  $lib/libexifinfo.so $lib/libexifinfo.so.1 $lib/libexifinfo.so.1.0.0 include/exifinfo.h \
+  $lib/pkgconfig/exifinfo.pc $lib/pkgconfig/tolvane-exif-info.pc share/man/man3/exifinfo.3; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
-[ "$(readlink "$prefix/lib/libTOLVANEEXIFINFO.so.1")" = libTOLVANEEXIFINFO.so.1.0.0.1 ] || { echo "bad SONAME link"; exit 1; }
+[ "$(readlink "$prefix/$lib/libTOLVANEEXIFINFO.so.1")" = libTOLVANEEXIFINFO.so.1.0.0 ] || { echo "bad SONAME link"; exit 1; }
 
 cmake -S "$here/consumers/cmake" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DEXAMPLES_DIR="$here/../examples" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
-with_cmake=$(LD_LIBRARY_PATH="$prefix/lib" "$work/cmake-build/consumer" "$sample")
+with_cmake=$(LD_LIBRARY_PATH="$prefix/$lib" "$work/cmake-build/consumer" "$sample")
 
-flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs tolvane-exif-info)
+# The .pc files name the configured prefix; installed elsewhere, the consumer says where.
+pc() { PKG_CONFIG_PATH="$prefix/$lib/pkgconfig" pkg-config --define-variable=prefix="$prefix" "$@"; }
+flags=$(pc --cflags --libs tolvane-exif-info)
 # shellcheck disable=SC2086
 cc -std=c99 -Wall -Werror "$here/consumers/consumer.c" $flags -o "$work/pkgconfig-consumer"
-with_pkgconfig=$(LD_LIBRARY_PATH="$prefix/lib" "$work/pkgconfig-consumer" "$sample")
+with_pkgconfig=$(LD_LIBRARY_PATH="$prefix/$lib" "$work/pkgconfig-consumer" "$sample")
 
 # The C API example, built against the installed files each way.
-api_flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs exifinfo)
+api_flags=$(pc --cflags --libs exifinfo)
 # shellcheck disable=SC2086
 cc -std=c99 -Wall -Wextra -pedantic -Werror "$here/../examples/read_photo.c" $api_flags -o "$work/read_photo"
 expected="$sample: Tolvane Optics TX-100 Travel Zoom, 160x120, ISO 200, 0.004 s, thumbnail"
 for program in "$work/read_photo" "$work/cmake-build/read_photo"; do
-  line=$(LD_LIBRARY_PATH="$prefix/lib" "$program" "$sample")
+  line=$(LD_LIBRARY_PATH="$prefix/$lib" "$program" "$sample")
   case "$line" in "$expected "*" bytes, start_of_scan") ;; *) echo "$program printed '$line'"; exit 1 ;; esac
 done
-missing=$(LD_LIBRARY_PATH="$prefix/lib" "$work/read_photo" /nonexistent.jpg 2>&1 && echo "exit 0" || true)
+missing=$(LD_LIBRARY_PATH="$prefix/$lib" "$work/read_photo" /nonexistent.jpg 2>&1 && echo "exit 0" || true)
 [ "$missing" = "/nonexistent.jpg: No such file or directory" ] || { echo "example on a missing file: '$missing'"; exit 1; }
 MANPATH="$prefix/share/man" man -w 3 exifinfo >/dev/null 2>&1 || [ -s "$prefix/share/man/man3/exifinfo.3" ] || { echo "no man page"; exit 1; }
 
 "$prefix/bin/exifinfo" "$sample" | grep -q '^Camera Make: ' || { echo "installed tool failed"; exit 1; }
+
+# The Python module, installed where the interpreter looks under that prefix, finds the
+# libraries through the loader.
+module=$(find "$prefix" -name tolvane_exif_info.py)
+[ -n "$module" ] || { echo "Python module not installed"; exit 1; }
+make=$(cd /tmp && env -u EXIFINFO_LIBRARY -u TOLVANE_EXIF_INFO_LIBRARY PYTHONPATH="$(dirname "$module")" \
+  LD_LIBRARY_PATH="$prefix/$lib" python3 -c 'import sys, tolvane_exif_info as t; print(t.read(sys.argv[1]).CameraMake, t.fields(sys.argv[1])["Width"])' "$sample")
+[ "$make" = "Tolvane Optics 160" ] || { echo "installed Python module printed '$make'"; exit 1; }
 [ "$with_cmake" = "Tolvane Optics" ] || { echo "find_package consumer printed '$with_cmake'"; exit 1; }
 [ "$with_pkgconfig" = "Tolvane Optics" ] || { echo "pkg-config consumer printed '$with_pkgconfig'"; exit 1; }
 echo "installed; find_package and pkg-config consumers both read: $with_cmake"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the core over bytes built in a test and hands back what it stored.
 #pragma once
 

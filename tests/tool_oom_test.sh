@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The tool with each of its allocations failing in turn: it prints the whole report and exits
 # 0, or says it ran out of memory and exits 1; never a partial report with 0, never an abort.
 # Usage: tool_oom_test.sh EXIFINFO SHIM SAMPLE_JPEG

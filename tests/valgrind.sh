@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # valgrind memcheck over the test suites and over the tool on every corpus file: any error or
 # leak fails the run. Usage: tests/valgrind.sh BUILD_DIR [CORPUS_DIR]
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A host whose standard output is wide-oriented (HOST=wide) or byte-oriented (HOST=byte)
  * prints a line, then the report of the file named; the reader's diagnostic line lands
  * between the two, and the host's own output is all there. */

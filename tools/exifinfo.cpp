@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // exifinfo: prints the report of each JPEG file given, as UTF-8, exactly as the library builds
 // it, or one JSON object per file. Files are read in parallel and printed in the order given.
 #include <getopt.h>

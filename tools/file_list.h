@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files an exifinfo run reads, in the order they were given.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One file's values as a JSON object: every report field with its own type.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The versioned C API over the reentrant core. Each result is one allocation: the public
 // struct, then its texts, the report in UTF-8 and in wide characters, and the thumbnail copy.
 #include "exifinfo.h"

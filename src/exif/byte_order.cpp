@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "exif/byte_order.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Byte-order readers and value conversion for the TIFF block of an EXIF section.
 #pragma once
 

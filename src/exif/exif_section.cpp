@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The EXIF header and the walk of the TIFF directories behind it.
 #include <cmath>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared between the directory walker and the tag table.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tags the report shows, and how each one's value lands in the record.
 #include <cmath>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bounded windows on bytes owned elsewhere (a section copy, or the TIFF block inside it).
 // Positions are offsets from the start of the view, which is what links in the file are too.
 #pragma once

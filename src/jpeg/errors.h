@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader's fixed messages: LastError texts and the two diagnostic lines.
 #pragma once
 

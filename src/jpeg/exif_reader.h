@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The state of one read of one picture, and the parsing steps that operate on it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The record of everything read from one picture, and one slot of the reader's section table.
 #pragma once
 

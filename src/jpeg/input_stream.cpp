@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jpeg/input_stream.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scanner's input: an open descriptor read through a caller's buffer, or bytes already in
 // memory. Every read goes through here, so the two ways a read can stop are told apart once:
 // the end of the input, and a read that failed (with its errno). Both are sticky: once met,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JPEG section stream, from the start of image up to the start of scan.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's one export. Everything beneath it is reentrant; only this file knows the C ABI
 // and the module-wide buffers.
 #include "tolvane_exif_info.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "report/photo_report.h"
 
 #include <fcntl.h>

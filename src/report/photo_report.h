@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reentrant core of one report: open the files, read the picture, format, write.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "report/report_text.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report: five text lines, "Data:", and the 24 numeric lines, every line ended by CR LF.
 #pragma once
 

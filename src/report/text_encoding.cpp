@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "report/text_encoding.h"
 
 namespace exifinfo {

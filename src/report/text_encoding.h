@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conversions between the record's 8-bit texts, the wide report and UTF-8 bytes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A program outside the tree: prints the camera make of the photo it is given. */
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """exifinfo -r --json over a folder: one valid JSON object per JPEG, in name order, the same
 with -j 1 and -j 2, each with the report's values. Usage: check_json.py EXIFINFO FOLDER"""
 import json

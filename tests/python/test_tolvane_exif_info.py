@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The Python module against the built libraries. Run with TOLVANE_EXIF_INFO_LIBRARY and
 EXIFINFO_LIBRARY set, the module's folder on PYTHONPATH, EXIFINFO_SAMPLE and EXIFINFO_TOOL
 naming the files, and EXIFINFO_CORPUS the shared corpus (optional)."""
