@@ -48,7 +48,7 @@ missing=$(LD_LIBRARY_PATH="$prefix/$lib" "$work/read_photo" /nonexistent.jpg 2>&
 [ "$missing" = "/nonexistent.jpg: No such file or directory" ] || { echo "example on a missing file: '$missing'"; exit 1; }
 MANPATH="$prefix/share/man" man -w 3 exifinfo >/dev/null 2>&1 || [ -s "$prefix/share/man/man3/exifinfo.3" ] || { echo "no man page"; exit 1; }
 
-"$prefix/bin/exifinfo" "$sample" | grep -q '^Camera Make: ' || { echo "installed tool failed"; exit 1; }
+LD_LIBRARY_PATH="$prefix/$lib" "$prefix/bin/exifinfo" "$sample" | grep -q '^Camera Make: ' || { echo "installed tool failed"; exit 1; }
 
 # The Python module, installed where the interpreter looks under that prefix, finds the
 # libraries through the loader.

@@ -20,13 +20,18 @@ status_of() { "$@" >/dev/null 2>&1; echo $?; }
 check "sample exits 0" test "$(status_of "$tool" "$sample")" = 0
 "$tool" "$sample" >"$work/out" 2>"$work/err"
 check "report starts with Version" test "$(head -c 9 "$work/out")" = "Version: "
-check "report lines end in CR LF" grep -q $'^Data:\r$' "$work/out"
+check "report lines end in LF" grep -q '^Data:$' "$work/out"
+check "no CR on standard output" test "$(tr -cd '\r' <"$work/out" | wc -c)" = 0
+check "a grep for a value matches" grep -q '^ISOequivalent=200$' "$work/out"
+"$tool" --crlf "$sample" >"$work/crlf"
+"$tool" "$sample" >"$work/lf"
+check "--crlf keeps the library's CR LF" grep -q $'^Data:\r$' "$work/crlf"
 check "nothing on stderr for a good file" test ! -s "$work/err"
 
 check "missing file exits 1" test "$(status_of "$tool" "$work/missing.jpg")" = 1
 "$tool" "$work/missing.jpg" >"$work/out" 2>"$work/err"
 check "missing file: message names the file" grep -q "missing.jpg: cannot open: No such file or directory" "$work/err"
-check "missing file: defaults still printed" grep -q $'^Height=0\r$' "$work/out"
+check "missing file: defaults still printed" grep -q '^Height=0$' "$work/out"
 check "one missing among good files exits 1" test "$(status_of "$tool" "$sample" "$work/missing.jpg" "$sample")" = 1
 
 check "no operand exits 2" test "$(status_of "$tool")" = 2
@@ -45,14 +50,17 @@ check "several files: a header per file" test "$(grep -c "^==> $sample <==$" "$w
 check "several files: one report each" test "$(grep -c '^Version: ' "$work/two")" = 2
 
 "$tool" -o "$work/report.txt" "$sample" >"$work/out" 2>/dev/null
-check "-o writes the report" cmp -s "$work/report.txt" "$work/out"
+check "-o writes the library's bytes (CR LF)" cmp -s "$work/report.txt" "$work/crlf"
+printf 'old' >"$work/kept.txt"
+"$tool" -o "$work/kept.txt" "$work/missing.jpg" >/dev/null 2>&1
+check "-o of a missing file writes the report of defaults" grep -q $'^Height=0\r$' "$work/kept.txt"
 check "-o onto the photo itself exits 1" test "$(status_of "$tool" -o "$sample" "$sample")" = 1
 
 # The reader's diagnostics go to standard error only: a stream that ends with an
 # end-of-image section prints "No image in jpeg!".
 printf '\377\330\377\331\000\002' >"$work/noimage.jpg"
 "$tool" "$work/noimage.jpg" >"$work/out" 2>"$work/err"
-check "diagnostic on stderr" test "$(cat "$work/err")" = "No image in jpeg!"
+check "diagnostic on stderr" test "$(cat "$work/err")" = "exifinfo: $work/noimage.jpg: No image in jpeg!"
 check "no diagnostic on stdout" sh -c "! grep -q 'No image' '$work/out'"
 check "diagnostic is not a failure" test "$(status_of "$tool" "$work/noimage.jpg")" = 0
 
@@ -76,11 +84,75 @@ check "--json: one line per JPEG" test "$(wc -l <"$work/j1")" = 3
 check "--json: -j 1 and -j 2 agree" cmp -s "$work/j1" "$work/j2"
 check "--json: values typed" grep -q '"Width":160,' "$work/j1"
 
+# A file named on the command line that is not a JPEG: its report of defaults, a message, 1.
+printf 'GIF89a' >"$work/not.jpg"
+"$tool" "$work/not.jpg" >"$work/out" 2>"$work/err"
+check "named non-JPEG exits 1" test $? = 1
+check "named non-JPEG: message" test "$(cat "$work/err")" = "exifinfo: $work/not.jpg: not a JPEG"
+check "named non-JPEG: defaults printed" grep -q '^Width=0$' "$work/out"
+
+# Unknown options are named as given.
+"$tool" -xr . >/dev/null 2>"$work/err"
+check "-xr names -x" grep -q "invalid option -- 'x'" "$work/err"
+"$tool" --frobnicate "$sample" >/dev/null 2>"$work/err"
+check "--frobnicate is named" grep -q "unrecognized option '--frobnicate'" "$work/err"
+
+# Standard input: a pipe or a redirected file, reported as -; a closed one is an error.
+"$tool" - <"$sample" >"$work/stdin" 2>&1
+check "- reads a redirected file" cmp -s "$work/stdin" "$work/lf"
+cat "$sample" | "$tool" --json - >"$work/stdin.json"
+check "- reads a pipe, named -" grep -q '^{"path":"-","Version":"0230"' "$work/stdin.json"
+"$tool" - <&- >/dev/null 2>"$work/err"
+check "closed standard input exits 1" test $? = 1
+check "closed standard input: message" grep -q "^exifinfo: -: read error: Bad file descriptor$" "$work/err"
+check "- twice is a usage error" test "$(status_of "$tool" - - </dev/null)" = 2
+
+# JSON and CSV say how each read ended, and why a file could not be read.
+"$tool" --json "$sample" "$work/missing.jpg" "$work/not.jpg" >"$work/rows.json" 2>/dev/null
+check "--json: ending of a photo" grep -q '"ending":"start_of_scan","error":null}$' "$work/rows.json"
+check "--json: a missing file's error" grep -q '"ending":null,"error":"cannot open: No such file or directory"}$' "$work/rows.json"
+check "--json: a file that is not a JPEG" grep -q '"ending":"not_a_jpeg","error":null}$' "$work/rows.json"
+check "--json: shortest floats" grep -q '"ExposureTime":0.004,' "$work/rows.json"
+"$tool" --csv "$sample" "$work/missing.jpg" >"$work/rows.csv" 2>/dev/null
+check "--csv: a header and a row per file" test "$(wc -l <"$work/rows.csv")" = 3
+check "--csv: quoted text" grep -q ',"Sunset over the bay, from the ferry.",' "$work/rows.csv"
+check "--csv: the error column" grep -q ',cannot open: No such file or directory'$'\r''$' "$work/rows.csv"
+check "--json with --csv is a usage error" test "$(status_of "$tool" --json --csv "$sample")" = 2
+
+# Thumbnails: named after the photo (its path below the operand under -r), never replaced
+# without --force, nothing for a photo without one (said with -v), whole or not at all.
+mkdir -p "$work/thumbs" "$work/shots/day1"
+cp "$sample" "$work/shots/day1/a.jpg"
+printf '\377\330\377\332\000\002' >"$work/shots/b.jpg"
+"$tool" -r -v -t "$work/thumbs" "$work/shots" >/dev/null 2>"$work/err"
+check "-t exits 0" test $? = 0
+# The thumbnail's bytes: ThumbnailLength bytes at ThumbnailOffset from the TIFF header.
+"$tool" --json "$sample" | python3 -c '
+import json, sys; o = json.load(sys.stdin); d = open(sys.argv[1], "rb").read(); i = d.index(b"Exif\0\0") + 6
+sys.stdout.buffer.write(d[i + o["ThumbnailOffset"]:i + o["ThumbnailOffset"] + o["ThumbnailLength"]])' "$sample" >"$work/thumb"
+check "-t writes the thumbnail below the folder, keeping sub-folders" cmp -s "$work/thumbs/day1/a.jpg.thumb.jpg" "$work/thumb"
+check "-t -v says a photo has no thumbnail" grep -q "shots/b.jpg: no thumbnail" "$work/err"
+check "-t writes nothing for it" test ! -e "$work/thumbs/b.jpg.thumb.jpg"
+printf 'mine' >"$work/thumbs/own.thumb.jpg"
+cp "$sample" "$work/own"
+"$tool" -t "$work/thumbs" "$work/own" >/dev/null 2>"$work/err"
+check "-t does not replace a file: exit 1" test $? = 1
+check "-t does not replace a file" test "$(cat "$work/thumbs/own.thumb.jpg")" = mine
+"$tool" -t "$work/thumbs" --force "$work/own" >/dev/null 2>&1
+check "--force replaces it" cmp -s "$work/thumbs/own.thumb.jpg" "$work/thumbs/day1/a.jpg.thumb.jpg"
+check "-t into a missing folder exits 1" test "$(status_of "$tool" -t "$work/nowhere" "$sample")" = 1
+rm -f "$work/thumbs/own.thumb.jpg"
+# No file may grow (as on a full disk); messages and status come back through a pipe.
+full=$( (trap '' XFSZ; ulimit -f 0; "$tool" -t "$work/thumbs" "$work/own" 2>&1 >/dev/null; echo "status $?") )
+check "-t on a full file system exits 1" grep -q "^status 1$" <<<"$full"
+check "-t on a full file system: message" grep -q "own.thumb.jpg: cannot write: File too large" <<<"$full"
+check "-t on a full file system leaves no file" test -z "$(ls -A "$work/thumbs" | grep own)"
+
 # A read that fails is a failure, not a photo without data, nor "not a JPEG" under -r.
 "$tool" /proc/self/mem >"$work/out" 2>"$work/err"
 check "read error exits 1" test $? = 1
 check "read error: message" grep -q "^exifinfo: /proc/self/mem: read error: Input/output error$" "$work/err"
-check "read error: defaults still printed" grep -q $'^Height=0\r$' "$work/out"
+check "read error: defaults still printed" grep -q '^Height=0$' "$work/out"
 mkdir -p "$work/failing"
 cp "$sample" "$work/failing/a.jpg"
 ln -s /proc/self/mem "$work/failing/b.jpg"

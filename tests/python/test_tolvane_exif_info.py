@@ -22,7 +22,7 @@ TOOL = os.environ["EXIFINFO_TOOL"]
 
 class ModuleTest(unittest.TestCase):
     def test_report_is_the_tools_report(self):
-        printed = subprocess.run([TOOL, SAMPLE], check=True, capture_output=True).stdout.decode("utf-8")
+        printed = subprocess.run([TOOL, "--crlf", SAMPLE], check=True, capture_output=True).stdout.decode("utf-8")
         self.assertEqual(tei.report(SAMPLE), printed)
 
     def test_fields_are_typed_under_the_report_keys(self):

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+// The tool's pieces on their own: CSV quoting, shortest floats, UTF-8 repair, the order of the
+// walk, and thumbnail names that would lead outside their folder.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "file_walk.h"
+#include "records.h"
+#include "thumbnails.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using exifinfo_tool::CsvField;
+using exifinfo_tool::ShortestFloat;
+using exifinfo_tool::Utf8OrReplacement;
+
+TEST(Csv, FieldsAreQuotedAsRfc4180Says) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"plain", "plain"},           {"", ""},
+      {"a,b", "\"a,b\""},           {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\r\nlines", "\"two\r\nlines\""}, {"lf\nonly", "\"lf\nonly\""},
+      {" padded", "\" padded\""},   {"caf\xC3\xA9", "caf\xC3\xA9"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CsvField(c.in), c.out) << c.in;
+}
+
+TEST(Floats, ShortestDecimalThatReadsBackAsTheSameSingle) {
+  EXPECT_EQ(ShortestFloat(1.0f / 6400), "0.00015625");
+  EXPECT_EQ(ShortestFloat(0.1f), "0.1");
+  EXPECT_EQ(ShortestFloat(72.0f), "72");
+  EXPECT_EQ(ShortestFloat(-0.33333334f), "-0.33333334");
+  EXPECT_EQ(ShortestFloat(0.0f), "0");
+  EXPECT_EQ(ShortestFloat(std::numeric_limits<float>::infinity()), "inf");
+  EXPECT_EQ(ShortestFloat(-std::numeric_limits<float>::infinity()), "-inf");
+  // Every bit survives the round trip, subnormals and the largest value included.
+  for (const float v : {1e-45f, 3.4028235e38f, 6482.982f, 0.39370078f, 1.17549435e-38f}) {
+    EXPECT_EQ(std::strtof(ShortestFloat(v).c_str(), nullptr), v) << ShortestFloat(v);
+  }
+}
+
+TEST(Utf8, MalformedBytesBecomeReplacementCharacters) {
+  EXPECT_EQ(Utf8OrReplacement("caf\xC3\xA9"), "caf\xC3\xA9");        // well-formed stays
+  EXPECT_EQ(Utf8OrReplacement("caf\xE9.jpg"), "caf\xEF\xBF\xBD.jpg");  // Latin-1 byte
+  EXPECT_EQ(Utf8OrReplacement("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong
+  EXPECT_EQ(Utf8OrReplacement("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+  EXPECT_EQ(Utf8OrReplacement("\xE2\x82"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // cut short at the end
+  EXPECT_EQ(Utf8OrReplacement("\xF0\x9F\x93\xB7"), "\xF0\x9F\x93\xB7");  // four bytes
+}
+
+class TempTree {
+ public:
+  TempTree() {
+    char pattern[] = "/tmp/exifinfo_units_XXXXXX";
+    root_ = mkdtemp(pattern);
+  }
+  ~TempTree() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+  void File(const std::string& relative) const {
+    fs::create_directories(fs::path(Path(relative)).parent_path());
+    std::ofstream(Path(relative)) << "x";
+  }
+
+ private:
+  std::string root_;
+};
+
+TEST(Walk, DepthFirstInByteOrderWithoutFollowingDirectoryLinks) {
+  TempTree tree;
+  for (const char* f : {"b/2.jpg", "a/1.jpg", "a.jpg", "B.jpg", "a/z/3.jpg", "c.jpg"}) tree.File(f);
+  fs::create_directory_symlink("/", tree.Path("root-link"));
+  fs::create_directory_symlink(tree.Path("a"), tree.Path("loop"));
+  exifinfo_tool::FileWalk walk({tree.Path(""), tree.Path("c.jpg")}, true);
+  std::vector<std::string> relative;
+  for (exifinfo_tool::WalkedFile f; walk.Next(f);) relative.push_back(f.relative + (f.walked ? "" : " (operand)"));
+  const std::vector<std::string> expected = {"B.jpg", "a/1.jpg", "a/z/3.jpg", "a.jpg", "b/2.jpg", "c.jpg",
+                                             "loop",  "root-link", "c.jpg (operand)"};
+  EXPECT_EQ(relative, expected);  // links are listed as files; the reader finds them directories
+  EXPECT_FALSE(walk.failed());
+}
+
+TEST(Walk, AFolderThatCannotBeReadIsReportedAndPassedOver) {
+  exifinfo_tool::FileWalk walk({"/nonexistent-folder-of-photos"}, true);
+  exifinfo_tool::WalkedFile f;
+  EXPECT_TRUE(walk.Next(f));  // not a directory: given back as a file, which cannot be opened
+  EXPECT_EQ(f.path, "/nonexistent-folder-of-photos");
+  EXPECT_FALSE(walk.Next(f));
+}
+
+TEST(Thumbnails, NamesThatWouldLeaveTheFolderAreRefused) {
+  TempTree tree;
+  fs::create_directories(tree.Path("thumbs"));
+  fs::create_directory_symlink("/tmp", tree.Path("thumbs/outside"));
+  const exifinfo_tool::ThumbnailFolder folder(tree.Path("thumbs"), false);
+  const unsigned char bytes[] = {0xFF, 0xD8, 0xFF, 0xD9};
+  for (const char* relative : {"../escape", "a/../../escape", "/etc/escape", "a//b", "./a", "", "outside/x"}) {
+    std::string name;
+    EXPECT_NE(folder.Write(relative, bytes, sizeof bytes, name), "") << relative;
+  }
+  EXPECT_FALSE(fs::exists(tree.Path("escape.thumb.jpg")));
+  EXPECT_FALSE(fs::exists("/tmp/x.thumb.jpg"));
+  std::string name;
+  EXPECT_EQ(folder.Write("day/one.jpg", bytes, sizeof bytes, name), "");
+  EXPECT_EQ(name, tree.Path("thumbs/day/one.jpg.thumb.jpg"));
+  EXPECT_EQ(fs::file_size(name), sizeof bytes);
+  EXPECT_NE(folder.Write("day/one.jpg", bytes, sizeof bytes, name), "");  // exists: kept
+}
+
+}  // namespace
