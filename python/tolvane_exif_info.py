@@ -149,6 +149,7 @@ class _Api:
                  for i in range(count)]
         self.names = tuple(name for name, _, _ in table)
         self.text_positions = tuple(i for i, (_, kind, _) in enumerate(table) if kind == 0)
+        self.float_fields = frozenset(name for name, kind, _ in table if kind == 2)
 
         class Layout(ctypes.Structure):
             _fields_ = ([("size", ctypes.c_size_t)] + [(name, self._CTYPES[kind]) for name, kind, _ in table]
@@ -317,3 +318,35 @@ def read(source):
         return read_bytes(memoryview(source))
     except TypeError:
         raise TypeError(f"read() takes a path, bytes-like data or a binary file, not {type(source).__name__}") from None
+
+
+# ---- the objects of exifinfo --json ----
+
+def shortest(value):
+    """The shortest decimal that reads back as the same single-precision value, as a float:
+    0.004 rather than 0.004000000189989805 (what exifinfo --json prints); None for infinities."""
+    if value != value or value in (float("inf"), float("-inf")):
+        return None
+    for digits in range(1, 10):
+        candidate = float(f"{value:.{digits}g}")
+        if struct.unpack("f", struct.pack("f", candidate))[0] == value:
+            return candidate
+    return value
+
+
+def record(path, photo=None, error=None):
+    """The JSON object exifinfo --json prints for `path`: its Photo, or None and an error text
+    (such as "cannot open: No such file or directory")."""
+    api = _load_api()
+    values = {"path": path}
+    float_fields = api.float_fields
+    for name in api.names:
+        value = getattr(photo, name) if photo is not None else None
+        values[name] = shortest(value) if name in float_fields and value is not None else value
+    has_thumbnail = photo is not None and photo.thumbnail is not None
+    values["HasExif"] = photo.has_exif if photo is not None else None
+    values["ThumbnailOffset"] = photo.thumbnail_offset if has_thumbnail else None
+    values["ThumbnailLength"] = (len(photo.thumbnail) if has_thumbnail else 0) if photo is not None else None
+    values["ending"] = photo.ending.value if photo is not None else None
+    values["error"] = error
+    return values
