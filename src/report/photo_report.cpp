@@ -82,30 +82,17 @@ size_t FormatOf(const ExifReader& reader, WideBuffer report, WideBuffer dataBloc
   return FormatReport(ImageInfo{}, report, dataBlock);  // the record could not be allocated
 }
 
-// Reads, formats and fills `details` (when asked) from one stream.
-size_t Report(InputStream& stream, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics,
-              PhotoDetails* details, ReadEnding& read) {
+// Reads and formats one stream.
+size_t Report(InputStream& stream, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics, ReadEnding& read) {
   size_t length = 0;
   ReadPhoto(stream, diagnostics, [&](const ExifReader& reader, ReadEnding ending) {
     read = ending;
-    if (details != nullptr) CopyDetails(reader, ending, *details);
     length = FormatOf(reader, report, dataBlock);
   });
   return length;
 }
 
 }  // namespace
-
-void CopyDetails(const ExifReader& reader, ReadEnding read, PhotoDetails& details) {
-  details = PhotoDetails{};
-  details.read = read;
-  if (!reader.HasInfo()) return;
-  details.info = *reader.Info;
-  details.info.ThumbnailStart = nullptr;
-  details.hasThumbnail = reader.Info->ThumbnailStart != nullptr;
-  details.thumbnailOffset = details.hasThumbnail ? reader.ThumbnailOffset : 0;
-  std::memcpy(details.lastError, reader.LastError, sizeof details.lastError);
-}
 
 bool WriteUtf8(int fd, const wchar_t* text, size_t length) {
   char chunk[4096];
@@ -137,7 +124,7 @@ bool WriteUtf8(int fd, const wchar_t* text, size_t length) {
 }
 
 ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuffer report,
-                         WideBuffer dataBlock, FILE* diagnostics, PhotoDetails* details) {
+                         WideBuffer dataBlock, FILE* diagnostics) {
   ReportOutcome outcome;
   Descriptor input(OpenForReading(inputPath, outcome.inputError));
   outcome.inputOpened = static_cast<bool>(input);
@@ -148,34 +135,31 @@ ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuff
   if (input) {
     uint8_t buffer[kFirstReadBytes];
     InputStream stream(input.get(), 0, buffer, sizeof buffer);
-    outcome.reportLength = Report(stream, report, dataBlock, diagnostics, details, outcome.read);
+    outcome.reportLength = Report(stream, report, dataBlock, diagnostics, outcome.read);
     outcome.nothingRead = stream.nothingRead();
   } else {
     outcome.reportLength = FormatReport(ImageInfo{}, report, dataBlock);
-    if (details != nullptr) *details = PhotoDetails{};
   }
   if (output) WriteOutput(output, report.data, outcome.reportLength, outcome);
   return outcome;
 }
 
-ReportOutcome ReportDescriptor(int fd, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics,
-                               PhotoDetails* details) {
+ReportOutcome ReportDescriptor(int fd, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics) {
   ReportOutcome outcome;
   outcome.inputOpened = true;
   uint8_t buffer[kFirstReadBytes];
   // A descriptor that cannot seek (a pipe, a socket) reads on from where it stands.
   const off_t start = fd >= 0 ? lseek(fd, 0, SEEK_CUR) : -1;
   InputStream stream(fd, start, buffer, sizeof buffer);
-  outcome.reportLength = Report(stream, report, dataBlock, diagnostics, details, outcome.read);
+  outcome.reportLength = Report(stream, report, dataBlock, diagnostics, outcome.read);
   outcome.nothingRead = stream.nothingRead();
   return outcome;
 }
 
-size_t ReportBytes(const uint8_t* data, size_t size, WideBuffer report, WideBuffer dataBlock,
-                   FILE* diagnostics, PhotoDetails* details) {
+size_t ReportBytes(const uint8_t* data, size_t size, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics) {
   InputStream stream(data, size);
   ReadEnding read;
-  return Report(stream, report, dataBlock, diagnostics, details, read);
+  return Report(stream, report, dataBlock, diagnostics, read);
 }
 
 }  // namespace exifinfo

@@ -31,15 +31,6 @@ struct ReportOutcome {
   size_t reportLength = 0;     // characters, terminator excluded
 };
 
-// What a read learned, for callers that want the values rather than the text.
-struct PhotoDetails {
-  ImageInfo info{};              // ThumbnailStart is cleared: it pointed into the reader's copy
-  bool hasThumbnail = false;
-  uint32_t thumbnailOffset = 0;  // from the start of the EXIF block's TIFF header, as the tag says
-  ReadEnding read;
-  char lastError[kLastErrorBytes] = {};
-};
-
 // Reads the photo on `stream` with a fresh reader and hands the finished reader to
 // `visit(const ExifReader&, ReadEnding)` while it lives: the thumbnail points into one of its
 // section copies, which die with it. A record that cannot be allocated reads nothing and ends
@@ -64,17 +55,12 @@ void ReadPhoto(InputStream& stream, FILE* diagnostics, Visit&& visit) {
 // built, unless it is the photo itself. The scanner's diagnostic lines go to `diagnostics`
 // (null: nowhere).
 ReportOutcome ReportFile(const char* inputPath, const char* outputPath, WideBuffer report,
-                         WideBuffer dataBlock, FILE* diagnostics, PhotoDetails* details = nullptr);
+                         WideBuffer dataBlock, FILE* diagnostics);
 
 // The same read over an open descriptor (from its current position, which a descriptor that
 // can seek keeps) and over bytes in memory.
-ReportOutcome ReportDescriptor(int fd, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics,
-                               PhotoDetails* details = nullptr);
-size_t ReportBytes(const uint8_t* data, size_t size, WideBuffer report, WideBuffer dataBlock,
-                   FILE* diagnostics, PhotoDetails* details = nullptr);
-
-// The finished reader's values, for PhotoDetails.
-void CopyDetails(const ExifReader& reader, ReadEnding read, PhotoDetails& details);
+ReportOutcome ReportDescriptor(int fd, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics);
+size_t ReportBytes(const uint8_t* data, size_t size, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics);
 
 // Writes length characters of text to `fd` as UTF-8; false (errno set) unless every byte was
 // written.

@@ -1,0 +1,51 @@
+# SPDX-License-Identifier: MIT
+"""Throughput of examples/dask_index.py on a 2-worker LocalCluster against one Python process
+calling read() on each file's bytes in a loop, over the same tree of FILES files.
+
+Usage: /usr/bin/python3 bench/dask_bench.py TREE [ROUNDS]
+with PYTHONPATH=python:examples and EXIFINFO_LIBRARY naming the built library; TREE is a
+folder of photos (bench/tool_bench.sh makes one of 20,000 hard links in WORK_DIR/warm).
+"""
+import os
+import statistics
+import sys
+import tempfile
+import time
+
+import dask_index
+import tolvane_exif_info as tei
+
+
+def loop(paths):
+    count = 0
+    for path in paths:
+        with open(path, "rb") as f:
+            photo = tei.read(f.read())
+        count += photo.ending != tei.Ending.NOT_A_JPEG
+    return count
+
+
+def main():
+    tree = sys.argv[1]
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
+    paths = list(dask_index.walk(tree))
+    loop(paths)  # untimed: the page cache and the library
+    one, dask = [], []
+    with tempfile.TemporaryDirectory() as work:
+        for _ in range(rounds):
+            start = time.perf_counter()
+            loop(paths)
+            one.append(len(paths) / (time.perf_counter() - start))
+            start = time.perf_counter()
+            dask_index.run(tree, os.path.join(work, "index.jsonl"), partition_size=500, workers=2)
+            dask.append(len(paths) / (time.perf_counter() - start))
+    a, b = statistics.median(one), statistics.median(dask)
+    print(f"{len(paths)} files, median of {rounds} rounds")
+    print("| run | files per second | vs one process |")
+    print("|---|---:|---:|")
+    print(f"| one process, read() in a loop | {a:,.0f} | 1.00x |")
+    print(f"| dask_index.py, 2-worker LocalCluster, partitions of 500 (cluster start included) | {b:,.0f} | {b / a:.2f}x |")
+
+
+if __name__ == "__main__":
+    main()
