@@ -32,8 +32,9 @@ struct Buffer {
 size_t gReadSize = 16384;
 bool Fill(int fd, Buffer& buffer, size_t& have, size_t want) {
   while (have < want) {
-    buffer.Reserve(have + (want - have > gReadSize ? want - have : gReadSize));
-    const ssize_t n = read(fd, buffer.bytes + have, buffer.size - have);
+    const size_t ask = want - have > gReadSize ? want - have : gReadSize;
+    buffer.Reserve(have + ask);  // the buffer keeps its size between files: ask, not size
+    const ssize_t n = read(fd, buffer.bytes + have, ask);
     if (n <= 0) return false;
     have += static_cast<size_t>(n);
   }
