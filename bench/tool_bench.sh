@@ -25,18 +25,22 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DEXIFINFO_BUIL
 cmake --build "$build" >/dev/null
 mapfile -t sources < <(find "$corpus" -maxdepth 1 -type f -name '*.jpg' | sort)
 
-# make_tree DIR COUNT KIND: COUNT files in folders of 2,000, hard links (KIND=link) or copies.
+# make_tree DIR COUNT KIND: COUNT files in folders of 2,000, hard links (KIND=link) or copies;
+# one process makes them all (a process per file would take minutes for 200,000).
 make_tree() {
-  local dir=$1 count=$2 kind=$3 i
-  [ -f "$dir/.complete" ] && return
-  rm -rf "$dir" && mkdir -p "$dir"
-  for ((i = 0; i < count; i++)); do
-    local sub=$dir/$(printf '%03d' $((i / 2000)))
-    [ $((i % 2000)) = 0 ] && mkdir -p "$sub"
-    local src=${sources[$((i % ${#sources[@]}))]}
-    if [ "$kind" = link ]; then ln "$src" "$sub/$(printf '%06d' "$i").jpg"; else cp "$src" "$sub/$(printf '%06d' "$i").jpg"; fi
-  done
-  touch "$dir/.complete"
+  [ -f "$1/.complete" ] && return
+  rm -rf "$1"
+  python3 - "$1" "$2" "$3" "${sources[@]}" <<'PY'
+import os, shutil, sys
+folder, count, kind, sources = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4:]
+for i in range(count):
+    sub = os.path.join(folder, "%03d" % (i // 2000))
+    if i % 2000 == 0:
+        os.makedirs(sub)
+    target = os.path.join(sub, "%06d.jpg" % i)
+    (os.link if kind == "link" else shutil.copyfile)(sources[i % len(sources)], target)
+open(os.path.join(folder, ".complete"), "w").close()
+PY
 }
 make_tree "$work/warm" "$warm_files" link
 make_tree "$work/cold" "$cold_files" copy

@@ -38,7 +38,8 @@ constexpr long kMaxJobs = 256;
 // Reads in flight by default. Reading is bound by the storage's queue more than by the cores:
 // from a cold cache, 16 reads at once keep a disk busy where one per core leaves it waiting.
 constexpr long kDefaultJobs = 16;
-constexpr size_t kResultsPerJob = 4;  // finished results a job may hold before the printer
+constexpr size_t kBatchFiles = 16;    // files a reader takes at once
+constexpr size_t kBatchesPerJob = 2;  // finished batches a job may hold before the printer
 
 enum class Format { kReport, kJson, kCsv };
 
@@ -122,8 +123,18 @@ void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out) {
     out.append(text, length);
     return;
   }
-  for (size_t i = 0; i < length; ++i)
-    if (!(text[i] == '\r' && i + 1 < length && text[i + 1] == '\n')) out += text[i];
+  out.reserve(out.size() + length);
+  const char* const end = text + length;
+  for (const char* at = text; at < end;) {
+    const auto* cr = static_cast<const char*>(std::memchr(at, '\r', static_cast<size_t>(end - at)));
+    if (cr == nullptr) {
+      out.append(at, end);
+      break;
+    }
+    const bool crlfPair = cr + 1 < end && cr[1] == '\n';
+    out.append(at, crlfPair ? cr : cr + 1);  // a CR on its own (inside a text) stays
+    at = cr + 1;
+  }
 }
 
 // A first read that fails is a read error; anything else is an open that failed.
@@ -223,8 +234,10 @@ class FileReader {
 };
 
 // Walk, read and print: `jobs` threads read while the walk goes on; the printer takes the
-// results in the files' order. A reader waits while the printer is `window` files behind, so
-// at most that many results exist at once. `print` returns false to stop the run at once.
+// results in the files' order. Work goes out in batches of kBatchFiles files, so that readers
+// and the printer meet once a batch rather than once a file (a hand-off costs more than a
+// warm read). A reader waits while the printer is `window` batches behind, so at most
+// window x kBatchFiles results exist at once. `print` returns false to stop the run at once.
 template <typename Print>
 void Run(exifinfo_tool::FileWalk& walk, const FileReader& reader, long jobs, Print print) {
   if (jobs <= 1) {
@@ -232,34 +245,44 @@ void Run(exifinfo_tool::FileWalk& walk, const FileReader& reader, long jobs, Pri
       if (!print(reader.Read(file))) return;
     return;
   }
-  const size_t window = static_cast<size_t>(jobs) * kResultsPerJob;
-  std::vector<FileResult> results(window);
-  std::vector<char> ready(window, 0);
+  const size_t window = static_cast<size_t>(jobs) * kBatchesPerJob;
+  struct Batch {
+    std::vector<WalkedFile> files;
+    std::vector<FileResult> results;
+    bool ready = false;
+  };
+  std::vector<Batch> batches(window);
   std::mutex mutex;
   std::condition_variable space, done;
   uint64_t issued = 0, printed = 0;
   bool walked = false, stop = false;
   auto worker = [&] {
+    std::vector<WalkedFile> files;
+    std::vector<FileResult> results;
     for (;;) {
-      WalkedFile file;
       uint64_t seq;
       {
         std::unique_lock<std::mutex> lock(mutex);
         space.wait(lock, [&] { return stop || walked || issued - printed < window; });
         if (stop || walked) return;
-        if (!walk.Next(file)) {
-          walked = true;
+        files.clear();
+        for (WalkedFile file; files.size() < kBatchFiles && walk.Next(file);) files.push_back(std::move(file));
+        if (files.size() < kBatchFiles) walked = true;  // the walk is over: this batch is the last
+        if (files.empty()) {
           space.notify_all();
           done.notify_one();
           return;
         }
         seq = issued++;
       }
-      FileResult result = reader.Read(file);
+      results.clear();
+      for (const WalkedFile& file : files) results.push_back(reader.Read(file));
       std::lock_guard<std::mutex> lock(mutex);
-      results[seq % window] = std::move(result);
-      ready[seq % window] = 1;
+      Batch& batch = batches[seq % window];
+      batch.results.swap(results);
+      batch.ready = true;
       if (seq == printed) done.notify_one();
+      if (walked) space.notify_all();
     }
   };
   // Threads start with pthread_create: std::thread throws when one cannot start, and this tool
@@ -282,24 +305,28 @@ void Run(exifinfo_tool::FileWalk& walk, const FileReader& reader, long jobs, Pri
       if (!print(reader.Read(file))) break;
     return;
   }
-  for (;;) {
-    FileResult result;
+  std::vector<FileResult> results;
+  for (bool go = true; go;) {
     {
       std::unique_lock<std::mutex> lock(mutex);
-      done.wait(lock, [&] { return ready[printed % window] != 0 || (walked && printed == issued); });
-      if (ready[printed % window] == 0) break;  // walked, and every result printed
-      result = std::move(results[printed % window]);
-      results[printed % window] = FileResult{};
-      ready[printed % window] = 0;
+      done.wait(lock, [&] { return batches[printed % window].ready || (walked && printed == issued); });
+      Batch& batch = batches[printed % window];
+      if (!batch.ready) break;  // walked, and every batch printed
+      results.swap(batch.results);
+      batch.ready = false;
       ++printed;
       space.notify_one();
     }
-    if (!print(std::move(result))) {
-      std::lock_guard<std::mutex> lock(mutex);
-      stop = true;  // the readers finish the file in hand and stop
-      space.notify_all();
-      break;
+    for (FileResult& result : results) {
+      if (!print(std::move(result))) {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;  // the readers finish the batch in hand and stop
+        space.notify_all();
+        go = false;
+        break;
+      }
     }
+    results.clear();
   }
   for (const pthread_t thread : threads) pthread_join(thread, nullptr);
 }

@@ -19,14 +19,42 @@ namespace {
 
 using exifinfo::ImageInfo;
 
-// Encodes wide text as UTF-8 into `out` and terminates it (null out: only counts). Returns the
-// bytes, terminator excluded.
-size_t WideAsUtf8(const wchar_t* text, size_t length, char* out) {
+// True when every character is ASCII: one pass the compiler vectorizes.
+bool AllAscii(const wchar_t* text, size_t length) {
+  uint32_t any = 0;
+  for (size_t i = 0; i < length; ++i) any |= static_cast<uint32_t>(text[i]);
+  return any < 0x80;
+}
+
+// The bytes of wide text as UTF-8. A report is ASCII but for its texts: the loop is tight.
+size_t Utf8Length(const wchar_t* text, size_t length) {
+  if (AllAscii(text, length)) return length;
+  size_t bytes = length;
+  for (size_t i = 0; i < length; ++i) {
+    const auto c = static_cast<uint32_t>(text[i]);
+    bytes += size_t{c >= 0x80} + size_t{c >= 0x800} + size_t{c >= 0x10000};
+  }
+  return bytes;
+}
+
+// Encodes wide text as UTF-8 into `out` (room for Utf8Length bytes and a terminator) and
+// terminates it. Returns the bytes, terminator excluded.
+size_t EncodeWide(const wchar_t* text, size_t length, char* out) {
+  if (AllAscii(text, length)) {
+    for (size_t i = 0; i < length; ++i) out[i] = static_cast<char>(text[i]);
+    out[length] = '\0';
+    return length;
+  }
   size_t bytes = 0;
-  char scratch[4];
-  for (size_t i = 0; i < length; ++i)
-    bytes += exifinfo::EncodeUtf8(static_cast<uint32_t>(text[i]), out != nullptr ? out + bytes : scratch);
-  if (out != nullptr) out[bytes] = '\0';
+  for (size_t i = 0; i < length; ++i) {
+    const auto c = static_cast<uint32_t>(text[i]);
+    if (c < 0x80) {
+      out[bytes++] = static_cast<char>(c);
+    } else {
+      bytes += exifinfo::EncodeUtf8(c, out + bytes);
+    }
+  }
+  out[bytes] = '\0';
   return bytes;
 }
 
@@ -67,13 +95,16 @@ static_assert(static_cast<int>(exifinfo::ScanEnding::kReadError) == EXIFINFO_REA
                   static_cast<int>(exifinfo::ScanEnding::kStartOfScan) == EXIFINFO_START_OF_SCAN,
               "the public endings are the core's");
 
-// A record text, widened as the report widens it, then encoded as UTF-8 into `out` (null:
-// only counted). Returns the bytes, terminator excluded.
-size_t TextAsUtf8(const char* field, size_t fieldBytes, char* out) {
+// A record text, widened as the report widens it; encoded as UTF-8 later, into the result.
+struct WideText {
   wchar_t wide[exifinfo::kCommentsBytes];
-  const size_t n = exifinfo::WidenText(field, strnlen(field, fieldBytes), wide, exifinfo::kCommentsBytes);
-  return WideAsUtf8(wide, n, out);
-}
+  size_t length = 0;
+  size_t utf8Length = 0;
+  void Of(const char* field, size_t fieldBytes) {
+    length = exifinfo::WidenText(field, strnlen(field, fieldBytes), wide, exifinfo::kCommentsBytes);
+    utf8Length = Utf8Length(wide, length);
+  }
+};
 
 // Carves one allocation into the struct and the blocks it points to, in order.
 class Layout {
@@ -114,12 +145,16 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   wchar_t wide[exifinfo::kReportCapacity], block[exifinfo::kDataBlockCapacity];
   const size_t wideLength =
       exifinfo::FormatReport(i, {wide, exifinfo::kReportCapacity}, {block, exifinfo::kDataBlockCapacity});
-  const size_t utf8Length = WideAsUtf8(wide, wideLength, nullptr);
+  const size_t utf8Length = Utf8Length(wide, wideLength);
   const size_t lastErrorLength = std::strlen(g.lastError);
+  WideText widened[5];  // 20 KiB of stack, with the report's 16: well within any thread's
 
   Layout layout;
   size_t textAt[5];
-  for (int k = 0; k < 5; ++k) textAt[k] = layout.Reserve(TextAsUtf8(texts[k].field, texts[k].bytes, nullptr) + 1, 1);
+  for (int k = 0; k < 5; ++k) {
+    widened[k].Of(texts[k].field, texts[k].bytes);
+    textAt[k] = layout.Reserve(widened[k].utf8Length + 1, 1);
+  }
   const size_t lastErrorAt = layout.Reserve(lastErrorLength + 1, 1);
   const size_t reportAt = layout.Reserve(utf8Length + 1, 1);
   const size_t wideAt = layout.Reserve((wideLength + 1) * sizeof(wchar_t), alignof(wchar_t));
@@ -130,7 +165,7 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   auto* photo = new (base) exifinfo_photo{};
   photo->size = sizeof(exifinfo_photo);
   for (int k = 0; k < 5; ++k) {
-    TextAsUtf8(texts[k].field, texts[k].bytes, base + textAt[k]);
+    EncodeWide(widened[k].wide, widened[k].length, base + textAt[k]);
     photo->*texts[k].member = base + textAt[k];
   }
   photo->Height = i.Height, photo->Width = i.Width, photo->Orientation = i.Orientation;
@@ -149,7 +184,7 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
 
   std::memcpy(base + lastErrorAt, g.lastError, lastErrorLength + 1);
   photo->last_error = base + lastErrorAt;
-  WideAsUtf8(wide, wideLength, base + reportAt);
+  EncodeWide(wide, wideLength, base + reportAt);
   photo->report = base + reportAt;
   photo->report_length = utf8Length;
   auto* reportWide = reinterpret_cast<wchar_t*>(base + wideAt);
