@@ -38,7 +38,7 @@ constexpr long kMaxJobs = 256;
 // Reads in flight by default. Reading is bound by the storage's queue more than by the cores:
 // from a cold cache, 16 reads at once keep a disk busy where one per core leaves it waiting.
 constexpr long kDefaultJobs = 16;
-constexpr size_t kBatchFiles = 16;    // files a reader takes at once
+constexpr size_t kBatchFiles = 32;    // files a reader takes at once
 constexpr size_t kBatchesPerJob = 2;  // finished batches a job may hold before the printer
 
 enum class Format { kReport, kJson, kCsv };
