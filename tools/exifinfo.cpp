@@ -6,6 +6,7 @@
 // with the number of files or with a slow reader of standard output.
 #include <fcntl.h>
 #include <getopt.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -445,6 +446,11 @@ int ParseOptions(int argc, char** argv, Options& options) {
 int main(int argc, char** argv) {
   // Built without exceptions: an allocation that fails ends the run with a message, exit 1.
   std::set_new_handler(OutOfMemory);
+  // glibc gives each reader thread an arena of its own, and each keeps what it once held: with
+  // 16 readers the peak grew with the run (6.1 MiB over 2,000 files, 8.6 over 200,000). Two
+  // arenas keep it flat (5.1 and 6.0) and cost nothing measurable: readers spend their time in
+  // system calls, not in malloc.
+  mallopt(M_ARENA_MAX, 2);
   Options options;
   if (const int status = ParseOptions(argc, argv, options); status >= 0) {
     // --help and --version exit here too: a failed write of their text is a failure.
