@@ -18,6 +18,7 @@ lock, since that library's report buffer is shared.
 import collections
 import ctypes
 import enum
+import functools
 import errno
 import io
 import os
@@ -322,6 +323,7 @@ def read(source):
 
 # ---- the objects of exifinfo --json ----
 
+@functools.lru_cache(maxsize=65536)  # a collection repeats its values: 72.0, 1/60, f/2.8...
 def shortest(value):
     """The shortest decimal that reads back as the same single-precision value, as a float:
     0.004 rather than 0.004000000189989805 (what exifinfo --json prints); None for infinities."""
@@ -329,9 +331,12 @@ def shortest(value):
         return None
     for digits in range(1, 10):
         candidate = float(f"{value:.{digits}g}")
-        if struct.unpack("f", struct.pack("f", candidate))[0] == value:
+        if _SINGLE.unpack(_SINGLE.pack(candidate))[0] == value:
             return candidate
     return value
+
+
+_SINGLE = struct.Struct("f")
 
 
 def record(path, photo=None, error=None):
@@ -339,14 +344,17 @@ def record(path, photo=None, error=None):
     (such as "cannot open: No such file or directory")."""
     api = _load_api()
     values = {"path": path}
-    float_fields = api.float_fields
-    for name in api.names:
-        value = getattr(photo, name) if photo is not None else None
-        values[name] = shortest(value) if name in float_fields and value is not None else value
-    has_thumbnail = photo is not None and photo.thumbnail is not None
-    values["HasExif"] = photo.has_exif if photo is not None else None
+    if photo is None:
+        values.update(dict.fromkeys(api.names + ("HasExif", "ThumbnailOffset", "ThumbnailLength", "ending")))
+        values["error"] = error
+        return values
+    values.update(zip(api.names, photo))  # a Photo starts with the report's values, in order
+    for name in api.float_fields:
+        values[name] = shortest(values[name])
+    has_thumbnail = photo.thumbnail is not None
+    values["HasExif"] = photo.has_exif
     values["ThumbnailOffset"] = photo.thumbnail_offset if has_thumbnail else None
-    values["ThumbnailLength"] = (len(photo.thumbnail) if has_thumbnail else 0) if photo is not None else None
-    values["ending"] = photo.ending.value if photo is not None else None
+    values["ThumbnailLength"] = len(photo.thumbnail) if has_thumbnail else 0
+    values["ending"] = photo.ending.value
     values["error"] = error
     return values
