@@ -106,6 +106,11 @@ check "- reads a pipe, named -" grep -q '^{"path":"-","Version":"0230"' "$work/s
 check "closed standard input exits 1" test $? = 1
 check "closed standard input: message" grep -q "^exifinfo: -: read error: Bad file descriptor$" "$work/err"
 check "- twice is a usage error" test "$(status_of "$tool" - - </dev/null)" = 2
+if command -v script >/dev/null; then  # a terminal on standard input: a usage error, not a wait
+  script -qec "'$tool' -" /dev/null >"$work/tty" 2>&1 </dev/null
+  check "- on a terminal exits 2" test $? = 2
+  check "- on a terminal: message" grep -q "standard input is a terminal" "$work/tty"
+fi
 
 # JSON and CSV say how each read ended, and why a file could not be read.
 "$tool" --json "$sample" "$work/missing.jpg" "$work/not.jpg" >"$work/rows.json" 2>/dev/null
