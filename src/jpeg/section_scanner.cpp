@@ -45,8 +45,10 @@ void PrintDiagnostic(FILE* diagnostics, const char* text) {
   }
   std::fflush(diagnostics);
   char line[64];
-  const size_t length = std::strlen(text);
-  std::memcpy(line, text, length);  // the two fixed texts are far shorter than the line
+  static_assert(sizeof errors::kTooManyPadding < sizeof line && sizeof errors::kNoImage < sizeof line,
+                "a diagnostic and its line feed fit the line");
+  const size_t length = std::strlen(text);  // one of those two texts
+  std::memcpy(line, text, length);
   line[length] = '\n';
   for (size_t done = 0; done <= length;) {
     const ssize_t n = write(fd, line + done, length + 1 - done);
