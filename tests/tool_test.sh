@@ -106,7 +106,8 @@ check "- reads a pipe, named -" grep -q '^{"path":"-","Version":"0230"' "$work/s
 check "closed standard input exits 1" test $? = 1
 check "closed standard input: message" grep -q "^exifinfo: -: read error: Bad file descriptor$" "$work/err"
 check "- twice is a usage error" test "$(status_of "$tool" - - </dev/null)" = 2
-if command -v script >/dev/null; then  # a terminal on standard input: a usage error, not a wait
+# A terminal on standard input: a usage error, not a wait (where script(1) can open a pty).
+if command -v script >/dev/null && script -qec true /dev/null </dev/null >/dev/null 2>&1; then
   script -qec "'$tool' -" /dev/null >"$work/tty" 2>&1 </dev/null
   check "- on a terminal exits 2" test $? = 2
   check "- on a terminal: message" grep -q "standard input is a terminal" "$work/tty"
