@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   exifinfo::ExifReader reader;
   if (!reader.HasInfo()) return 0;
   reader.ParseExifSection({contents.data(), contents.size()});
-  const exifinfo::ImageInfo& info = *reader.Info;
+  const exifinfo::ImageInfo& info = reader.info();
   // The thumbnail, when recorded, lies inside the section copy.
   if (info.ThumbnailStart != nullptr) {
     const uint8_t* begin = contents.data();

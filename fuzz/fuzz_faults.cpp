@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t length = 0;
   exifinfo::ScanEnding ending = exifinfo::ScanEnding::kNotAJpeg;
   exifinfo::ReadPhoto(stream, nullptr, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
-    length = exifinfo::FormatReport(*reader.Info, {report, exifinfo::kReportCapacity},
+    length = exifinfo::FormatReport(reader.info(), {report, exifinfo::kReportCapacity},
                                     {block, exifinfo::kDataBlockCapacity});
     ending = read.ending;
   });

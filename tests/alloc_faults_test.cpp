@@ -18,6 +18,7 @@
 
 #include "exifinfo.h"
 #include "read_helpers.h"
+#include "test_files.h"
 #include "tolvane_exif_info.h"
 
 extern "C" {
@@ -69,11 +70,6 @@ namespace {
 
 using testing_builders::Bytes;
 
-Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // Runs `call` armed with allocation k failing, then `check` disarmed (checks allocate), for
 // k = 0, 1, ... until a run makes no k-th allocation. Returns how many runs failed one.
 // Every armed run must free all it allocated.
@@ -96,7 +92,7 @@ std::vector<Bytes> Photos() {
   using testing_builders::TiffBuilder;
   TiffBuilder many(testing_builders::ByteOrder::kLittle);
   for (int d = 0; d < 20; ++d) many.Directory().Short(0x0112, 1).NextDirectory(d + 1 < 20 ? d + 1 : TiffBuilder::kNoLink);
-  return {ReadFileBytes(EXIFINFO_SAMPLE_JPEG),
+  return {testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG),
           JpegBuilder().Soi().Comment("c").App1Exif(many.Build()).BaselineFrame(2, 3).StartOfScan().Build()};
 }
 
@@ -112,7 +108,7 @@ TEST(AllocationFaults, CoreReportStaysWellFormed) {
           exifinfo::InputStream stream(photo.data(), photo.size());
           exifinfo::ReadPhoto(stream, nullptr, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
             const exifinfo::ImageInfo defaults{};
-            length = exifinfo::FormatReport(reader.HasInfo() ? *reader.Info : defaults,
+            length = exifinfo::FormatReport(reader.HasInfo() ? reader.info() : defaults,
                                             {report, exifinfo::kReportCapacity}, {data, exifinfo::kDataBlockCapacity});
             ending = read.ending;
           });

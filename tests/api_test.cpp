@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "builders.h"
+#include "test_files.h"
 #include "exifinfo.h"
 #include "tolvane_exif_info.h"
 
@@ -35,11 +36,6 @@ struct PhotoFree {
   void operator()(exifinfo_photo* p) const { exifinfo_free(p); }
 };
 using Photo = std::unique_ptr<exifinfo_photo, PhotoFree>;
-
-Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // A temporary file holding `bytes`, removed with the object.
 class TempFile {
@@ -132,13 +128,13 @@ std::wstring ExifInfoReport(const std::string& path) {
 // cut at every length and damaged at every header byte, which reach every ending.
 std::vector<std::pair<std::string, Bytes>> Cases() {
   std::vector<std::pair<std::string, Bytes>> cases;
-  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   cases.emplace_back("sample", sample);
   if (DIR* dir = opendir(EXIFINFO_CORPUS_DIR)) {
     while (const dirent* e = readdir(dir)) {
       const std::string name = e->d_name;
       if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0)
-        cases.emplace_back(name, ReadFileBytes(std::string(EXIFINFO_CORPUS_DIR) + "/" + name));
+        cases.emplace_back(name, testing_builders::ReadFileBytes(std::string(EXIFINFO_CORPUS_DIR) + "/" + name));
     }
     closedir(dir);
   }
@@ -194,7 +190,7 @@ TEST(Api, FloatsKeepEveryBit) {
 }
 
 TEST(Api, ThumbnailIsACopyOfTheBytesTheFileNames) {
-  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   const Photo p = FromMemory(sample);
   ASSERT_TRUE(p);
   ASSERT_NE(p->thumbnail, nullptr);
@@ -248,7 +244,7 @@ TEST(Api, BadInputGivesAnErrnoOrAResultOfDefaults) {
 }
 
 TEST(Api, SocketAndPipeDescriptorsReadFromWhereTheyStand) {
-  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   const Photo expected = FromMemory(sample);
   int sockets[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets), 0);
@@ -271,7 +267,7 @@ TEST(Api, AReadErrorAfterSomeBytesIsAResult) {
 
 TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
   ASSERT_EQ(exifinfo_field_count(), 29u);
-  const Photo p = FromMemory(ReadFileBytes(EXIFINFO_SAMPLE_JPEG));
+  const Photo p = FromMemory(testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG));
   const std::string report(p->report, p->report_length);
   size_t at = report.find("Data:\r\n");
   for (size_t i = 5; i < 29; ++i) {

@@ -8,16 +8,10 @@
 #include <sstream>
 
 #include "read_helpers.h"
+#include "test_files.h"
 #include "report/photo_report.h"
 
 namespace {
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 std::vector<std::string> ExpectedReports(const std::string& dir) {
   std::vector<std::string> names;
@@ -51,10 +45,10 @@ TEST(Corpus, EveryReportEqualsItsExpectedFile) {
     ASSERT_TRUE(outcome.inputOpened) << name;
 
     const std::string actual = testing_builders::Utf8Of(std::wstring(report, outcome.reportLength));
-    EXPECT_EQ(actual, ReadWhole(corpus + "/expected/" + name + ".txt")) << name;
+    EXPECT_EQ(actual, testing_builders::ReadFileText(corpus + "/expected/" + name + ".txt")) << name;
     // Diagnostic lines are recorded beside a report only when a read prints any.
     std::ifstream stdoutFile(corpus + "/expected/" + name + ".stdout", std::ios::binary);
-    EXPECT_EQ(printed, stdoutFile ? ReadWhole(corpus + "/expected/" + name + ".stdout") : "") << name;
+    EXPECT_EQ(printed, stdoutFile ? testing_builders::ReadFileText(corpus + "/expected/" + name + ".stdout") : "") << name;
   }
 }
 

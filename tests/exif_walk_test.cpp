@@ -36,19 +36,33 @@ struct HeaderCase {
 // Test names and failures show the case by name (and never the padding bytes).
 void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
 
+}  // namespace
+
+namespace exifinfo {
+// States no file can reach before a section: a byte order and a dimension left by an earlier one.
+class ExifReaderProbe {
+ public:
+  static void Stale(ExifReader& reader, int bigEndian, int largestDimension) {
+    reader.BigEndian = bigEndian;
+    reader.LargestDimension = largestDimension;
+  }
+};
+}  // namespace exifinfo
+
+namespace {
+
 class HeaderChecks : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(HeaderChecks, RejectAfterTheResets) {
   Bytes contents = GetParam().contents;
   exifinfo::ImageInfo info = Dirty();
   exifinfo::ExifReader reader(&info);
-  reader.BigEndian = 1;
-  reader.LargestDimension = 5;
+  exifinfo::ExifReaderProbe::Stale(reader, 1, 5);
   EXPECT_FALSE(reader.ParseExifSection({contents.data(), contents.size()}));
-  EXPECT_EQ(std::string(reader.LastError), GetParam().lastError);
+  EXPECT_EQ(std::string(reader.lastError()), GetParam().lastError);
   EXPECT_EQ(info.FlashUsed, 0);
   EXPECT_EQ(info.Comments[0], '\0');
-  EXPECT_EQ(reader.LargestDimension, 0);
+  EXPECT_EQ(reader.largestDimension(), 0);
   EXPECT_EQ(info.CCDWidth, 9.0f);  // not derived for a rejected section
 }
 
@@ -77,9 +91,9 @@ TEST(Header, BadOrderMarkLeavesTheByteOrderAlone) {
   Bytes contents = Header("XY", {42, 0, 8, 0, 0, 0, 0, 0});
   exifinfo::ImageInfo info{};
   exifinfo::ExifReader reader(&info);
-  reader.BigEndian = 1;
+  exifinfo::ExifReaderProbe::Stale(reader, 1, 0);
   reader.ParseExifSection({contents.data(), contents.size()});
-  EXPECT_EQ(reader.BigEndian, 1);
+  EXPECT_TRUE(reader.bigEndian());
 }
 
 TEST_P(WalkInBothOrders, FirstDirectoryIsReadAtEightWhateverTheOffsetSays) {

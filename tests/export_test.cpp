@@ -12,6 +12,7 @@
 #include <string>
 
 #include "builders.h"
+#include "test_files.h"
 #include "tolvane_exif_info.h"
 
 using namespace testing_builders;
@@ -40,38 +41,12 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 bool Exists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0;
 }
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
-std::string Utf8(const std::wstring& wide) {
-  std::string out;
-  for (const wchar_t c : wide) {
-    const uint32_t u = static_cast<uint32_t>(c);
-    if (u < 0x80) {
-      out += static_cast<char>(u);
-    } else if (u < 0x800) {
-      out += static_cast<char>(0xC0 | u >> 6), out += static_cast<char>(0x80 | (u & 0x3F));
-    } else if (u < 0x10000) {
-      out += static_cast<char>(0xE0 | u >> 12), out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | u >> 18), out += static_cast<char>(0x80 | (u >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (u >> 6 & 0x3F)), out += static_cast<char>(0x80 | (u & 0x3F));
-    }
-  }
-  return out;
-}
 
 const wchar_t kDefaultsStart[] = L"Version: \r\nCamera Make: \r\nCameraModel: \r\nDateTime: \r\nComments: \r\nData:\r\nHeight=0\r\n";
 
@@ -102,8 +77,8 @@ TEST(Export, OutputFileHoldsTheReportAsUtf8AndIsReplaced) {
   const std::wstring report = EXIFInfo(Wide(dir.File("photo.jpg")).c_str(), Wide(out).c_str());
   EXPECT_NE(report.find(L"Camera Make: Caf\u00E9 Optics\r\n"), std::wstring::npos);
   EXPECT_NE(report.find(L"Comments: caf\u00E9 \u00E2\u201A\r\n"), std::wstring::npos);
-  EXPECT_EQ(ReadFile(out), Utf8(report));  // CR LF kept, no byte-order mark, nothing added
-  EXPECT_EQ(ReadFile(out).substr(0, 9), "Version: ");
+  EXPECT_EQ(ReadFileText(out), Utf8Of(report));  // CR LF kept, no byte-order mark, nothing added
+  EXPECT_EQ(ReadFileText(out).substr(0, 9), "Version: ");
 }
 
 TEST(Export, EmptyOrNullOutputPathWritesNoFile) {
@@ -122,7 +97,7 @@ TEST(Export, UnopenableInputGivesDefaultsAndStillWritesTheOutput) {
     std::remove(out.c_str());
     const std::wstring report = EXIFInfo(input, Wide(out).c_str());
     EXPECT_EQ(report.rfind(kDefaultsStart, 0), 0u);
-    EXPECT_EQ(ReadFile(out), Utf8(report));
+    EXPECT_EQ(ReadFileText(out), Utf8Of(report));
   }
 }
 
@@ -132,7 +107,7 @@ TEST(Export, OutputIsCreatedBeforeTheInputIsRead) {
   const std::string out = dir.File("report.txt");
   const std::wstring report = EXIFInfo(Wide(dir.File("not-a-jpeg")).c_str(), Wide(out).c_str());
   ASSERT_TRUE(Exists(out));
-  EXPECT_EQ(ReadFile(out), Utf8(report));
+  EXPECT_EQ(ReadFileText(out), Utf8Of(report));
 }
 
 TEST(Export, UnopenableOutputStillReturnsTheReport) {
@@ -161,7 +136,7 @@ TEST(Export, OutputNamingThePhotoItselfLeavesThePhotoUntouched) {
                                  dir.path() + "/./photo.jpg", dir.path() + "//photo.jpg"}) {
     const std::wstring report = EXIFInfo(Wide(dir.File("photo.jpg")).c_str(), Wide(out).c_str());
     EXPECT_NE(report.find(L"Comments: keep me\r\n"), std::wstring::npos) << out;
-    EXPECT_EQ(ReadFile(dir.File("photo.jpg")), original) << out;
+    EXPECT_EQ(ReadFileText(dir.File("photo.jpg")), original) << out;
   }
 }
 

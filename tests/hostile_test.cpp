@@ -7,16 +7,12 @@
 
 #include "jpeg/errors.h"
 #include "read_helpers.h"
+#include "test_files.h"
 
 namespace errors = exifinfo::errors;
 using namespace testing_builders;
 
 namespace {
-
-Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 bool WellFormed(const std::wstring& report) {
   return report.rfind(L"Version: ", 0) == 0 && report.find(L"\r\nData:\r\nHeight=") != std::wstring::npos &&

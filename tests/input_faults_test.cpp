@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "read_helpers.h"
+#include "test_files.h"
 
 namespace {
 
@@ -23,11 +24,6 @@ using exifinfo::InputStream;
 using exifinfo::ScanEnding;
 using testing_builders::Bytes;
 using testing_builders::JpegBuilder;
-
-Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // A file in memory served through the read stand-in: at most `chunk` bytes a call, and call
 // number `failAt` (counted from 0) fails with `failErrno`. EINTR fails that call only, as a
@@ -71,7 +67,7 @@ Read ReadThrough(FaultyFile& file, bool seekable, size_t bufferBytes = exifinfo:
   wchar_t report[exifinfo::kReportCapacity], data[exifinfo::kDataBlockCapacity];
   Read read{};
   exifinfo::ReadPhoto(stream, nullptr, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding ending) {
-    const size_t n = exifinfo::FormatReport(*reader.Info, {report, exifinfo::kReportCapacity},
+    const size_t n = exifinfo::FormatReport(reader.info(), {report, exifinfo::kReportCapacity},
                                             {data, exifinfo::kDataBlockCapacity});
     read = {std::wstring(report, n), ending.ending, ending.readError};
   });
@@ -81,10 +77,10 @@ Read ReadThrough(FaultyFile& file, bool seekable, size_t bufferBytes = exifinfo:
 // The header bytes of the sample and of a few corpus files of different shapes: many kept
 // sections, ICC sections passed over, a thumbnail, no EXIF at all.
 std::vector<std::pair<std::string, Bytes>> Photos() {
-  std::vector<std::pair<std::string, Bytes>> photos = {{"sample", ReadFileBytes(EXIFINFO_SAMPLE_JPEG)}};
+  std::vector<std::pair<std::string, Bytes>> photos = {{"sample", testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG)}};
   for (const char* name : {"exiftool-ExifTool.jpg", "mde-Multiple_ICC_segments.jpg", "ianare-Canon_40D.jpg",
                            "exiftool-CasioQVCI.jpg", "ianare-Nikon_D70.jpg"}) {
-    Bytes bytes = ReadFileBytes(std::string(EXIFINFO_CORPUS_DIR) + "/" + name);
+    Bytes bytes = testing_builders::ReadFileBytes(std::string(EXIFINFO_CORPUS_DIR) + "/" + name);
     if (!bytes.empty()) photos.emplace_back(name, std::move(bytes));
   }
   // Sections past the first buffer, passed over and copied, on either side of its edge.
@@ -132,14 +128,14 @@ TEST(InputFaults, ShortReadsOfAnySizeChangeNothing) {
 }
 
 TEST(InputFaults, AFailedReadIsNeverRetried) {
-  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   FaultyFile file{&sample, 16, 3, EIO};
   ReadThrough(file, true);
   EXPECT_EQ(file.calls, 4);  // three that delivered, the one that failed, and none after it
 }
 
 TEST(InputFaults, AFailedFirstReadIsAReadErrorNotAForeignFile) {
-  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   FaultyFile file{&sample, 4096, 0, EIO};
   const Read r = ReadThrough(file, true);
   EXPECT_EQ(r.ending, ScanEnding::kReadError);
@@ -185,7 +181,7 @@ TEST(Descriptors, EachKindEndsAsItShould) {
 }
 
 TEST(Descriptors, ReadFromTheirPositionAndLeaveItThere) {
-  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
   std::fwrite("junk", 1, 4, file);
@@ -205,7 +201,7 @@ TEST(Descriptors, ReadFromTheirPositionAndLeaveItThere) {
 // A writer that hands the photo over a few bytes at a time, pausing between: every read that
 // comes back short is followed by another, and the report is the whole photo's.
 TEST(Descriptors, APipeFedSlowlyReadsWhole) {
-  const Bytes sample = ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   int fds[2];
   ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
   std::thread writer([&] {

@@ -7,9 +7,10 @@
 #include <string>
 
 #include "builders.h"
+#include "test_files.h"
 #include "jpeg/exif_reader.h"
 #include "report/photo_report.h"
-#include "report/text_encoding.h"
+#include "text/utf8.h"
 
 namespace testing_builders {
 
@@ -50,12 +51,12 @@ inline ScanResult ScanJpeg(const Bytes& jpeg) {
   CapturedStream diagnostics;
   ScanResult result;
   result.reachedScan = reader.ScanSections(stream, diagnostics.get());
-  result.info = *reader.Info;
-  result.lastError = reader.LastError;
+  result.info = reader.info();
+  result.lastError = reader.lastError();
   result.diagnostics = diagnostics.Text();
-  result.sectionCount = reader.SectionCount;
+  result.sectionCount = reader.sectionCount();
   result.uncountedSlotHoldsBuffer =
-      reader.SectionCount < exifinfo::kMaxSections && reader.Sections[reader.SectionCount].Bytes != nullptr;
+      reader.sectionCount() < exifinfo::kMaxSections && reader.section(reader.sectionCount()).Bytes != nullptr;
   return result;
 }
 
@@ -76,33 +77,25 @@ inline ExifResult ParseTiff(const Bytes& tiff, const exifinfo::ImageInfo& start 
   result.info = start;
   exifinfo::ExifReader reader(&result.info);
   result.ok = reader.ParseExifSection({contents.data(), contents.size()});
-  result.lastError = reader.LastError;
-  result.largestDimension = reader.LargestDimension;
-  result.directoriesWalked = reader.DirectoriesWalked;
+  result.lastError = reader.lastError();
+  result.largestDimension = reader.largestDimension();
+  result.directoriesWalked = reader.directoriesWalked();
   if (result.info.ThumbnailStart != nullptr) {
-    result.thumbnailOffset = result.info.ThumbnailStart - (contents.data() + 6);
+    result.thumbnailOffset = reader.thumbnailOffset();
     result.info.ThumbnailStart = nullptr;  // it points into `contents`, which dies here
   }
   result.contentsAfter = contents;
   return result;
 }
 
-inline std::string Utf8Of(const std::wstring& wide) {
-  std::string out;
-  for (const wchar_t c : wide) {
-    char encoded[4];
-    out.append(encoded, exifinfo::EncodeUtf8(static_cast<uint32_t>(c), encoded));
-  }
-  return out;
-}
-
 // The report of a record, as the UTF-8 text the output file gets.
 inline std::string ReportText(const exifinfo::ImageInfo& info) {
   wchar_t report[exifinfo::kReportCapacity];
   wchar_t data[exifinfo::kDataBlockCapacity];
-  const size_t length = exifinfo::FormatReport(info, {report, exifinfo::kReportCapacity},
-                                               {data, exifinfo::kDataBlockCapacity});
-  return Utf8Of(std::wstring(report, length));
+  char utf8[exifinfo::kReportUtf8Capacity];
+  size_t length = 0;
+  exifinfo::FormatReport(info, {report, exifinfo::kReportCapacity}, {data, exifinfo::kDataBlockCapacity}, utf8, &length);
+  return std::string(utf8, length);
 }
 
 // The whole read of a stream held in memory, as the wide report.

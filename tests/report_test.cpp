@@ -117,8 +117,11 @@ class Widening : public ::testing::TestWithParam<WideningCase> {};
 
 TEST_P(Widening, DecodesUtf8OrElseWindows1252) {
   const std::string& text = GetParam().bytes;
+  char utf8[3 * 64];
+  const size_t bytes = exifinfo::RecordTextToUtf8(text.data(), text.size(), utf8, sizeof utf8);
   wchar_t out[64];
-  const size_t n = exifinfo::WidenText(text.data(), text.size(), out, 64);
+  const size_t n = exifinfo::Utf8ToWide(utf8, bytes, out, 64);
+  ASSERT_NE(n, SIZE_MAX);  // the decoded text is always well-formed
   EXPECT_EQ(std::wstring(out, n), GetParam().wide);
 }
 

@@ -109,13 +109,13 @@ TEST(Scanner, SectionsNothingReadsAreCountedWithoutACopy) {
   exifinfo::ExifReader reader;
   exifinfo::InputStream stream(copy.data(), copy.size());
   ASSERT_TRUE(reader.ScanSections(stream, nullptr));
-  ASSERT_EQ(reader.SectionCount, 4);
-  EXPECT_EQ(reader.Sections[0].Marker, 0xDB);
-  EXPECT_EQ(reader.Sections[0].Bytes, nullptr);
-  EXPECT_EQ(reader.Sections[1].Length, 5002);
-  EXPECT_EQ(reader.Sections[1].Bytes, nullptr);
-  EXPECT_NE(reader.Sections[2].Bytes, nullptr);  // the frame header is read
-  EXPECT_EQ(reader.Sections[3].Marker, 0xDA);
+  ASSERT_EQ(reader.sectionCount(), 4);
+  EXPECT_EQ(reader.section(0).Marker, 0xDB);
+  EXPECT_EQ(reader.section(0).Bytes, nullptr);
+  EXPECT_EQ(reader.section(1).Length, 5002);
+  EXPECT_EQ(reader.section(1).Bytes, nullptr);
+  EXPECT_NE(reader.section(2).Bytes, nullptr);  // the frame header is read
+  EXPECT_EQ(reader.section(3).Marker, 0xDA);
   // Passing over still needs every byte: one short ends the scan as a short read does.
   const ScanResult cut = ScanJpeg(Bytes(jpeg.begin(), jpeg.begin() + 2 + 69 + 4 + 4999));
   EXPECT_EQ(cut.lastError, errors::kPrematureEnd);
@@ -137,8 +137,8 @@ TEST(Scanner, SeekingOverLargeSectionsOfARegularFile) {
     const bool reached = reader.ScanSections(stream, nullptr);
     std::fclose(file);
     EXPECT_EQ(reached, size == jpeg.size()) << size;
-    EXPECT_EQ(reader.Info->Width, size == jpeg.size() ? 456 : 0) << size;
-    EXPECT_STREQ(reader.LastError, size == jpeg.size() ? "" : errors::kPrematureEnd) << size;
+    EXPECT_EQ(reader.info().Width, size == jpeg.size() ? 456 : 0) << size;
+    EXPECT_STREQ(reader.lastError(), size == jpeg.size() ? "" : errors::kPrematureEnd) << size;
   }
 }
 

@@ -10,53 +10,15 @@
 #include <cstring>
 #include <new>
 
-#include "report/photo_report.h"
-#include "report/text_encoding.h"
+#include "jpeg/read_photo.h"
+#include "report/report_text.h"
+#include "text/utf8.h"
 
 #define EXIFINFO_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
 using exifinfo::ImageInfo;
-
-// True when every character is ASCII: one pass the compiler vectorizes.
-bool AllAscii(const wchar_t* text, size_t length) {
-  uint32_t any = 0;
-  for (size_t i = 0; i < length; ++i) any |= static_cast<uint32_t>(text[i]);
-  return any < 0x80;
-}
-
-// The bytes of wide text as UTF-8. A report is ASCII but for its texts: the loop is tight.
-size_t Utf8Length(const wchar_t* text, size_t length) {
-  if (AllAscii(text, length)) return length;
-  size_t bytes = length;
-  for (size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<uint32_t>(text[i]);
-    bytes += size_t{c >= 0x80} + size_t{c >= 0x800} + size_t{c >= 0x10000};
-  }
-  return bytes;
-}
-
-// Encodes wide text as UTF-8 into `out` (room for Utf8Length bytes and a terminator) and
-// terminates it. Returns the bytes, terminator excluded.
-size_t EncodeWide(const wchar_t* text, size_t length, char* out) {
-  if (AllAscii(text, length)) {
-    for (size_t i = 0; i < length; ++i) out[i] = static_cast<char>(text[i]);
-    out[length] = '\0';
-    return length;
-  }
-  size_t bytes = 0;
-  for (size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<uint32_t>(text[i]);
-    if (c < 0x80) {
-      out[bytes++] = static_cast<char>(c);
-    } else {
-      bytes += exifinfo::EncodeUtf8(c, out + bytes);
-    }
-  }
-  out[bytes] = '\0';
-  return bytes;
-}
 
 struct Field {
   const char* name;
@@ -95,17 +57,6 @@ static_assert(static_cast<int>(exifinfo::ScanEnding::kReadError) == EXIFINFO_REA
                   static_cast<int>(exifinfo::ScanEnding::kStartOfScan) == EXIFINFO_START_OF_SCAN,
               "the public endings are the core's");
 
-// A record text, widened as the report widens it; encoded as UTF-8 later, into the result.
-struct WideText {
-  wchar_t wide[exifinfo::kCommentsBytes];
-  size_t length = 0;
-  size_t utf8Length = 0;
-  void Of(const char* field, size_t fieldBytes) {
-    length = exifinfo::WidenText(field, strnlen(field, fieldBytes), wide, exifinfo::kCommentsBytes);
-    utf8Length = Utf8Length(wide, length);
-  }
-};
-
 // Carves one allocation into the struct and the blocks it points to, in order.
 class Layout {
  public:
@@ -123,7 +74,7 @@ class Layout {
 
 // Everything a result holds, gathered while the reader lives (the thumbnail is in its copy).
 struct Gathered {
-  ImageInfo info{};
+  const ImageInfo* info = nullptr;
   exifinfo::ReadEnding read;
   const char* lastError = "";
   const uint8_t* thumbnail = nullptr;
@@ -131,30 +82,29 @@ struct Gathered {
   uint32_t thumbnailOffset = 0;
 };
 
+// The number of characters in well-formed UTF-8: every byte but the continuation bytes.
+size_t CodePoints(const char* text, size_t length) {
+  if (exifinfo::IsAscii(text, length)) return length;
+  size_t continuations = 0;
+  for (size_t i = 0; i < length; ++i) continuations += (static_cast<uint8_t>(text[i]) & 0xC0) == 0x80;
+  return length - continuations;
+}
+
 int MakeResult(const Gathered& g, exifinfo_photo** out) {
-  const ImageInfo& i = g.info;
-  struct TextField {
-    const char* field;
-    size_t bytes;
-    const char* exifinfo_photo::*member;
-  } const texts[] = {{i.Version, sizeof i.Version, &exifinfo_photo::Version},
-                     {i.CameraMake, sizeof i.CameraMake, &exifinfo_photo::CameraMake},
-                     {i.CameraModel, sizeof i.CameraModel, &exifinfo_photo::CameraModel},
-                     {i.DateTime, sizeof i.DateTime, &exifinfo_photo::DateTime},
-                     {i.Comments, sizeof i.Comments, &exifinfo_photo::Comments}};
-  wchar_t wide[exifinfo::kReportCapacity], block[exifinfo::kDataBlockCapacity];
-  const size_t wideLength =
-      exifinfo::FormatReport(i, {wide, exifinfo::kReportCapacity}, {block, exifinfo::kDataBlockCapacity});
-  const size_t utf8Length = Utf8Length(wide, wideLength);
+  const ImageInfo& i = *g.info;
+  // Each text decoded once; the report is formatted from the same bytes.
+  exifinfo::RecordTexts texts;
+  exifinfo::DecodeRecordTexts(i, texts);
+  char report[exifinfo::kReportUtf8Capacity];
+  const size_t utf8Length = exifinfo::FormatReportUtf8(i, texts, report, sizeof report);
+  const size_t wideLength = CodePoints(report, utf8Length);
   const size_t lastErrorLength = std::strlen(g.lastError);
-  WideText widened[5];  // 20 KiB of stack, with the report's 16: well within any thread's
+  const char* exifinfo_photo::*const textMembers[exifinfo::RecordTexts::kCount] = {
+      &exifinfo_photo::Version, &exifinfo_photo::CameraMake, &exifinfo_photo::CameraModel, &exifinfo_photo::DateTime,
+      &exifinfo_photo::Comments};
 
   Layout layout;
-  size_t textAt[5];
-  for (int k = 0; k < 5; ++k) {
-    widened[k].Of(texts[k].field, texts[k].bytes);
-    textAt[k] = layout.Reserve(widened[k].utf8Length + 1, 1);
-  }
+  const size_t textsAt = layout.Reserve(sizeof texts.bytes, 1);
   const size_t lastErrorAt = layout.Reserve(lastErrorLength + 1, 1);
   const size_t reportAt = layout.Reserve(utf8Length + 1, 1);
   const size_t wideAt = layout.Reserve((wideLength + 1) * sizeof(wchar_t), alignof(wchar_t));
@@ -164,10 +114,9 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   if (base == nullptr) return ENOMEM;
   auto* photo = new (base) exifinfo_photo{};
   photo->size = sizeof(exifinfo_photo);
-  for (int k = 0; k < 5; ++k) {
-    EncodeWide(widened[k].wide, widened[k].length, base + textAt[k]);
-    photo->*texts[k].member = base + textAt[k];
-  }
+  const size_t textsBytes = texts.at[exifinfo::RecordTexts::kCount - 1] + texts.length[exifinfo::RecordTexts::kCount - 1] + 1;
+  std::memcpy(base + textsAt, texts.bytes, textsBytes);
+  for (int k = 0; k < exifinfo::RecordTexts::kCount; ++k) photo->*textMembers[k] = base + textsAt + texts.at[k];
   photo->Height = i.Height, photo->Width = i.Width, photo->Orientation = i.Orientation;
   photo->IsColor = i.IsColor, photo->Process = i.Process, photo->FlashUsed = i.FlashUsed;
   photo->FocalLength = i.FocalLength, photo->ExposureTime = i.ExposureTime;
@@ -184,11 +133,13 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
 
   std::memcpy(base + lastErrorAt, g.lastError, lastErrorLength + 1);
   photo->last_error = base + lastErrorAt;
-  EncodeWide(wide, wideLength, base + reportAt);
+  std::memcpy(base + reportAt, report, utf8Length);
+  base[reportAt + utf8Length] = '\0';
   photo->report = base + reportAt;
   photo->report_length = utf8Length;
   auto* reportWide = reinterpret_cast<wchar_t*>(base + wideAt);
-  std::memcpy(reportWide, wide, (wideLength + 1) * sizeof(wchar_t));
+  exifinfo::Utf8ToWide(report, utf8Length, reportWide, wideLength);  // well-formed: wideLength characters
+  reportWide[wideLength] = L'\0';
   photo->report_wide = reportWide;
   photo->report_wide_length = wideLength;
   if (g.thumbnail != nullptr) {
@@ -215,13 +166,13 @@ int ReadInto(exifinfo::InputStream& stream, bool fromDescriptor, exifinfo_photo*
       return;
     }
     Gathered g;
-    g.info = *reader.Info;
+    g.info = &reader.info();
     g.read = read;
-    g.lastError = reader.LastError;
-    if (reader.Info->ThumbnailStart != nullptr) {
-      g.thumbnail = reader.Info->ThumbnailStart;
-      g.thumbnailLength = reader.Info->ThumbnailLength;
-      g.thumbnailOffset = reader.ThumbnailOffset;
+    g.lastError = reader.lastError();
+    if (reader.info().ThumbnailStart != nullptr) {
+      g.thumbnail = reader.info().ThumbnailStart;
+      g.thumbnailLength = reader.info().ThumbnailLength;
+      g.thumbnailOffset = reader.thumbnailOffset();
     }
     status = MakeResult(g, out);
   });

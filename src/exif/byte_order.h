@@ -28,14 +28,6 @@ enum Format : uint16_t {
   kFormatDouble = 12,
 };
 
-// p must point at as many readable bytes as the width read.
-inline uint16_t ReadU16(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[1] << 8 | p[0]);
-}
-inline uint32_t ReadU32(const uint8_t* p, bool bigEndian) {
-  const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
-  return bigEndian ? (b0 << 24 | b1 << 16 | b2 << 8 | b3) : (b3 << 24 | b2 << 16 | b1 << 8 | b0);
-}
 // The int32 whose two's-complement bits are u (no implementation-defined narrowing).
 inline int32_t FromTwosComplement(uint32_t u) {
   return u <= 0x7FFFFFFFu ? static_cast<int32_t>(u) : static_cast<int32_t>(int64_t{u} - (int64_t{1} << 32));

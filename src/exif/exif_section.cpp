@@ -2,6 +2,8 @@
 // The EXIF header and the walk of the TIFF directories behind it.
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "exif/byte_order.h"
 #include "exif/exif_section.h"
@@ -12,7 +14,9 @@ namespace exifinfo {
 namespace {
 
 constexpr uint8_t kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
-constexpr size_t kHeaderBytes = 14;  // "Exif" 0 0, byte order, 42, first-directory offset
+static_assert(sizeof kExifHeader == kExifHeaderBytes, "the EXIF header is named once");
+// "Exif" 0 0, then the TIFF header: byte order, 42, first-directory offset.
+constexpr size_t kHeaderBytes = kExifHeaderBytes + 8;
 constexpr uint16_t kTiffMagic = 42;
 constexpr int32_t kMinFirstDirectory = 8;
 constexpr int32_t kMaxFirstDirectory = 16;
@@ -31,24 +35,75 @@ enum StructuralTag : uint16_t {
 
 }  // namespace
 
+// The walker's own bookkeeping (declared ahead in exif_reader.h).
+// The thumbnail tags of one directory; recorded only when both stand there.
+struct Thumbnail {
+  uint32_t offset = 0;
+  uint32_t length = 0;
+};
+
+// A 16-bit section length less the length bytes and the EXIF header.
+constexpr uint64_t kMaxTiffBlockBytes = 65535 - kSectionLengthBytes - kExifHeaderBytes;
+constexpr int kMaxDirectoryDepth = 32;  // the first directory is depth 1
+
+// The directory offsets whose walk began. Camera files have a handful of directories: they
+// fit inline, and only a block that links more gets a bitmap of every offset (8 KiB).
+class StartedDirectories {
+ public:
+  // Marks `offset` (at most kMaxTiffBlockBytes); false when it was marked already, or when
+  // the bitmap cannot be allocated, so that the walk can only shrink, never loop.
+  bool Mark(uint64_t offset) {
+    if (bitmap_ == nullptr) {
+      for (int i = 0; i < count_; ++i)
+        if (inline_[i] == offset) return false;
+      if (count_ < kInline) {
+        inline_[count_++] = static_cast<uint32_t>(offset);
+        return true;
+      }
+      bitmap_.reset(new (std::nothrow) uint64_t[kWords]());
+      if (bitmap_ == nullptr) return false;
+      for (int i = 0; i < count_; ++i) Set(inline_[i]);
+    }
+    const uint64_t bit = uint64_t{1} << (offset % 64);
+    if ((bitmap_[offset / 64] & bit) != 0) return false;
+    bitmap_[offset / 64] |= bit;
+    return true;
+  }
+
+ private:
+  static constexpr int kInline = 16;
+  static constexpr size_t kWords = (kMaxTiffBlockBytes + 64) / 64;
+  void Set(uint64_t offset) { bitmap_[offset / 64] |= uint64_t{1} << (offset % 64); }
+  uint32_t inline_[kInline];
+  int count_ = 0;
+  std::unique_ptr<uint64_t[]> bitmap_;
+};
+
+// Bookkeeping of one EXIF section's walk. Each directory offset is walked at most once and the
+// entries examined are bounded by the block's size, so no block takes more than linear time.
+struct DirectoryWalk {
+  StartedDirectories started;
+  uint64_t entryBudget = 0;
+};
+
 bool ExifReader::ParseExifSection(MutableByteView contents) {
   Info->FlashUsed = 0;
   Info->Comments[0] = '\0';
   LargestDimension = 0;
   DirectoriesWalked = 0;
   // Too short for the headers, or longer than any section can be.
-  if (contents.size < kHeaderBytes || contents.size - 6 > kMaxTiffBlockBytes)
+  if (contents.size < kHeaderBytes || contents.size - kExifHeaderBytes > kMaxTiffBlockBytes)
     return Fail(errors::kIncorrectHeader);
   if (std::memcmp(contents.At(0), kExifHeader, sizeof kExifHeader) != 0)
     return Fail(errors::kIncorrectHeader);
-  if (std::memcmp(contents.At(6), "II", 2) == 0) {
+  if (std::memcmp(contents.At(kExifHeaderBytes), "II", 2) == 0) {
     BigEndian = 0;
-  } else if (std::memcmp(contents.At(6), "MM", 2) == 0) {
+  } else if (std::memcmp(contents.At(kExifHeaderBytes), "MM", 2) == 0) {
     BigEndian = 1;
   } else {
     return Fail(errors::kInvalidAlignment);
   }
-  TiffBlock block(contents.Slice(6, contents.size - 6), BigEndian != 0);
+  TiffBlock block(contents.Slice(kExifHeaderBytes, contents.size - kExifHeaderBytes), BigEndian != 0);
   uint16_t magic = 0;
   block.U16At(2, magic);
   if (magic != kTiffMagic) return Fail(errors::kInvalidStart);

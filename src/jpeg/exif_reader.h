@@ -32,6 +32,12 @@ struct DirectoryEntry;
 struct DirectoryWalk;
 struct Thumbnail;
 
+// The state of one read and the steps that operate on it. Where each step lives:
+//   exif_reader.cpp        construction, destruction, Fail and End;
+//   section_scanner.cpp    ScanSections and the section steps (frame header, comment);
+//   exif/exif_section.cpp  ParseExifSection and the directory walk (WalkDirectory,
+//                          ActOnStructuralTag);
+//   exif/tag_table.cpp     InterpretTag and StoreUserComment: each tag's value into the record.
 class ExifReader {
  public:
   ExifReader();                          // allocates and owns a zeroed ImageInfo
@@ -44,7 +50,7 @@ class ExifReader {
   bool HasInfo() const { return Info != nullptr; }
 
   // Reads sections from the start of image up to the start of scan. True only when the start
-  // of scan was reached; Ending says how it ended either way. A read that fails ends the scan
+  // of scan was reached; ending() says how it ended either way. A read that fails ends the scan
   // as kReadError, whichever step met it. Two endings print a line to `diagnostics` (nothing
   // when it is null).
   bool ScanSections(InputStream& stream, FILE* diagnostics);
@@ -55,25 +61,39 @@ class ExifReader {
   // The user-comment step may edit these bytes in place.
   bool ParseExifSection(MutableByteView contents);
 
+  // The record; only while HasInfo().
+  const ImageInfo& info() const { return *Info; }
+  const char* lastError() const { return LastError; }  // the last problem met; always terminated
+  ScanEnding ending() const { return Ending; }         // how the last scan ended; kNotAJpeg before any
+  // The thumbnail's offset from the TIFF header of its EXIF block, as tag 0x0201 gives it;
+  // meaningful while info().ThumbnailStart is not null.
+  uint32_t thumbnailOffset() const { return ThumbnailOffset; }
+  int largestDimension() const { return LargestDimension; }
+  bool bigEndian() const { return BigEndian != 0; }
+  uint32_t directoriesWalked() const { return DirectoriesWalked; }
+  int sectionCount() const { return SectionCount; }
+  // Slot `index` of the section table (0 <= index < kMaxSections), counted or not.
+  const JpegSection& section(int index) const { return Sections[static_cast<size_t>(index)]; }
+
+ private:
+  friend class ExifReaderProbe;  // tests set up states no file can reach (a stale byte order)
+
   ImageInfo* Info;
-  char LastError[kLastErrorBytes];  // the last problem met; always terminated
-  int LargestDimension;             // largest pixel dimension of the current EXIF section
-  int BigEndian;                    // 0 for an "II" block, 1 for "MM"
+  char LastError[kLastErrorBytes];
+  int LargestDimension;  // largest pixel dimension of the current EXIF section
+  int BigEndian;         // 0 for an "II" block, 1 for "MM"
   // Every non-null Bytes in all slots belongs to the reader, counted or not: a section that
   // failed half-way stays in the slot after the last counted one, and the destructor frees it.
   // Sections whose contents no step reads (tables, other APPn, the start of scan) are counted
   // with their marker and length but hold no copy (null Bytes).
   JpegSection Sections[kMaxSections];
   int SectionCount;
-  bool OwnsInfo;
+  bool OwnsInfo;  // Info was allocated here and is freed with the reader
   // Directories whose walk began in the last EXIF section: the measure of the walk's work.
   uint32_t DirectoriesWalked;
-  ScanEnding Ending;  // how the last scan ended; kNotAJpeg before any scan
-  // The thumbnail's offset from the TIFF header of its EXIF block, as tag 0x0201 gives it;
-  // meaningful while Info->ThumbnailStart is not null.
+  ScanEnding Ending;
   uint32_t ThumbnailOffset;
 
- private:
   enum class SectionOutcome { kNext, kStartOfScan, kFailed };
   enum class Contents { kCopy, kCopyIfExif, kSkip };
   ScanEnding ScanUntilStartOfScan(InputStream& stream, FILE* diagnostics);

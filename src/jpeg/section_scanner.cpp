@@ -23,8 +23,13 @@ enum Marker : int {
 constexpr int kMaxFillBytes = 6;               // 0xFF bytes allowed before a marker code
 constexpr int kCommentWindow = 1000;           // bytes of a comment section examined, length included
 constexpr int kMinFrameHeaderLength = 8;       // length, precision, height, width, components
-constexpr int kMinExifProbeLength = 6;         // length bytes and "Exif"
 constexpr uint8_t kExifTag[] = {'E', 'x', 'i', 'f'};
+constexpr size_t kMinExifProbeLength = kSectionLengthBytes + sizeof kExifTag;
+// Frame header, from the section's first length byte: precision, then height, width (16 bits,
+// big-endian) and the component count.
+constexpr size_t kFrameHeightAt = kSectionLengthBytes + 1;
+constexpr size_t kFrameWidthAt = kFrameHeightAt + 2;
+constexpr size_t kFrameComponentsAt = kFrameWidthAt + 2;
 
 // Start of frame: every code from 0xC0 to 0xCF except DHT (C4), JPG (C8) and DAC (CC).
 bool IsStartOfFrame(int marker) {
@@ -57,8 +62,6 @@ void PrintDiagnostic(FILE* diagnostics, const char* text) {
     done += static_cast<size_t>(n);
   }
 }
-
-uint16_t ReadU16BE(uint8_t high, uint8_t low) { return static_cast<uint16_t>(high << 8 | low); }
 
 }  // namespace
 
@@ -137,17 +140,17 @@ bool ExifReader::ReadContents(InputStream& stream, JpegSection& slot, Contents c
     }
   }
   if (contents == Contents::kSkip) {
-    if (!stream.Skip(sectionBytes - 2 - probed)) return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
+    if (!stream.Skip(sectionBytes - kSectionLengthBytes - probed)) return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
     return true;
   }
   slot.Bytes = new (std::nothrow) uint8_t[sectionBytes];
   if (slot.Bytes == nullptr) return End(ScanEnding::kOutOfMemory, errors::kNoMemory);
   slot.Bytes[0] = static_cast<uint8_t>(slot.Length >> 8);
   slot.Bytes[1] = static_cast<uint8_t>(slot.Length);
-  if (probed != 0) std::memcpy(slot.Bytes + 2, probe, probed);
-  const size_t rest = sectionBytes - 2 - probed;
+  if (probed != 0) std::memcpy(slot.Bytes + kSectionLengthBytes, probe, probed);
+  const size_t rest = sectionBytes - kSectionLengthBytes - probed;
   // On a short read the buffer stays in this uncounted slot; the destructor frees it.
-  if (stream.ReadBlock(slot.Bytes + 2 + probed, rest) != rest)
+  if (stream.ReadBlock(slot.Bytes + kSectionLengthBytes + probed, rest) != rest)
     return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
   return true;
 }
@@ -174,7 +177,7 @@ ExifReader::SectionOutcome ExifReader::ActOnSection(int marker, FILE* diagnostic
       return SectionOutcome::kNext;
     case kAPP1:
       if (slot.Bytes != nullptr) {  // copied: it starts with "Exif"
-        Info->HasExif = ParseExifSection(section.Slice(2, section.size - 2));
+        Info->HasExif = ParseExifSection(section.Slice(kSectionLengthBytes, section.size - kSectionLengthBytes));
       } else {
         DiscardLastSection();
       }
@@ -203,10 +206,9 @@ void ExifReader::DiscardLastSection() {
 // A frame header shorter than its fixed part is kept but changes nothing.
 void ExifReader::ProcessFrameHeader(ByteView section, int marker) {
   if (!section.Has(0, kMinFrameHeaderLength)) return;
-  const uint8_t* b = section.At(0);
-  Info->Height = ReadU16BE(b[3], b[4]);
-  Info->Width = ReadU16BE(b[5], b[6]);
-  Info->IsColor = b[7] == 3 ? 1 : 0;
+  Info->Height = ReadU16(section.At(kFrameHeightAt), true);
+  Info->Width = ReadU16(section.At(kFrameWidthAt), true);
+  Info->IsColor = *section.At(kFrameComponentsAt) == 3 ? 1 : 0;
   Info->Process = marker;
 }
 
@@ -215,7 +217,7 @@ void ExifReader::ProcessFrameHeader(ByteView section, int marker) {
 void ExifReader::ReadCommentSection(ByteView section) {
   const size_t window = section.size < kCommentWindow ? section.size : kCommentWindow;
   char* out = Info->Comments;
-  for (size_t i = 2; i < window; ++i) {
+  for (size_t i = kSectionLengthBytes; i < window; ++i) {
     const uint8_t c = section.data[i];
     // The look-ahead may see just past the window, but never past the section.
     if (c == '\r' && section.ByteOrZero(i + 1) == '\n') continue;

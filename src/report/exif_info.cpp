@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "report/photo_report.h"
-#include "report/text_encoding.h"
+#include "text/utf8.h"
 
 namespace {
 

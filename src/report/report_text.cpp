@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "report/text_encoding.h"
+#include "text/utf8.h"
 
 namespace exifinfo {
 namespace {
@@ -30,6 +30,7 @@ class AsciiWriter {
     std::memcpy(next_, literal, N - 1);
     next_ += N - 1;
   }
+  void Skip(size_t count) { next_ += count; }  // bytes written in place, up to `end`
   void Int(int value) { next_ = std::to_chars(next_, end_, value).ptr; }  // unchanged when it does not fit
   void Fixed(float value) {
     const size_t room = static_cast<size_t>(end_ - next_);
@@ -41,42 +42,7 @@ class AsciiWriter {
   char* end_;
 };
 
-// Widened copies into a caller's wide buffer; the text stays within it and terminated.
-class WideWriter {
- public:
-  explicit WideWriter(WideBuffer buffer) : buffer_(buffer) {}
-  size_t length() const { return length_; }
-  void Ascii(const char* text, size_t count) {
-    const size_t n = count < Room() ? count : Room();
-    for (size_t i = 0; i < n; ++i) buffer_.data[length_ + i] = static_cast<unsigned char>(text[i]);
-    length_ += n;
-  }
-  template <size_t N>
-  void Ascii(const char (&literal)[N]) {
-    Ascii(literal, N - 1);
-  }
-  void Text(const char* text, size_t fieldBytes) {
-    length_ += WidenText(text, strnlen(text, fieldBytes), buffer_.data + length_, Room());
-  }
-  void Wide(const wchar_t* text, size_t count) {
-    const size_t n = count < Room() ? count : Room();
-    if (n != 0) std::memcpy(buffer_.data + length_, text, n * sizeof(wchar_t));
-    length_ += n;
-  }
-  size_t Finish() {
-    if (buffer_.capacity != 0) buffer_.data[length_] = L'\0';
-    return length_;
-  }
-
- private:
-  size_t Room() const { return buffer_.capacity == 0 ? 0 : buffer_.capacity - 1 - length_; }
-  WideBuffer buffer_;
-  size_t length_ = 0;
-};
-
 // The numeric lines as ASCII; at most about 1,070 bytes even for values no file can give.
-constexpr size_t kDataBlockAsciiBytes = 1200;
-
 size_t FormatDataBlock(const ImageInfo& i, char* begin, char* end) {
   AsciiWriter out(begin, end);
   out.Put("Height="), out.Int(i.Height);
@@ -169,23 +135,70 @@ size_t FormatFixed6(double value, char* out, size_t capacity) {
   return static_cast<size_t>(result.ptr - out);
 }
 
-size_t FormatReport(const ImageInfo& info, WideBuffer report, WideBuffer dataBlock) {
-  char ascii[kDataBlockAsciiBytes];
-  const size_t asciiLength = FormatDataBlock(info, ascii, ascii + sizeof ascii);
-  WideWriter data(dataBlock);
-  data.Ascii(ascii, asciiLength);
-  const size_t dataLength = data.Finish();
+void DecodeRecordTexts(const ImageInfo& info, RecordTexts& texts) {
+  const struct {
+    const char* field;
+    size_t bytes;
+  } fields[RecordTexts::kCount] = {{info.Version, sizeof info.Version},
+                                   {info.CameraMake, sizeof info.CameraMake},
+                                   {info.CameraModel, sizeof info.CameraModel},
+                                   {info.DateTime, sizeof info.DateTime},
+                                   {info.Comments, sizeof info.Comments}};
+  size_t used = 0;
+  for (int k = 0; k < RecordTexts::kCount; ++k) {
+    texts.at[k] = used;
+    texts.length[k] = RecordTextToUtf8(fields[k].field, strnlen(fields[k].field, fields[k].bytes),
+                                       texts.bytes + used, RecordTexts::kCapacity - 1 - used);
+    used += texts.length[k];
+    texts.bytes[used++] = '\0';
+  }
+}
 
-  WideWriter out(report);
-  out.Ascii("Version: "), out.Text(info.Version, sizeof info.Version);
-  out.Ascii("\r\nCamera Make: "), out.Text(info.CameraMake, sizeof info.CameraMake);
-  out.Ascii("\r\nCameraModel: "), out.Text(info.CameraModel, sizeof info.CameraModel);
-  out.Ascii("\r\nDateTime: "), out.Text(info.DateTime, sizeof info.DateTime);
-  out.Ascii("\r\nComments: "), out.Text(info.Comments, sizeof info.Comments);
-  out.Ascii("\r\nData:\r\n");
-  out.Wide(dataBlock.data, dataLength);
-  out.Ascii("\r\n");
-  return out.Finish();
+namespace {
+
+// The report, and where its numeric lines start and how long they are.
+size_t FormatReportAt(const ImageInfo& info, const RecordTexts& texts, char* begin, size_t capacity,
+                      size_t& dataAt, size_t& dataLength) {
+  AsciiWriter out(begin, begin + capacity);
+  const auto text = [&](int k) { out.Put(texts.Text(k), texts.length[k]); };
+  out.Put("Version: "), text(0);
+  out.Put("\r\nCamera Make: "), text(1);
+  out.Put("\r\nCameraModel: "), text(2);
+  out.Put("\r\nDateTime: "), text(3);
+  out.Put("\r\nComments: "), text(4);
+  out.Put("\r\nData:\r\n");
+  char* const data = out.next();
+  dataAt = static_cast<size_t>(data - begin);
+  dataLength = FormatDataBlock(info, data, begin + capacity);
+  out.Skip(dataLength);
+  out.Put("\r\n");
+  return static_cast<size_t>(out.next() - begin);
+}
+
+}  // namespace
+
+size_t FormatReportUtf8(const ImageInfo& info, const RecordTexts& texts, char* begin, size_t capacity) {
+  size_t dataAt = 0, dataLength = 0;
+  return FormatReportAt(info, texts, begin, capacity, dataAt, dataLength);
+}
+
+size_t FormatReport(const ImageInfo& info, WideBuffer report, WideBuffer dataBlock, char* utf8, size_t* utf8Length) {
+  RecordTexts texts;
+  DecodeRecordTexts(info, texts);
+  char local[kReportUtf8Capacity];
+  char* const bytes = utf8 != nullptr ? utf8 : local;
+  size_t dataAt = 0, dataLength = 0;
+  const size_t length = FormatReportAt(info, texts, bytes, kReportUtf8Capacity, dataAt, dataLength);
+  if (dataBlock.capacity != 0) {  // ASCII: one character a byte
+    const size_t n = Utf8ToWide(bytes + dataAt, dataLength, dataBlock.data, dataBlock.capacity - 1);
+    dataBlock.data[n] = L'\0';
+  }
+  if (utf8Length != nullptr) *utf8Length = length;
+  if (report.capacity == 0) return 0;
+  // The report is well-formed: every text in it was decoded or encoded above.
+  const size_t n = Utf8ToWide(bytes, length, report.data, report.capacity - 1);
+  report.data[n] = L'\0';
+  return n;
 }
 
 }  // namespace exifinfo

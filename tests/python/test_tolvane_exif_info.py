@@ -9,6 +9,7 @@ import pathlib
 import shutil
 import struct
 import threading
+import types
 import subprocess
 import sys
 import tempfile
@@ -21,6 +22,17 @@ TOOL = os.environ["EXIFINFO_TOOL"]
 
 
 class ModuleTest(unittest.TestCase):
+    def test_a_library_older_than_the_module_is_refused_at_import(self):
+        # The module as it would be with one member more than this library's results have.
+        source = pathlib.Path(tei.__file__).read_text()
+        marker = '("report_wide_length", ctypes.c_size_t),\n'
+        self.assertIn(marker, source)
+        newer = types.ModuleType("newer_module")
+        exec(compile(source.replace(marker, marker + '        ("from_the_future", ctypes.c_double),\n'),
+                     "newer_module", "exec"), newer.__dict__)
+        with self.assertRaisesRegex(ImportError, "older than this module"):
+            newer._load_api()
+
     def test_report_is_the_tools_report(self):
         printed = subprocess.run([TOOL, "--crlf", SAMPLE], check=True, capture_output=True).stdout.decode("utf-8")
         self.assertEqual(tei.report(SAMPLE), printed)
