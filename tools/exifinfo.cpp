@@ -7,29 +7,31 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <malloc.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "exifinfo.h"
+#include "file_reader.h"
 #include "file_walk.h"
+#include "io/output_file.h"
+#include "pipeline.h"
 #include "records.h"
-#include "thumbnails.h"
 
 namespace {
 
-using exifinfo_tool::FileRecord;
+using exifinfo_tool::FileReader;
+using exifinfo_tool::FileResult;
+using exifinfo_tool::Format;
+using exifinfo_tool::OutOfMemory;
+using exifinfo_tool::Photo;
 using exifinfo_tool::WalkedFile;
 
 constexpr int kExitOk = 0;
@@ -39,28 +41,13 @@ constexpr long kMaxJobs = 256;
 // Reads in flight by default. Reading is bound by the storage's queue more than by the cores:
 // from a cold cache, 16 reads at once keep a disk busy where one per core leaves it waiting.
 constexpr long kDefaultJobs = 16;
-constexpr size_t kBatchFiles = 32;    // files a reader takes at once
-constexpr size_t kBatchesPerJob = 2;  // finished batches a job may hold before the printer
 
-enum class Format { kReport, kJson, kCsv };
-
-struct Options {
+struct Options : exifinfo_tool::ReadOptions {
   std::string outputPath;
-  std::string thumbnailFolder;
-  bool force = false;
   bool recursive = false;
-  bool verbose = false;
-  bool crlf = false;
-  Format format = Format::kReport;
   long jobs = kDefaultJobs;
   std::vector<std::string> operands;
 };
-
-[[noreturn]] void OutOfMemory() {
-  static const char kMessage[] = "exifinfo: out of memory\n";
-  if (write(STDERR_FILENO, kMessage, sizeof kMessage - 1) < 0) _exit(kExitTrouble);
-  _exit(kExitTrouble);  // what was printed stays; nothing partial follows it
-}
 
 void PrintHelp() {
   std::fputs(
@@ -103,271 +90,24 @@ int UsageError(const std::string& message) {
   return kExitUsage;
 }
 
-struct PhotoFree {
-  void operator()(exifinfo_photo* p) const { exifinfo_free(p); }
-};
-using Photo = std::unique_ptr<exifinfo_photo, PhotoFree>;
-
-// What the printer needs of one file, in order: its text and its messages.
-struct FileResult {
-  std::string out;
-  std::string err;
-  bool trouble = false;
-  bool skipped = false;
-};
-
-// The report's bytes as the tool prints them: LF line ends unless --crlf.
-void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out) {
-  const char* text = photo.report;
-  const size_t length = photo.report_length;
-  if (crlf) {
-    out.append(text, length);
-    return;
-  }
-  out.reserve(out.size() + length);
-  const char* const end = text + length;
-  for (const char* at = text; at < end;) {
-    const auto* cr = static_cast<const char*>(std::memchr(at, '\r', static_cast<size_t>(end - at)));
-    if (cr == nullptr) {
-      out.append(at, end);
-      break;
-    }
-    const bool crlfPair = cr + 1 < end && cr[1] == '\n';
-    out.append(at, crlfPair ? cr : cr + 1);  // a CR on its own (inside a text) stays
-    at = cr + 1;
-  }
-}
-
-// A first read that fails is a read error; anything else is an open that failed.
-bool IsReadError(int error) { return error == EIO || error == EISDIR || error == EBADF || error == EINVAL; }
-
-// Reads one file (standard input for an operand "-") and builds what the printer prints.
-class FileReader {
- public:
-  FileReader(const Options& options, const exifinfo_photo& defaults, bool headers)
-      : options_(options), defaults_(defaults), headers_(headers),
-        thumbnails_(options.thumbnailFolder, options.force) {}
-
-  // `keep`: where the photo goes once read (null: freed here).
-  FileResult Read(const WalkedFile& file, Photo* keep = nullptr) const {
-    FileResult result;
-    exifinfo_photo* raw = nullptr;
-    const bool standardInput = !file.walked && file.path == "-";
-    const int error = standardInput ? exifinfo_read_fd(STDIN_FILENO, &raw) : exifinfo_read_path(file.path.c_str(), &raw);
-    Photo photo(raw);
-    if (error == ENOMEM) OutOfMemory();
-    FileRecord record{standardInput ? "-" : file.path, photo.get(), ""};
-    const std::string& name = record.path;
-    if (error == EISDIR && file.walked) {  // a link to a directory: not followed
-      if (options_.verbose) result.err = "exifinfo: " + name + ": not followed: a link to a directory\n";
-      result.skipped = true;
-      return result;
-    }
-    if (error != 0) {
-      record.error = error == EISDIR ? std::strerror(error)
-                     : IsReadError(error) ? "read error: " + std::string(std::strerror(error))
-                                          : "cannot open: " + std::string(std::strerror(error));
-      result.err = "exifinfo: " + name + ": " + record.error + "\n";
-      result.trouble = true;
-    } else {
-      switch (photo->ending) {
-        case EXIFINFO_NOT_A_JPEG:
-          result.err = "exifinfo: " + name + ": not a JPEG\n";
-          if (file.walked) {
-            result.skipped = true;
-            return result;
-          }
-          result.trouble = true;
-          break;
-        case EXIFINFO_READ_ERROR:
-          record.error = "read error: " + std::string(std::strerror(photo->read_errno));
-          result.err = "exifinfo: " + name + ": " + record.error + "\n";
-          result.trouble = true;
-          break;
-        case EXIFINFO_TOO_MANY_PADDING:  // the reader's own two diagnostics
-          result.err = "exifinfo: " + name + ": too many padding unsigned chars\n";
-          break;
-        case EXIFINFO_END_OF_IMAGE:
-          result.err = "exifinfo: " + name + ": No image in jpeg!\n";
-          break;
-        default:
-          break;
-      }
-      if (!options_.thumbnailFolder.empty()) SaveThumbnail(file, *photo, result);
-    }
-    Format(record, result);
-    if (keep != nullptr) *keep = std::move(photo);
-    return result;
-  }
-
- private:
-  void SaveThumbnail(const WalkedFile& file, const exifinfo_photo& photo, FileResult& result) const {
-    const std::string relative = !file.walked && file.path == "-" ? "stdin" : file.relative;
-    if (photo.thumbnail == nullptr) {
-      if (options_.verbose) result.err += "exifinfo: " + file.path + ": no thumbnail\n";
-      return;
-    }
-    std::string written;
-    const std::string why = thumbnails_.Write(relative, photo.thumbnail, photo.thumbnail_size, written);
-    if (!why.empty()) {
-      result.err += "exifinfo: " + written + ": " + why + "\n";
-      result.trouble = true;
-    } else if (options_.verbose) {
-      result.err += "exifinfo: " + file.path + ": thumbnail written to " + written + "\n";
-    }
-  }
-
-  void Format(const FileRecord& record, FileResult& result) const {
-    switch (options_.format) {
-      case Format::kJson: result.out = exifinfo_tool::JsonLine(record) + "\n"; return;
-      case Format::kCsv: result.out = exifinfo_tool::CsvRow(record); return;
-      case Format::kReport:
-        if (headers_) result.out = "==> " + record.path + " <==\n";
-        AppendReport(record.photo != nullptr ? *record.photo : defaults_, options_.crlf, result.out);
-        return;
-    }
-  }
-
-  const Options& options_;
-  const exifinfo_photo& defaults_;
-  bool headers_;
-  exifinfo_tool::ThumbnailFolder thumbnails_;
-};
-
-// Walk, read and print: `jobs` threads read while the walk goes on; the printer takes the
-// results in the files' order. Work goes out in batches of kBatchFiles files, so that readers
-// and the printer meet once a batch rather than once a file (a hand-off costs more than a
-// warm read). A reader waits while the printer is `window` batches behind, so at most
-// window x kBatchFiles results exist at once. `print` returns false to stop the run at once.
-template <typename Print>
-void Run(exifinfo_tool::FileWalk& walk, const FileReader& reader, long jobs, Print print) {
-  if (jobs <= 1) {
-    for (WalkedFile file; walk.Next(file);)
-      if (!print(reader.Read(file))) return;
-    return;
-  }
-  const size_t window = static_cast<size_t>(jobs) * kBatchesPerJob;
-  struct Batch {
-    std::vector<WalkedFile> files;
-    std::vector<FileResult> results;
-    bool ready = false;
-  };
-  std::vector<Batch> batches(window);
-  std::mutex mutex;
-  std::condition_variable space, done;
-  uint64_t issued = 0, printed = 0;
-  bool walked = false, stop = false;
-  auto worker = [&] {
-    std::vector<WalkedFile> files;
-    std::vector<FileResult> results;
-    for (;;) {
-      uint64_t seq;
-      {
-        std::unique_lock<std::mutex> lock(mutex);
-        space.wait(lock, [&] { return stop || walked || issued - printed < window; });
-        if (stop || walked) return;
-        files.clear();
-        for (WalkedFile file; files.size() < kBatchFiles && walk.Next(file);) files.push_back(std::move(file));
-        if (files.size() < kBatchFiles) walked = true;  // the walk is over: this batch is the last
-        if (files.empty()) {
-          space.notify_all();
-          done.notify_one();
-          return;
-        }
-        seq = issued++;
-      }
-      results.clear();
-      for (const WalkedFile& file : files) results.push_back(reader.Read(file));
-      std::lock_guard<std::mutex> lock(mutex);
-      Batch& batch = batches[seq % window];
-      batch.results.swap(results);
-      batch.ready = true;
-      if (seq == printed) done.notify_one();
-      if (walked) space.notify_all();
-    }
-  };
-  // Threads start with pthread_create: std::thread throws when one cannot start, and this tool
-  // is built without exceptions. A thread that cannot start means one reader fewer; with none,
-  // this thread reads the files itself.
-  using Worker = decltype(worker);
-  auto start = [](void* w) -> void* {
-    (*static_cast<Worker*>(w))();
-    return nullptr;
-  };
-  std::vector<pthread_t> threads;
-  threads.reserve(static_cast<size_t>(jobs));
-  for (long t = 0; t < jobs; ++t) {
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, start, &worker) != 0) break;
-    threads.push_back(thread);
-  }
-  if (threads.empty()) {
-    for (WalkedFile file; walk.Next(file);)
-      if (!print(reader.Read(file))) break;
-    return;
-  }
-  std::vector<FileResult> results;
-  for (bool go = true; go;) {
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      done.wait(lock, [&] { return batches[printed % window].ready || (walked && printed == issued); });
-      Batch& batch = batches[printed % window];
-      if (!batch.ready) break;  // walked, and every batch printed
-      results.swap(batch.results);
-      batch.ready = false;
-      ++printed;
-      space.notify_one();
-    }
-    for (FileResult& result : results) {
-      if (!print(std::move(result))) {
-        std::lock_guard<std::mutex> lock(mutex);
-        stop = true;  // the readers finish the batch in hand and stop
-        space.notify_all();
-        go = false;
-        break;
-      }
-    }
-    results.clear();
-  }
-  for (const pthread_t thread : threads) pthread_join(thread, nullptr);
-}
-
-// -o OUT for one FILE: what EXIFInfo does, through the C API. The output is opened (created,
-// not yet emptied) before the photo is read, is never the photo itself, and is emptied and
-// written only once the report is ready; an input that cannot be opened still gets the report
-// of defaults written. Returns false, with the reason printed, when OUT was not written.
+// -o OUT for one FILE, by EXIFInfo's own output-file rules: never the photo itself, emptied
+// only once the report is ready. The photo was read before; an input that could not be opened
+// still gets the report of defaults written. False, with the reason printed, when OUT was not
+// written.
 bool WriteOutput(const std::string& input, const std::string& outputPath, const exifinfo_photo& photo) {
-  const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-  if (out < 0) {
-    std::fprintf(stderr, "exifinfo: %s: cannot write: %s\n", outputPath.c_str(), std::strerror(errno));
-    return false;
-  }
-  struct stat o {}, i {};
-  const bool same = fstat(out, &o) == 0 &&
-                    (input == "-" ? fstat(STDIN_FILENO, &i) : stat(input.c_str(), &i)) == 0 &&
-                    o.st_dev == i.st_dev && o.st_ino == i.st_ino;
-  if (same) {
-    close(out);
+  // The input's identity, for the same-file check: a descriptor that reads nothing.
+  const int inputFd = input == "-" ? dup(STDIN_FILENO) : open(input.c_str(), O_PATH | O_CLOEXEC);
+  int error = 0;
+  bool isInput = false;
+  const int out = exifinfo::OpenOutput(outputPath.c_str(), inputFd, error, isInput);
+  if (inputFd >= 0) close(inputFd);
+  if (isInput) {
     std::fprintf(stderr, "exifinfo: %s: is the input file itself; not written\n", outputPath.c_str());
     return false;
   }
-  const int flags = fcntl(out, F_GETFL);
-  bool ok = flags != -1 && fcntl(out, F_SETFL, flags & ~O_NONBLOCK) == 0;
-  if (ok && S_ISREG(o.st_mode)) ok = ftruncate(out, 0) == 0;
-  for (size_t at = 0; ok && at < photo.report_length;) {
-    const ssize_t n = write(out, photo.report + at, photo.report_length - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      ok = false;
-      break;
-    }
-    at += static_cast<size_t>(n);
-  }
-  const int error = errno;
-  const bool closed = close(out) == 0;
-  if (!ok || !closed) {
-    std::fprintf(stderr, "exifinfo: %s: cannot write: %s\n", outputPath.c_str(), std::strerror(ok ? errno : error));
+  if (out >= 0) error = exifinfo::WriteOutputAndClose(out, photo.report, photo.report_length);
+  if (error != 0) {
+    std::fprintf(stderr, "exifinfo: %s: cannot write: %s\n", outputPath.c_str(), std::strerror(error));
     return false;
   }
   return true;
@@ -481,7 +221,9 @@ int main(int argc, char** argv) {
     if (std::fwrite(result.out.data(), 1, result.out.size(), stdout) != result.out.size()) writeFailed = true;
     if (!WriteOutput(file.path, options.outputPath, photo ? *photo : *defaults)) status = kExitTrouble;
   } else {
-    Run(walk, reader, options.jobs, [&](FileResult result) {
+    auto next = [&](WalkedFile& file) { return walk.Next(file); };
+    auto read = [&](const WalkedFile& file) { return reader.Read(file); };
+    exifinfo_tool::RunOrdered<WalkedFile, FileResult>(next, read, options.jobs, [&](FileResult result) {
       std::fputs(result.err.c_str(), stderr);
       if (result.trouble) status = kExitTrouble;
       if (result.skipped) return true;

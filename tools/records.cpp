@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/utf8.h"
+
 #define JSON_NOEXCEPTION 1  // the tool is built without exceptions
 #include <nlohmann/json.hpp>
 
@@ -36,36 +38,8 @@ std::string ShortestFloat(float value) {
 }
 
 std::string Utf8OrReplacement(const std::string& bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-  const size_t n = bytes.size();
-  for (size_t i = 0; i < n;) {
-    const unsigned char lead = s[i];
-    size_t extra = 0;
-    uint32_t minimum = 0, code = 0;
-    if (lead < 0x80) {
-      out.push_back(static_cast<char>(lead));
-      ++i;
-      continue;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) extra = 1, minimum = 0x80, code = lead & 0x1Fu;
-    else if (lead >= 0xE0 && lead <= 0xEF) extra = 2, minimum = 0x800, code = lead & 0x0Fu;
-    else if (lead >= 0xF0 && lead <= 0xF4) extra = 3, minimum = 0x10000, code = lead & 0x07u;
-    bool ok = extra != 0 && extra < n - i;
-    for (size_t k = 1; ok && k <= extra; ++k) {
-      ok = (s[i + k] & 0xC0) == 0x80;
-      code = code << 6 | (s[i + k] & 0x3Fu);
-    }
-    ok = ok && code >= minimum && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
-    if (ok) {
-      out.append(bytes, i, extra + 1);
-      i += extra + 1;
-    } else {
-      out += "\xEF\xBF\xBD";  // U+FFFD for the one byte that starts no sequence
-      ++i;
-    }
-  }
+  std::string out(3 * bytes.size(), '\0');
+  out.resize(exifinfo::Utf8WithReplacement(bytes.data(), bytes.size(), &out[0]));
   return out;
 }
 

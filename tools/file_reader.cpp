@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: MIT
+#include "file_reader.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "records.h"
+
+namespace exifinfo_tool {
+namespace {
+
+// A first read that fails is a read error; anything else is an open that failed.
+bool IsReadError(int error) { return error == EIO || error == EISDIR || error == EBADF || error == EINVAL; }
+
+}  // namespace
+
+void OutOfMemory() {
+  static const char kMessage[] = "exifinfo: out of memory\n";
+  if (write(STDERR_FILENO, kMessage, sizeof kMessage - 1) < 0) _exit(1);
+  _exit(1);
+}
+
+void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out) {
+  const char* text = photo.report;
+  const size_t length = photo.report_length;
+  if (crlf) {
+    out.append(text, length);
+    return;
+  }
+  out.reserve(out.size() + length);
+  const char* const end = text + length;
+  for (const char* at = text; at < end;) {
+    const auto* cr = static_cast<const char*>(std::memchr(at, '\r', static_cast<size_t>(end - at)));
+    if (cr == nullptr) {
+      out.append(at, end);
+      break;
+    }
+    const bool crlfPair = cr + 1 < end && cr[1] == '\n';
+    out.append(at, crlfPair ? cr : cr + 1);  // a CR on its own (inside a text) stays
+    at = cr + 1;
+  }
+}
+
+FileResult FileReader::Read(const WalkedFile& file, Photo* keep) const {
+  FileResult result;
+  exifinfo_photo* raw = nullptr;
+  const bool standardInput = !file.walked && file.path == "-";
+  const int error = standardInput ? exifinfo_read_fd(STDIN_FILENO, &raw) : exifinfo_read_path(file.path.c_str(), &raw);
+  Photo photo(raw);
+  if (error == ENOMEM) OutOfMemory();
+  FileRecord record{standardInput ? "-" : file.path, photo.get(), ""};
+  const std::string& name = record.path;
+  if (error == EISDIR && file.walked) {  // a link to a directory: not followed
+    if (options_.verbose) result.err = "exifinfo: " + name + ": not followed: a link to a directory\n";
+    result.skipped = true;
+    return result;
+  }
+  if (error != 0) {
+    record.error = error == EISDIR ? std::strerror(error)
+                   : IsReadError(error) ? "read error: " + std::string(std::strerror(error))
+                                        : "cannot open: " + std::string(std::strerror(error));
+    result.err = "exifinfo: " + name + ": " + record.error + "\n";
+    result.trouble = true;
+  } else {
+    switch (photo->ending) {
+      case EXIFINFO_NOT_A_JPEG:
+        result.err = "exifinfo: " + name + ": not a JPEG\n";
+        if (file.walked) {
+          result.skipped = true;
+          return result;
+        }
+        result.trouble = true;
+        break;
+      case EXIFINFO_READ_ERROR:
+        record.error = "read error: " + std::string(std::strerror(photo->read_errno));
+        result.err = "exifinfo: " + name + ": " + record.error + "\n";
+        result.trouble = true;
+        break;
+      case EXIFINFO_TOO_MANY_PADDING:  // the reader's own two diagnostics
+        result.err = "exifinfo: " + name + ": too many padding unsigned chars\n";
+        break;
+      case EXIFINFO_END_OF_IMAGE:
+        result.err = "exifinfo: " + name + ": No image in jpeg!\n";
+        break;
+      default:
+        break;
+    }
+    if (!options_.thumbnailFolder.empty()) SaveThumbnail(file, *photo, result);
+  }
+  Format(record, result);
+  if (keep != nullptr) *keep = std::move(photo);
+  return result;
+}
+
+void FileReader::SaveThumbnail(const WalkedFile& file, const exifinfo_photo& photo, FileResult& result) const {
+  const std::string relative = !file.walked && file.path == "-" ? "stdin" : file.relative;
+  if (photo.thumbnail == nullptr) {
+    if (options_.verbose) result.err += "exifinfo: " + file.path + ": no thumbnail\n";
+    return;
+  }
+  std::string written;
+  const std::string why = thumbnails_.Write(relative, photo.thumbnail, photo.thumbnail_size, written);
+  if (!why.empty()) {
+    result.err += "exifinfo: " + written + ": " + why + "\n";
+    result.trouble = true;
+  } else if (options_.verbose) {
+    result.err += "exifinfo: " + file.path + ": thumbnail written to " + written + "\n";
+  }
+}
+
+void FileReader::Format(const FileRecord& record, FileResult& result) const {
+  switch (options_.format) {
+    case Format::kJson: result.out = JsonLine(record) + "\n"; return;
+    case Format::kCsv: result.out = CsvRow(record); return;
+    case Format::kReport:
+      if (headers_) result.out = "==> " + record.path + " <==\n";
+      AppendReport(record.photo != nullptr ? *record.photo : defaults_, options_.crlf, result.out);
+      return;
+  }
+}
+
+}  // namespace exifinfo_tool

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+// One file of a run: read through the C API, and turned into what the printer prints (the
+// report, a JSON line or a CSV row) and what goes to standard error; thumbnails saved on the way.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "exifinfo.h"
+#include "file_walk.h"
+#include "thumbnails.h"
+
+namespace exifinfo_tool {
+
+enum class Format { kReport, kJson, kCsv };
+
+// What a run asks of each file.
+struct ReadOptions {
+  std::string thumbnailFolder;
+  bool force = false;
+  bool verbose = false;
+  bool crlf = false;
+  Format format = Format::kReport;
+};
+
+struct PhotoFree {
+  void operator()(exifinfo_photo* p) const { exifinfo_free(p); }
+};
+using Photo = std::unique_ptr<exifinfo_photo, PhotoFree>;
+
+// What the printer needs of one file, in order: its text and its messages.
+struct FileResult {
+  std::string out;
+  std::string err;
+  bool trouble = false;
+  bool skipped = false;
+};
+
+// The report's bytes as the tool prints them: LF line ends unless `crlf`.
+void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out);
+
+// Ends the run at once with "out of memory" on standard error, exit status 1; what was printed
+// stays and nothing partial follows it.
+[[noreturn]] void OutOfMemory();
+
+// Reads one file (standard input for an operand "-") and builds what the printer prints.
+// Const and reentrant: reader threads share one.
+class FileReader {
+ public:
+  FileReader(const ReadOptions& options, const exifinfo_photo& defaults, bool headers)
+      : options_(options), defaults_(defaults), headers_(headers),
+        thumbnails_(options.thumbnailFolder, options.force) {}
+
+  // `keep`: where the photo goes once read (null: freed here).
+  FileResult Read(const WalkedFile& file, Photo* keep = nullptr) const;
+
+ private:
+  void SaveThumbnail(const WalkedFile& file, const exifinfo_photo& photo, FileResult& result) const;
+  void Format(const struct FileRecord& record, FileResult& result) const;
+
+  const ReadOptions& options_;
+  const exifinfo_photo& defaults_;
+  bool headers_;
+  ThumbnailFolder thumbnails_;
+};
+
+}  // namespace exifinfo_tool
