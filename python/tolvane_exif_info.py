@@ -11,6 +11,9 @@
 read() uses libexifinfo (the reentrant C API): the library named by the environment variable
 EXIFINFO_LIBRARY when it is set, else libexifinfo.so.1 through the system's loader. Reads run
 in parallel from any number of threads: ctypes lets go of the interpreter lock during a call.
+The module has three parts, fenced below: 1. report() and fields(), 2. read() and its
+Photo, 3. record(), the objects exifinfo --json prints.
+
 report() and fields() use EXIFInfo of libTOLVANEEXIFINFO: the library named by
 TOLVANE_EXIF_INFO_LIBRARY when it is set, else libTOLVANEEXIFINFO.so.1; those calls take a
 lock, since that library's report buffer is shared.
@@ -40,6 +43,8 @@ DATA_KEYS = ("Height", "Width", "Orientation", "IsColor", "Process", "FlashUsed"
 
 API_LIBRARY_VARIABLE = "EXIFINFO_LIBRARY"
 API_SONAME = "libexifinfo.so.1"
+
+# ==== 1. report() and fields(): EXIFInfo of libTOLVANEEXIFINFO ====
 
 _lock = threading.Lock()  # the library's report buffer is shared: calls must not overlap
 _library = None
@@ -107,19 +112,44 @@ def fields(path):
     return parse(report(path))
 
 
-# ---- read(): typed values through libexifinfo ----
+# ==== 2. read(): typed values through libexifinfo ====
+
+_TEXT, _INT32, _FLOAT = 0, 1, 2
+_CTYPES = {_TEXT: ctypes.c_char_p, _INT32: ctypes.c_int32, _FLOAT: ctypes.c_float}
+
+
+class _PhotoStruct(ctypes.Structure):
+    """exifinfo_photo as exifinfo.h declares it, member for member; members are only ever added
+    at its end. The 29 report values are checked against the library's field table at import."""
+    _fields_ = [
+        ("size", ctypes.c_size_t),
+        ("Version", ctypes.c_char_p), ("CameraMake", ctypes.c_char_p), ("CameraModel", ctypes.c_char_p),
+        ("DateTime", ctypes.c_char_p), ("Comments", ctypes.c_char_p),
+        ("Height", ctypes.c_int32), ("Width", ctypes.c_int32), ("Orientation", ctypes.c_int32),
+        ("IsColor", ctypes.c_int32), ("Process", ctypes.c_int32), ("FlashUsed", ctypes.c_int32),
+        ("FocalLength", ctypes.c_float), ("ExposureTime", ctypes.c_float), ("ApertureFNumber", ctypes.c_float),
+        ("Distance", ctypes.c_float), ("CCDWidth", ctypes.c_float), ("ExposureBias", ctypes.c_float),
+        ("Whitebalance", ctypes.c_int32), ("MeteringMode", ctypes.c_int32), ("ExposureProgram", ctypes.c_int32),
+        ("ISOequivalent", ctypes.c_int32), ("CompressionLevel", ctypes.c_int32),
+        ("FocalplaneXRes", ctypes.c_float), ("FocalplaneYRes", ctypes.c_float), ("FocalplaneUnits", ctypes.c_float),
+        ("Xresolution", ctypes.c_float), ("Yresolution", ctypes.c_float), ("ResolutionUnit", ctypes.c_float),
+        ("Brightness", ctypes.c_float),
+        ("HasExif", ctypes.c_int32), ("ending", ctypes.c_int32), ("read_errno", ctypes.c_int32),
+        ("thumbnail_offset", ctypes.c_uint32), ("last_error", ctypes.c_void_p), ("thumbnail", ctypes.c_void_p),
+        ("thumbnail_size", ctypes.c_size_t), ("report", ctypes.c_void_p), ("report_length", ctypes.c_size_t),
+        ("report_wide", ctypes.c_void_p), ("report_wide_length", ctypes.c_size_t),
+    ]
+
+
+def _struct_code(ctype):
+    """The struct-module code of a member, for the one unpack of a whole result."""
+    if ctype in (ctypes.c_char_p, ctypes.c_void_p, ctypes.c_size_t):
+        return "Q" if ctypes.sizeof(ctype) == 8 else "I"
+    return {ctypes.c_int32: "i", ctypes.c_uint32: "I", ctypes.c_float: "f"}[ctype]
+
 
 class _Api:
-    """libexifinfo with its result layout, mapped once from the library's own field table."""
-
-    _CTYPES = {0: ctypes.c_char_p, 1: ctypes.c_int32, 2: ctypes.c_float}
-    _POINTER = "Q" if ctypes.sizeof(ctypes.c_void_p) == 8 else "I"
-    _CODES = {0: _POINTER, 1: "i", 2: "f"}
-    # The members after the 29 report values, as exifinfo.h declares them.
-    _TAIL = [("HasExif", ctypes.c_int32), ("ending", ctypes.c_int32), ("read_errno", ctypes.c_int32),
-             ("thumbnail_offset", ctypes.c_uint32), ("last_error", ctypes.c_void_p), ("thumbnail", ctypes.c_void_p),
-             ("thumbnail_size", ctypes.c_size_t), ("report", ctypes.c_void_p), ("report_length", ctypes.c_size_t),
-             ("report_wide", ctypes.c_void_p), ("report_wide_length", ctypes.c_size_t)]
+    """libexifinfo, with its result read by member name from _PhotoStruct."""
 
     def __init__(self):
         lib = _open_library(API_LIBRARY_VARIABLE, API_SONAME)
@@ -145,32 +175,46 @@ class _Api:
         self.read_path = lib.exifinfo_read_path
         self.version = lib.exifinfo_version().decode()
 
-        count = lib.exifinfo_field_count()
-        table = [(lib.exifinfo_field_name(i).decode(), lib.exifinfo_field_type(i), lib.exifinfo_field_offset(i))
-                 for i in range(count)]
-        self.names = tuple(name for name, _, _ in table)
-        self.text_positions = tuple(i for i, (_, kind, _) in enumerate(table) if kind == 0)
-        self.float_fields = frozenset(name for name, kind, _ in table if kind == 2)
+        # The header's growth rule: a result's `size` says which members it has. One that lacks
+        # a member this module reads is an older library, refused here rather than misread.
+        pointer = ctypes.c_void_p()
+        status = lib.exifinfo_read_memory(b"", 0, ctypes.byref(pointer))
+        if status != 0:
+            raise OSError(status, os.strerror(status), "libexifinfo")
+        library_size = ctypes.c_size_t.from_address(pointer.value).value
+        self.free(pointer.value)
+        self.size = ctypes.sizeof(_PhotoStruct)
+        if library_size < self.size:
+            raise ImportError(f"libexifinfo {self.version} is older than this module: its results have "
+                              f"{library_size} bytes, this module reads {self.size}; install a newer library")
 
-        class Layout(ctypes.Structure):
-            _fields_ = ([("size", ctypes.c_size_t)] + [(name, self._CTYPES[kind]) for name, kind, _ in table]
-                        + self._TAIL)
-        for name, _, offset in table:  # the struct as ctypes lays it out is the library's
-            if getattr(Layout, name).offset != offset:
-                raise ImportError(f"libexifinfo's layout differs at {name}: {offset} against "
-                                  f"{getattr(Layout, name).offset}")
-        # All values in one unpack of the struct's bytes: the 29, then the tail.
-        members = [(name, self._CODES[kind]) for name, kind, _ in table] + [
-            (name, self._POINTER if kind in (ctypes.c_void_p, ctypes.c_size_t)
-             else ("I" if kind is ctypes.c_uint32 else "i"))
-            for name, kind in self._TAIL]
+        # The report's values: the library's field table, whose every entry must be the member
+        # of the same name, type and place here.
+        table = [(lib.exifinfo_field_name(i).decode(), lib.exifinfo_field_type(i), lib.exifinfo_field_offset(i))
+                 for i in range(lib.exifinfo_field_count())]
+        for name, kind, offset in table:
+            member = getattr(_PhotoStruct, name, None)
+            declared = dict(_PhotoStruct._fields_).get(name)
+            if member is None or member.offset != offset or declared is not _CTYPES.get(kind):
+                raise ImportError(f"libexifinfo's field {name} (type {kind}, offset {offset}) is not this "
+                                  f"module's member of that name")
+        self.names = tuple(name for name, _, _ in table)
+        self.float_fields = frozenset(name for name, kind, _ in table if kind == _FLOAT)
+
+        # Every member in one unpack of the struct's bytes, each then taken by its name.
+        members = [name for name, _ in _PhotoStruct._fields_]
         layout, at = "=", 0
-        for name, code in members:
-            offset = getattr(Layout, name).offset
+        for name, ctype in _PhotoStruct._fields_:
+            offset = getattr(_PhotoStruct, name).offset
+            code = _struct_code(ctype)
             layout += "x" * (offset - at) + code
             at = offset + struct.calcsize("=" + code)
         self.unpack = struct.Struct(layout).unpack_from
-        self.size = ctypes.sizeof(Layout)
+        index = {name: i for i, name in enumerate(members)}
+        self.value_positions = tuple(index[name] for name in self.names)
+        self.text_positions = tuple(k for k, name in enumerate(self.names)
+                                    if dict(_PhotoStruct._fields_)[name] is ctypes.c_char_p)
+        self.at = index
         self.endings = []
         while (name := lib.exifinfo_ending_name(len(self.endings))) is not None:
             self.endings.append(name.decode())
@@ -232,22 +276,24 @@ def _result(status, pointer, filename=None):
         # lays the texts out there, and they are sliced from the copy. A text found elsewhere
         # (another layout) is copied on its own.
         head = api.unpack(ctypes.string_at(address, api.size))
-        report_at, report_length = head[-4] - address, head[-3]
+        at = api.at
+        report_at, report_length = head[at["report"]] - address, head[at["report_length"]]
         block = ctypes.string_at(address, report_at + report_length + 1)
 
         def text(pointer):
-            at = pointer - address
-            if 0 <= at < len(block):
-                return block[at:block.index(b"\0", at)]
+            offset = pointer - address
+            if 0 <= offset < len(block):
+                return block[offset:block.index(b"\0", offset)]
             return ctypes.string_at(pointer)
 
-        values = list(head[:len(api.names)])
-        for i in api.text_positions:
-            values[i] = text(values[i]).decode("utf-8")
-        has_exif, ending, read_errno, thumbnail_offset, last_error, thumbnail, thumbnail_size = head[len(api.names):-4]
-        values += (has_exif != 0, ctypes.string_at(thumbnail, thumbnail_size) if thumbnail else None,
-                   api.ending_members[ending], read_errno, thumbnail_offset,
-                   text(last_error).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"))
+        values = [head[k] for k in api.value_positions]
+        for k in api.text_positions:
+            values[k] = text(values[k]).decode("utf-8")
+        thumbnail = head[at["thumbnail"]]
+        values += (head[at["HasExif"]] != 0,
+                   ctypes.string_at(thumbnail, head[at["thumbnail_size"]]) if thumbnail else None,
+                   api.ending_members[head[at["ending"]]], head[at["read_errno"]], head[at["thumbnail_offset"]],
+                   text(head[at["last_error"]]).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"))
         return photo_type._make(values)
     finally:
         api.free(address)
@@ -321,7 +367,7 @@ def read(source):
         raise TypeError(f"read() takes a path, bytes-like data or a binary file, not {type(source).__name__}") from None
 
 
-# ---- the objects of exifinfo --json ----
+# ==== 3. the objects of exifinfo --json ====
 
 @functools.lru_cache(maxsize=65536)  # a collection repeats its values: 72.0, 1/60, f/2.8...
 def shortest(value):
