@@ -189,15 +189,25 @@ size_t FormatReport(const ImageInfo& info, WideBuffer report, WideBuffer dataBlo
   char* const bytes = utf8 != nullptr ? utf8 : local;
   size_t dataAt = 0, dataLength = 0;
   const size_t length = FormatReportAt(info, texts, bytes, kReportUtf8Capacity, dataAt, dataLength);
-  if (dataBlock.capacity != 0) {  // ASCII: one character a byte
-    const size_t n = Utf8ToWide(bytes + dataAt, dataLength, dataBlock.data, dataBlock.capacity - 1);
-    dataBlock.data[n] = L'\0';
-  }
   if (utf8Length != nullptr) *utf8Length = length;
-  if (report.capacity == 0) return 0;
   // The report is well-formed: every text in it was decoded or encoded above.
-  const size_t n = Utf8ToWide(bytes, length, report.data, report.capacity - 1);
-  report.data[n] = L'\0';
+  size_t n = 0;
+  if (report.capacity != 0) {
+    n = Utf8ToWide(bytes, length, report.data, report.capacity - 1);
+    report.data[n] = L'\0';
+  }
+  if (dataBlock.capacity != 0) {
+    // The numeric lines and the final line end are ASCII, one character a byte. When the whole
+    // report fit (it has no more characters than bytes), they are its last characters.
+    const size_t want = dataLength < dataBlock.capacity - 1 ? dataLength : dataBlock.capacity - 1;
+    const size_t tail = length - dataAt;  // the lines and the final CR LF
+    if (report.capacity > length) {
+      std::memcpy(dataBlock.data, report.data + (n - tail), want * sizeof(wchar_t));
+    } else {
+      Utf8ToWide(bytes + dataAt, want, dataBlock.data, want);
+    }
+    dataBlock.data[want] = L'\0';
+  }
   return n;
 }
 
