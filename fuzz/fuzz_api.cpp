@@ -4,6 +4,7 @@
 // equal to the core's report of the same bytes.
 #include <cstdint>
 #include <cstdio>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,7 +22,7 @@ void CheckValuesAreTheReports(const exifinfo_photo& p) {
   const std::string report(p.report, p.report_length);
   size_t from = report.find("\r\nData:\r\n");
   if (from == std::string::npos) Broken("no Data: line");
-  for (size_t i = 0; i < exifinfo_field_count(); ++i) {
+  for (size_t i = 0; i < EXIFINFO_REPORT_FIELD_COUNT; ++i) {
     const char* at = reinterpret_cast<const char*>(&p) + exifinfo_field_offset(i);
     char value[128];
     switch (exifinfo_field_type(i)) {
@@ -38,6 +39,25 @@ void CheckValuesAreTheReports(const exifinfo_photo& p) {
   }
 }
 
+// The values beyond the report: texts terminated within their bound and valid UTF-8 (the
+// allocation's end is past the struct), integers -1 or as read, doubles finite or NaN, HasGPS
+// exactly when both coordinates are usable and in range.
+void CheckExtraShape(const exifinfo_photo& p) {
+  for (size_t i = EXIFINFO_REPORT_FIELD_COUNT; i < exifinfo_field_count(); ++i) {
+    const char* at = reinterpret_cast<const char*>(&p) + exifinfo_field_offset(i);
+    if (exifinfo_field_type(i) == EXIFINFO_TYPE_TEXT) {
+      const char* text = *reinterpret_cast<const char* const*>(at);
+      if (text == nullptr || strnlen(text, 1024) > 1023) Broken("extra text unterminated or too long");
+    } else if (exifinfo_field_type(i) == EXIFINFO_TYPE_DOUBLE) {
+      const double value = *reinterpret_cast<const double*>(at);
+      if (std::isinf(value)) Broken("extra double infinite");
+    }
+  }
+  const bool usable = !std::isnan(p.GPSLatitude) && !std::isnan(p.GPSLongitude);
+  if (p.HasGPS != (usable ? 1 : 0)) Broken("HasGPS disagrees with the coordinates");
+  if (usable && (std::fabs(p.GPSLatitude) > 90 || std::fabs(p.GPSLongitude) > 180)) Broken("coordinates out of range");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -48,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (status != 0 || photo == nullptr) Broken("a read from memory failed");
   fuzz_checks::CheckShape(photo->report_wide, photo->report_wide_length, photo->report_wide_length + 1);
   CheckValuesAreTheReports(*photo);
+  CheckExtraShape(*photo);
   if (photo->thumbnail != nullptr) {
     // A copy of bytes of the input: its offset names them inside the EXIF block.
     if (photo->thumbnail_size == 0 || photo->thumbnail_size > size) Broken("thumbnail size");

@@ -4,7 +4,7 @@
  *
  * Reads a JPEG file, descriptor or buffer up to the start of its compressed data and gives
  * the frame size and colour, the first comment and 27 camera values of the EXIF block, the
- * embedded thumbnail, how the read ended, and the same report text EXIFInfo returns.
+ * capture time with its zone, the GPS position, lens and body (since 1.1), the embedded thumbnail, how the read ended, and the same report text EXIFInfo returns.
  *
  * Every function is reentrant: any number of threads may read at once, with no lock. Nothing
  * is printed to any stream, nothing aborts, and no pointer the caller passes is kept after a
@@ -48,8 +48,12 @@ typedef enum exifinfo_ending {
 typedef enum exifinfo_type {
   EXIFINFO_TYPE_TEXT = 0,  /* const char*: UTF-8, NUL-terminated, never null */
   EXIFINFO_TYPE_INT32 = 1, /* int32_t */
-  EXIFINFO_TYPE_FLOAT = 2  /* float (IEEE single precision) */
+  EXIFINFO_TYPE_FLOAT = 2, /* float (IEEE single precision) */
+  EXIFINFO_TYPE_DOUBLE = 3 /* double; NaN when absent (since 1.1) */
 } exifinfo_type;
+
+/* The field table's first entries are the report's values; the values added since follow. */
+#define EXIFINFO_REPORT_FIELD_COUNT 29
 
 /* One photo's values. Allocated by the library, read-only to the caller, freed with
  * exifinfo_free; every pointer in it points into the same allocation and lives as long. */
@@ -102,6 +106,56 @@ typedef struct exifinfo_photo {
   size_t report_length;           /* bytes, terminator excluded */
   const wchar_t* report_wide;     /* the same report, the very characters EXIFInfo returns */
   size_t report_wide_length;      /* characters, terminator excluded */
+
+  /* Since 1.1: the values beyond the report, read from IFD0, the EXIF directory and the GPS
+   * directory, under their conventional tag names. Check EXIFINFO_HAS(photo, ModifyDate) (or
+   * any of them) before reading them from a library that may be older.
+   * Texts: UTF-8 by the rule of the report's texts, cut at the first NUL, trailing blanks
+   * trimmed, at most 1,023 bytes (cut at a character boundary); "" when absent. */
+  const char* ModifyDate;          /* 0x0132, "YYYY:MM:DD HH:MM:SS" as written */
+  const char* CreateDate;          /* 0x9004 */
+  const char* OffsetTime;          /* 0x9010, "+02:00": the zone of ModifyDate */
+  const char* OffsetTimeOriginal;  /* 0x9011: the zone of the capture time (DateTime) */
+  const char* OffsetTimeDigitized; /* 0x9012: the zone of CreateDate */
+  const char* SubSecTime;          /* 0x9290, digits: the fraction of a second of ModifyDate */
+  const char* SubSecTimeOriginal;  /* 0x9291 */
+  const char* SubSecTimeDigitized; /* 0x9292 */
+  const char* Software;            /* 0x0131 */
+  const char* Artist;              /* 0x013B */
+  const char* Copyright;           /* 0x8298 */
+  const char* ImageDescription;    /* 0x010E */
+  const char* ImageUniqueID;       /* 0xA420 */
+  const char* CameraOwnerName;     /* 0xA430 */
+  const char* BodySerialNumber;    /* 0xA431 */
+  const char* LensMake;            /* 0xA433 */
+  const char* LensModel;           /* 0xA434 */
+  const char* LensSerialNumber;    /* 0xA435 */
+  /* Derived texts, "" when they cannot be formed. CaptureTime: ISO 8601 from DateTime,
+   * SubSecTimeOriginal and OffsetTimeOriginal ("2019-05-03T14:22:11.42+02:00"; no zone suffix
+   * without a valid offset; "" unless DateTime is a valid "YYYY:MM:DD HH:MM:SS"). GPSDateTime:
+   * UTC from GPSDateStamp and GPSTimeStamp ("2019-05-03T12:22:11Z", a fraction of a second kept). */
+  const char* CaptureTime;
+  const char* GPSDateTime;
+  /* Integers; -1 when absent (no camera writes -1 for any of them). */
+  int32_t ISO;                     /* 0x8827 as written, or 0x8833 when that is absent or 65535;
+                                      unlike ISOequivalent, never rescaled */
+  int32_t FocalLengthIn35mmFormat; /* 0xA405, millimetres */
+  int32_t ColorSpace;              /* 0xA001: 1 sRGB, 65535 uncalibrated */
+  int32_t ExifImageWidth;          /* 0xA002, pixels */
+  int32_t ExifImageHeight;         /* 0xA003, pixels */
+  int32_t ExposureMode;            /* 0xA402: 0 auto, 1 manual, 2 auto bracket */
+  int32_t SceneCaptureType;        /* 0xA406 */
+  int32_t HasGPS;                  /* 1 exactly when GPSLatitude and GPSLongitude are both usable */
+  /* Doubles; NaN when absent or unusable (a zero denominator, a reference that is no hemisphere,
+   * a latitude past +-90 or a longitude past +-180), never 0: 0, 0 is a real place. */
+  double GPSLatitude;              /* signed decimal degrees, south negative */
+  double GPSLongitude;             /* signed decimal degrees, west negative */
+  double GPSAltitude;              /* metres, negative below sea level (GPSAltitudeRef 1) */
+  double GPSImgDirection;          /* degrees, 0 to 360 */
+  double LensMinFocalLength;       /* LensSpecification (0xA432): millimetres */
+  double LensMaxFocalLength;
+  double LensMinFNumber;
+  double LensMaxFNumber;
 } exifinfo_photo;
 
 /* True when `photo` (from any 1.x library) has `member`. */
@@ -144,7 +198,8 @@ void exifinfo_free(exifinfo_photo* photo);
 const char* exifinfo_ending_name(int ending);
 
 /*
- * The field table, for bindings: the report's 29 values in report order, so that nothing
+ * The field table, for bindings: the report's 29 values in report order
+ * (EXIFINFO_REPORT_FIELD_COUNT), then the values added since, in struct order, so that nothing
  * above this API spells the list again. Position `index` runs from 0 to exifinfo_field_count()
  * - 1; past it, the name is null, the type -1 and the offset 0.
  */

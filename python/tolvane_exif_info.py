@@ -20,6 +20,7 @@ lock, since that library's report buffer is shared.
 """
 import collections
 import ctypes
+import datetime
 import enum
 import functools
 import errno
@@ -114,8 +115,9 @@ def fields(path):
 
 # ==== 2. read(): typed values through libexifinfo ====
 
-_TEXT, _INT32, _FLOAT = 0, 1, 2
-_CTYPES = {_TEXT: ctypes.c_char_p, _INT32: ctypes.c_int32, _FLOAT: ctypes.c_float}
+_TEXT, _INT32, _FLOAT, _DOUBLE = 0, 1, 2, 3
+_CTYPES = {_TEXT: ctypes.c_char_p, _INT32: ctypes.c_int32, _FLOAT: ctypes.c_float, _DOUBLE: ctypes.c_double}
+_REPORT_FIELDS = 29  # the field table's first entries are the report's values
 
 
 class _PhotoStruct(ctypes.Structure):
@@ -138,6 +140,22 @@ class _PhotoStruct(ctypes.Structure):
         ("thumbnail_offset", ctypes.c_uint32), ("last_error", ctypes.c_void_p), ("thumbnail", ctypes.c_void_p),
         ("thumbnail_size", ctypes.c_size_t), ("report", ctypes.c_void_p), ("report_length", ctypes.c_size_t),
         ("report_wide", ctypes.c_void_p), ("report_wide_length", ctypes.c_size_t),
+        # Since 1.1.
+        ("ModifyDate", ctypes.c_char_p), ("CreateDate", ctypes.c_char_p), ("OffsetTime", ctypes.c_char_p),
+        ("OffsetTimeOriginal", ctypes.c_char_p), ("OffsetTimeDigitized", ctypes.c_char_p),
+        ("SubSecTime", ctypes.c_char_p), ("SubSecTimeOriginal", ctypes.c_char_p),
+        ("SubSecTimeDigitized", ctypes.c_char_p), ("Software", ctypes.c_char_p), ("Artist", ctypes.c_char_p),
+        ("Copyright", ctypes.c_char_p), ("ImageDescription", ctypes.c_char_p), ("ImageUniqueID", ctypes.c_char_p),
+        ("CameraOwnerName", ctypes.c_char_p), ("BodySerialNumber", ctypes.c_char_p), ("LensMake", ctypes.c_char_p),
+        ("LensModel", ctypes.c_char_p), ("LensSerialNumber", ctypes.c_char_p), ("CaptureTime", ctypes.c_char_p),
+        ("GPSDateTime", ctypes.c_char_p),
+        ("ISO", ctypes.c_int32), ("FocalLengthIn35mmFormat", ctypes.c_int32), ("ColorSpace", ctypes.c_int32),
+        ("ExifImageWidth", ctypes.c_int32), ("ExifImageHeight", ctypes.c_int32), ("ExposureMode", ctypes.c_int32),
+        ("SceneCaptureType", ctypes.c_int32), ("HasGPS", ctypes.c_int32),
+        ("GPSLatitude", ctypes.c_double), ("GPSLongitude", ctypes.c_double), ("GPSAltitude", ctypes.c_double),
+        ("GPSImgDirection", ctypes.c_double), ("LensMinFocalLength", ctypes.c_double),
+        ("LensMaxFocalLength", ctypes.c_double), ("LensMinFNumber", ctypes.c_double),
+        ("LensMaxFNumber", ctypes.c_double),
     ]
 
 
@@ -145,7 +163,7 @@ def _struct_code(ctype):
     """The struct-module code of a member, for the one unpack of a whole result."""
     if ctype in (ctypes.c_char_p, ctypes.c_void_p, ctypes.c_size_t):
         return "Q" if ctypes.sizeof(ctype) == 8 else "I"
-    return {ctypes.c_int32: "i", ctypes.c_uint32: "I", ctypes.c_float: "f"}[ctype]
+    return {ctypes.c_int32: "i", ctypes.c_uint32: "I", ctypes.c_float: "f", ctypes.c_double: "d"}[ctype]
 
 
 class _Api:
@@ -200,6 +218,10 @@ class _Api:
                                   f"module's member of that name")
         self.names = tuple(name for name, _, _ in table)
         self.float_fields = frozenset(name for name, kind, _ in table if kind == _FLOAT)
+        # The values added since the report: absent is "" (a text), -1 (an integer) or NaN.
+        self.extra_names = self.names[_REPORT_FIELDS:]
+        self.extra_ints = tuple(k for k, (_, kind, _) in enumerate(table) if k >= _REPORT_FIELDS and kind == _INT32)
+        self.extra_doubles = tuple(k for k, (_, kind, _) in enumerate(table) if kind == _DOUBLE)
 
         # Every member in one unpack of the struct's bytes, each then taken by its name.
         members = [name for name, _ in _PhotoStruct._fields_]
@@ -238,16 +260,38 @@ _ending = None
 _photo_type = None
 
 
+class _PhotoMethods:
+    """What a Photo derives from its values."""
+    __slots__ = ()
+
+    @property
+    def capture_time(self):
+        """CaptureTime as a datetime: aware when the zone is known, naive otherwise; None when absent."""
+        if not self.CaptureTime:
+            return None
+        return datetime.datetime.fromisoformat(self.CaptureTime)
+
+    @property
+    def gps(self):
+        """(latitude, longitude, altitude) in degrees and metres (altitude None when absent), or None."""
+        if not self.HasGPS:
+            return None
+        return (self.GPSLatitude, self.GPSLongitude, self.GPSAltitude)
+
+
 def _types():
     global _ending, _photo_type
     if _photo_type is None:
         api = _load_api()
         ending = enum.Enum("Ending", [(n.upper(), n) for n in api.endings], type=str, module=__name__)
         api.ending_members = [ending(n) for n in api.endings]
-        photo = collections.namedtuple("Photo", api.names + ("has_exif", "thumbnail", "ending", "read_errno",
-                                                             "thumbnail_offset", "last_error", "report"))
-        photo.__doc__ = ("One photo's values: the report's 29 under its keys, has_exif, thumbnail (bytes or "
-                         "None), ending (an Ending), read_errno, thumbnail_offset, last_error and report.")
+        base = collections.namedtuple("Photo", api.names + ("has_exif", "thumbnail", "ending", "read_errno",
+                                                            "thumbnail_offset", "last_error", "report"))
+        photo = type("Photo", (_PhotoMethods, base), {"__slots__": (), "__module__": __name__})
+        photo.__doc__ = ("One photo's values: the report's 29 under its keys, the values added since (GPS, "
+                         "time zones, lens and body; None when absent), has_exif, thumbnail (bytes or None), "
+                         "ending (an Ending), read_errno, thumbnail_offset, last_error and report; "
+                         "capture_time and gps.")
         _ending, _photo_type = ending, photo
     return _ending, _photo_type
 
@@ -289,6 +333,12 @@ def _result(status, pointer, filename=None):
         values = [head[k] for k in api.value_positions]
         for k in api.text_positions:
             values[k] = text(values[k]).decode("utf-8")
+        for k in api.extra_ints:
+            if values[k] == -1:
+                values[k] = None
+        for k in api.extra_doubles:
+            if values[k] != values[k]:  # NaN
+                values[k] = None
         thumbnail = head[at["thumbnail"]]
         values += (head[at["HasExif"]] != 0,
                    ctypes.string_at(thumbnail, head[at["thumbnail_size"]]) if thumbnail else None,
@@ -391,10 +441,12 @@ def record(path, photo=None, error=None):
     api = _load_api()
     values = {"path": path}
     if photo is None:
-        values.update(dict.fromkeys(api.names + ("HasExif", "ThumbnailOffset", "ThumbnailLength", "ending")))
+        values.update(dict.fromkeys(api.names[:_REPORT_FIELDS] + ("HasExif", "ThumbnailOffset", "ThumbnailLength",
+                                                                   "ending")))
         values["error"] = error
+        values.update(dict.fromkeys(api.extra_names))
         return values
-    values.update(zip(api.names, photo))  # a Photo starts with the report's values, in order
+    values.update(zip(api.names[:_REPORT_FIELDS], photo))  # a Photo starts with the report's values, in order
     for name in api.float_fields:
         values[name] = shortest(values[name])
     has_thumbnail = photo.thumbnail is not None
@@ -403,4 +455,6 @@ def record(path, photo=None, error=None):
     values["ThumbnailLength"] = len(photo.thumbnail) if has_thumbnail else 0
     values["ending"] = photo.ending.value
     values["error"] = error
+    for name, value in zip(api.extra_names, photo[_REPORT_FIELDS:]):
+        values[name] = None if value == "" else value
     return values

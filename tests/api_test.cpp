@@ -86,6 +86,12 @@ std::string Describe(const exifinfo_photo* p) {
     switch (exifinfo_field_type(i)) {
       case EXIFINFO_TYPE_TEXT: out += *reinterpret_cast<const char* const*>(at); break;
       case EXIFINFO_TYPE_INT32: out += std::to_string(*reinterpret_cast<const int32_t*>(at)); break;
+      case EXIFINFO_TYPE_DOUBLE: {
+        uint64_t bits;
+        std::memcpy(&bits, at, 8);
+        out += std::to_string(bits);
+        break;
+      }
       default: {
         uint32_t bits;  // every bit: 0.1 and its neighbour differ here
         std::memcpy(&bits, at, 4);
@@ -106,7 +112,7 @@ std::string ReportFromValues(const exifinfo_photo* p) {
   static const char* const kLabels[] = {"Version: ", "\r\nCamera Make: ", "\r\nCameraModel: ", "\r\nDateTime: ",
                                         "\r\nComments: "};
   std::string out;
-  for (size_t i = 0; i < exifinfo_field_count(); ++i) {
+  for (size_t i = 0; i < EXIFINFO_REPORT_FIELD_COUNT; ++i) {
     const char* at = reinterpret_cast<const char*>(p) + exifinfo_field_offset(i);
     char value[128];
     switch (exifinfo_field_type(i)) {
@@ -266,7 +272,7 @@ TEST(Api, AReadErrorAfterSomeBytesIsAResult) {
 }
 
 TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
-  ASSERT_EQ(exifinfo_field_count(), 29u);
+  ASSERT_EQ(exifinfo_field_count(), EXIFINFO_REPORT_FIELD_COUNT + 36u);
   const Photo p = FromMemory(testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG));
   const std::string report(p->report, p->report_length);
   size_t at = report.find("Data:\r\n");
@@ -284,12 +290,17 @@ TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
   }
   EXPECT_EQ(exifinfo_field_offset(0), offsetof(exifinfo_photo, Version));
   EXPECT_EQ(exifinfo_field_offset(28), offsetof(exifinfo_photo, Brightness));
-  EXPECT_EQ(exifinfo_field_name(29), nullptr);
-  EXPECT_EQ(exifinfo_field_type(29), -1);
+  EXPECT_STREQ(exifinfo_field_name(29), "ModifyDate");
+  EXPECT_EQ(exifinfo_field_offset(29), offsetof(exifinfo_photo, ModifyDate));
+  EXPECT_EQ(exifinfo_field_type(64), EXIFINFO_TYPE_DOUBLE);
+  EXPECT_EQ(exifinfo_field_offset(64), offsetof(exifinfo_photo, LensMaxFNumber));
+  EXPECT_EQ(exifinfo_field_name(65), nullptr);
+  EXPECT_EQ(exifinfo_field_type(65), -1);
   EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_READ_ERROR), "read_error");
   EXPECT_EQ(exifinfo_ending_name(9), nullptr);
   EXPECT_EQ(exifinfo_ending_name(-1), nullptr);
   EXPECT_TRUE(EXIFINFO_HAS(p.get(), report_wide_length));
+  EXPECT_TRUE(EXIFINFO_HAS(p.get(), LensMaxFNumber));
   EXPECT_EQ(p->size, sizeof(exifinfo_photo));
 }
 

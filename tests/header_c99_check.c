@@ -9,5 +9,5 @@ int main(void) {
   const int status = exifinfo_read_memory("", 0, &photo);
   exifinfo_free(photo);
   (void)report;
-  return status == 0 && exifinfo_field_count() == 29 ? 0 : 1;
+  return status == 0 && exifinfo_field_count() > EXIFINFO_REPORT_FIELD_COUNT ? 0 : 1;
 }

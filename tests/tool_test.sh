@@ -115,14 +115,19 @@ fi
 
 # JSON and CSV say how each read ended, and why a file could not be read.
 "$tool" --json "$sample" "$work/missing.jpg" "$work/not.jpg" >"$work/rows.json" 2>/dev/null
-check "--json: ending of a photo" grep -q '"ending":"start_of_scan","error":null}$' "$work/rows.json"
-check "--json: a missing file's error" grep -q '"ending":null,"error":"cannot open: No such file or directory"}$' "$work/rows.json"
-check "--json: a file that is not a JPEG" grep -q '"ending":"not_a_jpeg","error":null}$' "$work/rows.json"
+check "--json: ending of a photo" grep -q '"ending":"start_of_scan","error":null,"ModifyDate":' "$work/rows.json"
+check "--json: a missing file's error" grep -q '"ending":null,"error":"cannot open: No such file or directory","ModifyDate":null,' "$work/rows.json"
+check "--json: a file that is not a JPEG" grep -q '"ending":"not_a_jpeg","error":null,' "$work/rows.json"
 check "--json: shortest floats" grep -q '"ExposureTime":0.004,' "$work/rows.json"
 "$tool" --csv "$sample" "$work/missing.jpg" >"$work/rows.csv" 2>/dev/null
 check "--csv: a header and a row per file" test "$(wc -l <"$work/rows.csv")" = 3
 check "--csv: quoted text" grep -q ',"Sunset over the bay, from the ferry.",' "$work/rows.csv"
-check "--csv: the error column" grep -q ',cannot open: No such file or directory'$'\r''$' "$work/rows.csv"
+check "--csv: the error column" grep -q ',cannot open: No such file or directory,' "$work/rows.csv"
+"$tool" --csv -f path,LensModel,GPSLatitude,ISO "$sample" >"$work/some.csv"
+check "--fields: the keys asked for, in that order" test "$(head -n 1 "$work/some.csv")" = $'path,LensModel,GPSLatitude,ISO\r'
+check "--fields: an unknown key is a usage error naming it" \
+  sh -c '"$1" --json -f path,Nope "$2" 2>&1 >/dev/null | grep -q "unknown field .Nope."; test $? = 0' _ "$tool" "$sample"
+check "--fields without --json or --csv is a usage error" test "$(status_of "$tool" -f path "$sample")" = 2
 check "--json with --csv is a usage error" test "$(status_of "$tool" --json --csv "$sample")" = 2
 
 # Thumbnails: named after the photo (its path below the operand under -r), never replaced

@@ -65,6 +65,8 @@ void PrintHelp() {
       "                         the order of the files\n"
       "      --json             print one JSON object per file instead of the report\n"
       "      --csv              print a header row, then one CSV row per file\n"
+      "  -f, --fields=LIST      print only these keys in JSON and CSV, in this order\n"
+      "                         (comma-separated, e.g. path,CaptureTime,GPSLatitude)\n"
       "  -t, --thumbnails=DIR   write each embedded thumbnail to DIR, named after its\n"
       "                         photo (its path below FILE under -r) plus .thumb.jpg\n"
       "      --force            let --thumbnails replace files that exist\n"
@@ -124,17 +126,20 @@ bool ParseJobs(const char* text, long& jobs) {
 
 int ParseOptions(int argc, char** argv, Options& options) {
   enum { kJsonOption = 1000, kCsvOption, kForceOption, kCrlfOption };
+  std::string fields;
+  bool fieldsGiven = false;
   static const option kOptions[] = {
       {"output", required_argument, nullptr, 'o'},     {"recursive", no_argument, nullptr, 'r'},
       {"jobs", required_argument, nullptr, 'j'},       {"json", no_argument, nullptr, kJsonOption},
       {"csv", no_argument, nullptr, kCsvOption},       {"thumbnails", required_argument, nullptr, 't'},
       {"force", no_argument, nullptr, kForceOption},   {"crlf", no_argument, nullptr, kCrlfOption},
       {"verbose", no_argument, nullptr, 'v'},          {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'V'},          {nullptr, 0, nullptr, 0},
+      {"version", no_argument, nullptr, 'V'},          {"fields", required_argument, nullptr, 'f'},
+      {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
   int formats = 0;
-  for (int c; (c = getopt_long(argc, argv, ":o:rj:t:vhV", kOptions, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":o:rj:t:f:vhV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'o': options.outputPath = optarg; break;
       case 'r': options.recursive = true; break;
@@ -142,6 +147,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
         if (!ParseJobs(optarg, options.jobs)) return UsageError(std::string("invalid number of jobs: '") + optarg + "'");
         break;
       case 't': options.thumbnailFolder = optarg; break;
+      case 'f': fields = optarg, fieldsGiven = true; break;
       case 'v': options.verbose = true; break;
       case kJsonOption: options.format = Format::kJson, ++formats; break;
       case kCsvOption: options.format = Format::kCsv, ++formats; break;
@@ -161,6 +167,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
   for (int i = optind; i < argc; ++i) options.operands.emplace_back(argv[i]);
   if (options.operands.empty()) return UsageError("missing FILE operand");
   if (formats > 1) return UsageError("--json and --csv cannot go together");
+  if (fieldsGiven && options.format == Format::kReport) return UsageError("--fields goes with --json or --csv");
+  std::string unknown;
+  if (!fieldsGiven) {
+    options.columns = exifinfo_tool::AllColumns();
+  } else if (!exifinfo_tool::SelectColumns(fields, options.columns, unknown)) {
+    return UsageError("unknown field '" + unknown + "' in --fields");
+  }
   if (!options.outputPath.empty() && (options.operands.size() > 1 || options.recursive))
     return UsageError("--output takes a single FILE");
   size_t standardInputs = 0;
@@ -208,7 +221,7 @@ int main(int argc, char** argv) {
   const FileReader reader(options, *defaults, headers);
   int status = kExitOk;
   bool writeFailed = false, first = true;
-  if (options.format == Format::kCsv && std::fputs(exifinfo_tool::CsvHeader().c_str(), stdout) < 0) writeFailed = true;
+  if (options.format == Format::kCsv && std::fputs(exifinfo_tool::CsvHeader(options.columns).c_str(), stdout) < 0) writeFailed = true;
 
   if (!options.outputPath.empty()) {
     // One FILE: read it, print it, and write OUT as the library writes it.

@@ -112,8 +112,8 @@ void FileReader::SaveThumbnail(const WalkedFile& file, const exifinfo_photo& pho
 
 void FileReader::Format(const FileRecord& record, FileResult& result) const {
   switch (options_.format) {
-    case Format::kJson: result.out = JsonLine(record) + "\n"; return;
-    case Format::kCsv: result.out = CsvRow(record); return;
+    case Format::kJson: result.out = JsonLine(record, options_.columns) + "\n"; return;
+    case Format::kCsv: result.out = CsvRow(record, options_.columns); return;
     case Format::kReport:
       if (headers_) result.out = "==> " + record.path + " <==\n";
       AppendReport(record.photo != nullptr ? *record.photo : defaults_, options_.crlf, result.out);

@@ -5,9 +5,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "exifinfo.h"
 #include "file_walk.h"
+#include "records.h"
 #include "thumbnails.h"
 
 namespace exifinfo_tool {
@@ -21,6 +23,7 @@ struct ReadOptions {
   bool verbose = false;
   bool crlf = false;
   Format format = Format::kReport;
+  std::vector<Column> columns;  // what JSON and CSV print
 };
 
 struct PhotoFree {
@@ -56,7 +59,7 @@ class FileReader {
 
  private:
   void SaveThumbnail(const WalkedFile& file, const exifinfo_photo& photo, FileResult& result) const;
-  void Format(const struct FileRecord& record, FileResult& result) const;
+  void Format(const FileRecord& record, FileResult& result) const;
 
   const ReadOptions& options_;
   const exifinfo_photo& defaults_;

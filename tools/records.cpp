@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "records.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -24,8 +25,76 @@ T ValueAt(const exifinfo_photo* photo, size_t index) {
   return value;
 }
 
-// The columns after the report's values, in order.
-constexpr const char* kTrailingColumns[] = {"HasExif", "ThumbnailOffset", "ThumbnailLength", "ending", "error"};
+bool IsReportField(size_t index) { return index < EXIFINFO_REPORT_FIELD_COUNT; }
+
+// A value added since the report, absent: an empty text, -1, NaN.
+bool Absent(const exifinfo_photo* p, size_t index) {
+  switch (exifinfo_field_type(index)) {
+    case EXIFINFO_TYPE_TEXT: return *ValueAt<const char*>(p, index) == '\0';
+    case EXIFINFO_TYPE_INT32: return ValueAt<int32_t>(p, index) == -1;
+    case EXIFINFO_TYPE_DOUBLE: return std::isnan(ValueAt<double>(p, index));
+    default: return false;
+  }
+}
+
+ordered_json FieldJson(const exifinfo_photo* p, size_t i) {
+  if (p == nullptr || (!IsReportField(i) && Absent(p, i))) return nullptr;
+  switch (exifinfo_field_type(i)) {
+    case EXIFINFO_TYPE_TEXT: return ValueAt<const char*>(p, i);
+    case EXIFINFO_TYPE_INT32: return ValueAt<int32_t>(p, i);
+    case EXIFINFO_TYPE_DOUBLE: {
+      const double value = ValueAt<double>(p, i);
+      return std::isfinite(value) ? ordered_json(value) : ordered_json(nullptr);
+    }
+    default: {
+      // The double nearest the float's shortest decimal prints as that decimal again.
+      const float value = ValueAt<float>(p, i);
+      return std::isfinite(value) ? ordered_json(std::strtod(ShortestFloat(value).c_str(), nullptr))
+                                  : ordered_json(nullptr);
+    }
+  }
+}
+
+std::string FieldCsv(const exifinfo_photo* p, size_t i) {
+  if (p == nullptr || (!IsReportField(i) && Absent(p, i))) return "";
+  switch (exifinfo_field_type(i)) {
+    case EXIFINFO_TYPE_TEXT: return CsvField(ValueAt<const char*>(p, i));
+    case EXIFINFO_TYPE_INT32: return std::to_string(ValueAt<int32_t>(p, i));
+    case EXIFINFO_TYPE_DOUBLE: {
+      char digits[64];
+      const auto result = std::to_chars(digits, digits + sizeof digits, ValueAt<double>(p, i));
+      return std::string(digits, result.ptr);
+    }
+    default: return ShortestFloat(ValueAt<float>(p, i));
+  }
+}
+
+ordered_json OwnJson(const FileRecord& record, Column::Own own) {
+  const exifinfo_photo* p = record.photo;
+  switch (own) {
+    case Column::kPath: return record.path;
+    case Column::kHasExif: return p != nullptr ? ordered_json(p->HasExif != 0) : ordered_json(nullptr);
+    case Column::kThumbnailOffset:
+      return p != nullptr && p->thumbnail != nullptr ? ordered_json(p->thumbnail_offset) : ordered_json(nullptr);
+    case Column::kThumbnailLength: return p != nullptr ? ordered_json(p->thumbnail_size) : ordered_json(nullptr);
+    case Column::kEnding: return p != nullptr ? ordered_json(exifinfo_ending_name(p->ending)) : ordered_json(nullptr);
+    case Column::kError: return record.error.empty() ? ordered_json(nullptr) : ordered_json(record.error);
+    default: return nullptr;
+  }
+}
+
+std::string OwnCsv(const FileRecord& record, Column::Own own) {
+  const exifinfo_photo* p = record.photo;
+  switch (own) {
+    case Column::kPath: return CsvField(Utf8OrReplacement(record.path));
+    case Column::kHasExif: return p == nullptr ? "" : p->HasExif != 0 ? "true" : "false";
+    case Column::kThumbnailOffset: return p != nullptr && p->thumbnail != nullptr ? std::to_string(p->thumbnail_offset) : "";
+    case Column::kThumbnailLength: return p != nullptr ? std::to_string(p->thumbnail_size) : "";
+    case Column::kEnding: return p != nullptr ? exifinfo_ending_name(p->ending) : "";
+    case Column::kError: return CsvField(Utf8OrReplacement(record.error));
+    default: return "";
+  }
+}
 
 }  // namespace
 
@@ -55,63 +124,59 @@ std::string CsvField(const std::string& text) {
   return out + "\"";
 }
 
-std::string JsonLine(const FileRecord& record) {
-  ordered_json o;
-  o["path"] = record.path;
-  const exifinfo_photo* p = record.photo;
-  for (size_t i = 0; i < exifinfo_field_count(); ++i) {
-    const char* name = exifinfo_field_name(i);
-    if (p == nullptr) {
-      o[name] = nullptr;
-      continue;
+std::vector<Column> AllColumns() {
+  std::vector<Column> columns = {{"path", -1, Column::kPath}};
+  const size_t count = exifinfo_field_count();
+  for (size_t i = 0; i < count && IsReportField(i); ++i) columns.push_back({exifinfo_field_name(i), static_cast<int>(i)});
+  columns.push_back({"HasExif", -1, Column::kHasExif});
+  columns.push_back({"ThumbnailOffset", -1, Column::kThumbnailOffset});
+  columns.push_back({"ThumbnailLength", -1, Column::kThumbnailLength});
+  columns.push_back({"ending", -1, Column::kEnding});
+  columns.push_back({"error", -1, Column::kError});
+  for (size_t i = EXIFINFO_REPORT_FIELD_COUNT; i < count; ++i) columns.push_back({exifinfo_field_name(i), static_cast<int>(i)});
+  return columns;
+}
+
+bool SelectColumns(const std::string& list, std::vector<Column>& out, std::string& unknown) {
+  const std::vector<Column> all = AllColumns();
+  out.clear();
+  for (size_t at = 0; at <= list.size();) {
+    const size_t comma = std::min(list.find(',', at), list.size());
+    const std::string key = list.substr(at, comma - at);
+    const auto found = std::find_if(all.begin(), all.end(), [&](const Column& c) { return c.name == key; });
+    if (found == all.end()) {
+      unknown = key;
+      return false;
     }
-    switch (exifinfo_field_type(i)) {
-      case EXIFINFO_TYPE_TEXT: o[name] = ValueAt<const char*>(p, i); break;
-      case EXIFINFO_TYPE_INT32: o[name] = ValueAt<int32_t>(p, i); break;
-      default: {
-        // The double nearest the float's shortest decimal prints as that decimal again.
-        const float value = ValueAt<float>(p, i);
-        o[name] = std::isfinite(value) ? ordered_json(std::strtod(ShortestFloat(value).c_str(), nullptr))
-                                       : ordered_json(nullptr);
-      }
-    }
+    out.push_back(*found);
+    at = comma + 1;
   }
-  o["HasExif"] = p != nullptr ? ordered_json(p->HasExif != 0) : ordered_json(nullptr);
-  o["ThumbnailOffset"] = p != nullptr && p->thumbnail != nullptr ? ordered_json(p->thumbnail_offset) : ordered_json(nullptr);
-  o["ThumbnailLength"] = p != nullptr ? ordered_json(p->thumbnail_size) : ordered_json(nullptr);
-  o["ending"] = p != nullptr ? ordered_json(exifinfo_ending_name(p->ending)) : ordered_json(nullptr);
-  o["error"] = record.error.empty() ? ordered_json(nullptr) : ordered_json(record.error);
+  return true;
+}
+
+std::string JsonLine(const FileRecord& record, const std::vector<Column>& columns) {
+  ordered_json o = ordered_json::object();
+  for (const Column& c : columns)
+    o[c.name] = c.own == Column::kField ? FieldJson(record.photo, static_cast<size_t>(c.field)) : OwnJson(record, c.own);
   // A file name need not be UTF-8: bytes that are not become U+FFFD rather than failing.
   return o.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
-std::string CsvHeader() {
-  std::string line = "path";
-  for (size_t i = 0; i < exifinfo_field_count(); ++i) line += std::string(",") + exifinfo_field_name(i);
-  for (const char* column : kTrailingColumns) line += std::string(",") + column;
+std::string CsvHeader(const std::vector<Column>& columns) {
+  std::string line;
+  for (const Column& c : columns) line += (line.empty() ? "" : ",") + c.name;
   return line + "\r\n";
 }
 
-std::string CsvRow(const FileRecord& record) {
-  std::string line = CsvField(Utf8OrReplacement(record.path));
-  const exifinfo_photo* p = record.photo;
-  for (size_t i = 0; i < exifinfo_field_count(); ++i) {
-    line += ',';
-    if (p == nullptr) continue;
-    switch (exifinfo_field_type(i)) {
-      case EXIFINFO_TYPE_TEXT: line += CsvField(ValueAt<const char*>(p, i)); break;
-      case EXIFINFO_TYPE_INT32: line += std::to_string(ValueAt<int32_t>(p, i)); break;
-      default: line += ShortestFloat(ValueAt<float>(p, i));
-    }
+std::string CsvRow(const FileRecord& record, const std::vector<Column>& columns) {
+  std::string line;
+  bool first = true;
+  for (const Column& c : columns) {
+    if (!first) line += ',';
+    first = false;
+    line += c.own == Column::kField ? FieldCsv(record.photo, static_cast<size_t>(c.field)) : OwnCsv(record, c.own);
   }
-  if (p != nullptr) {
-    line += p->HasExif != 0 ? ",true," : ",false,";
-    if (p->thumbnail != nullptr) line += std::to_string(p->thumbnail_offset);
-    line += "," + std::to_string(p->thumbnail_size) + "," + exifinfo_ending_name(p->ending) + ",";
-  } else {
-    line += ",,,,";
-  }
-  return line + CsvField(Utf8OrReplacement(record.error)) + "\r\n";
+  return line + "\r\n";
 }
 
 }  // namespace exifinfo_tool

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // One file's values as a JSON line or a CSV row: the path, the report's 29 values (through the
 // C API's field table, so the list is spelled nowhere here), HasExif, ThumbnailOffset,
-// ThumbnailLength, how the read ended and, for a file that could not be read, an error text.
+// ThumbnailLength, how the read ended, for a file that could not be read an error text, and the
+// values added since the report (null in JSON, empty in CSV when absent).
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "exifinfo.h"
 
@@ -17,9 +19,23 @@ struct FileRecord {
   std::string error;                      // then: why
 };
 
-std::string JsonLine(const FileRecord& record);  // one line, no line end
-std::string CsvHeader();                         // with its CRLF
-std::string CsvRow(const FileRecord& record);    // with its CRLF
+// One column of JSON and CSV: a field of the C API's table, or one of the record's own.
+struct Column {
+  std::string name;
+  int field = -1;  // index in the field table; -1 for the columns below
+  enum Own { kField, kPath, kHasExif, kThumbnailOffset, kThumbnailLength, kEnding, kError } own = kField;
+};
+
+// Every column, in the order JSON and CSV print them: path, the report's values, HasExif,
+// ThumbnailOffset, ThumbnailLength, ending, error, then the values the library added since.
+std::vector<Column> AllColumns();
+// The columns named in `list` (comma-separated keys), in that order. False, with the first
+// unknown key in `unknown`, when a key names no column.
+bool SelectColumns(const std::string& list, std::vector<Column>& out, std::string& unknown);
+
+std::string JsonLine(const FileRecord& record, const std::vector<Column>& columns);  // one line, no line end
+std::string CsvHeader(const std::vector<Column>& columns);                         // with its CRLF
+std::string CsvRow(const FileRecord& record, const std::vector<Column>& columns);  // with its CRLF
 
 // One CSV field as RFC 4180 writes it: quoted when it holds a comma, a quote, CR or LF (or
 // starts or ends with a space), quotes doubled.

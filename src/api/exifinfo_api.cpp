@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "exif/extra_values.h"
 #include "jpeg/read_photo.h"
 #include "report/report_text.h"
 #include "text/utf8.h"
@@ -43,10 +44,29 @@ constexpr Field kFields[] = {
     EXIFINFO_FIELD(FocalplaneUnits, EXIFINFO_TYPE_FLOAT), EXIFINFO_FIELD(Xresolution, EXIFINFO_TYPE_FLOAT),
     EXIFINFO_FIELD(Yresolution, EXIFINFO_TYPE_FLOAT),    EXIFINFO_FIELD(ResolutionUnit, EXIFINFO_TYPE_FLOAT),
     EXIFINFO_FIELD(Brightness, EXIFINFO_TYPE_FLOAT),
+    // Since 1.1, in struct order.
+    EXIFINFO_FIELD(ModifyDate, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(CreateDate, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(OffsetTime, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(OffsetTimeOriginal, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(OffsetTimeDigitized, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(SubSecTime, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(SubSecTimeOriginal, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(SubSecTimeDigitized, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(Software, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(Artist, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(Copyright, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(ImageDescription, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(ImageUniqueID, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(CameraOwnerName, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(BodySerialNumber, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(LensMake, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(LensModel, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(LensSerialNumber, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(CaptureTime, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(GPSDateTime, EXIFINFO_TYPE_TEXT),
+    EXIFINFO_FIELD(ISO, EXIFINFO_TYPE_INT32), EXIFINFO_FIELD(FocalLengthIn35mmFormat, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(ColorSpace, EXIFINFO_TYPE_INT32), EXIFINFO_FIELD(ExifImageWidth, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(ExifImageHeight, EXIFINFO_TYPE_INT32), EXIFINFO_FIELD(ExposureMode, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(SceneCaptureType, EXIFINFO_TYPE_INT32), EXIFINFO_FIELD(HasGPS, EXIFINFO_TYPE_INT32),
+    EXIFINFO_FIELD(GPSLatitude, EXIFINFO_TYPE_DOUBLE), EXIFINFO_FIELD(GPSLongitude, EXIFINFO_TYPE_DOUBLE),
+    EXIFINFO_FIELD(GPSAltitude, EXIFINFO_TYPE_DOUBLE), EXIFINFO_FIELD(GPSImgDirection, EXIFINFO_TYPE_DOUBLE),
+    EXIFINFO_FIELD(LensMinFocalLength, EXIFINFO_TYPE_DOUBLE), EXIFINFO_FIELD(LensMaxFocalLength, EXIFINFO_TYPE_DOUBLE),
+    EXIFINFO_FIELD(LensMinFNumber, EXIFINFO_TYPE_DOUBLE), EXIFINFO_FIELD(LensMaxFNumber, EXIFINFO_TYPE_DOUBLE),
 };
 #undef EXIFINFO_FIELD
 constexpr size_t kFieldCount = sizeof kFields / sizeof kFields[0];
-static_assert(kFieldCount == 29, "the report has five texts and 24 numeric lines");
+static_assert(kFieldCount == EXIFINFO_REPORT_FIELD_COUNT + 36, "the report's 29 values and 36 since 1.1");
 
 // Indexed by exifinfo_ending; the core's ScanEnding has the same order.
 constexpr const char* kEndingNames[] = {"start_of_scan",  "not_a_jpeg",    "too_many_padding",
@@ -75,6 +95,7 @@ class Layout {
 // Everything a result holds, gathered while the reader lives (the thumbnail is in its copy).
 struct Gathered {
   const ImageInfo* info = nullptr;
+  const exifinfo::ExtraValues* extras = nullptr;
   exifinfo::ReadEnding read;
   const char* lastError = "";
   const uint8_t* thumbnail = nullptr;
@@ -99,6 +120,25 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   const size_t utf8Length = exifinfo::FormatReportUtf8(i, texts, report, sizeof report);
   const size_t wideLength = CodePoints(report, utf8Length);
   const size_t lastErrorLength = std::strlen(g.lastError);
+  exifinfo::FinishedExtras extras;  // 19 KiB of stack beside the report's 8: well within any thread's
+  exifinfo::FinishExtras(*g.extras, i.DateTime, extras);
+  const char* exifinfo_photo::*const extraTexts[exifinfo::kExtraTextCount] = {
+      &exifinfo_photo::ModifyDate, &exifinfo_photo::CreateDate, &exifinfo_photo::OffsetTime,
+      &exifinfo_photo::OffsetTimeOriginal, &exifinfo_photo::OffsetTimeDigitized, &exifinfo_photo::SubSecTime,
+      &exifinfo_photo::SubSecTimeOriginal, &exifinfo_photo::SubSecTimeDigitized, &exifinfo_photo::Software,
+      &exifinfo_photo::Artist, &exifinfo_photo::Copyright, &exifinfo_photo::ImageDescription,
+      &exifinfo_photo::ImageUniqueID, &exifinfo_photo::CameraOwnerName, &exifinfo_photo::BodySerialNumber,
+      &exifinfo_photo::LensMake, &exifinfo_photo::LensModel, &exifinfo_photo::LensSerialNumber};
+  int32_t exifinfo_photo::*const extraInts[exifinfo::kExtraIntCount] = {
+      &exifinfo_photo::ISO, &exifinfo_photo::FocalLengthIn35mmFormat, &exifinfo_photo::ColorSpace,
+      &exifinfo_photo::ExifImageWidth, &exifinfo_photo::ExifImageHeight, &exifinfo_photo::ExposureMode,
+      &exifinfo_photo::SceneCaptureType};
+  double exifinfo_photo::*const extraDoubles[exifinfo::kExtraDoubleCount] = {
+      &exifinfo_photo::GPSLatitude, &exifinfo_photo::GPSLongitude, &exifinfo_photo::GPSAltitude,
+      &exifinfo_photo::GPSImgDirection, &exifinfo_photo::LensMinFocalLength, &exifinfo_photo::LensMaxFocalLength,
+      &exifinfo_photo::LensMinFNumber, &exifinfo_photo::LensMaxFNumber};
+  size_t extraBytes = std::strlen(extras.captureTime) + std::strlen(extras.gpsDateTime) + 2;
+  for (int k = 0; k < exifinfo::kExtraTextCount; ++k) extraBytes += extras.textLengths[k] + 1;
   const char* exifinfo_photo::*const textMembers[exifinfo::RecordTexts::kCount] = {
       &exifinfo_photo::Version, &exifinfo_photo::CameraMake, &exifinfo_photo::CameraModel, &exifinfo_photo::DateTime,
       &exifinfo_photo::Comments};
@@ -109,6 +149,7 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   const size_t reportAt = layout.Reserve(utf8Length + 1, 1);
   const size_t wideAt = layout.Reserve((wideLength + 1) * sizeof(wchar_t), alignof(wchar_t));
   const size_t thumbnailAt = layout.Reserve(g.thumbnailLength, 1);
+  const size_t extrasAt = layout.Reserve(extraBytes, 1);
 
   auto* base = static_cast<char*>(std::malloc(layout.size()));
   if (base == nullptr) return ENOMEM;
@@ -148,6 +189,21 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
     photo->thumbnail_size = g.thumbnailLength;
     photo->thumbnail_offset = g.thumbnailOffset;
   }
+  char* next = base + extrasAt;
+  const auto put = [&](const char* text, size_t length) {
+    std::memcpy(next, text, length);
+    next[length] = '\0';
+    const char* at = next;
+    next += length + 1;
+    return at;
+  };
+  for (int k = 0; k < exifinfo::kExtraTextCount; ++k)
+    photo->*extraTexts[k] = put(extras.texts[k], extras.textLengths[k]);
+  photo->CaptureTime = put(extras.captureTime, std::strlen(extras.captureTime));
+  photo->GPSDateTime = put(extras.gpsDateTime, std::strlen(extras.gpsDateTime));
+  for (int k = 0; k < exifinfo::kExtraIntCount; ++k) photo->*extraInts[k] = extras.ints[k];
+  for (int k = 0; k < exifinfo::kExtraDoubleCount; ++k) photo->*extraDoubles[k] = extras.doubles[k];
+  photo->HasGPS = extras.hasGps;
   *out = photo;
   return 0;
 }
@@ -167,6 +223,7 @@ int ReadInto(exifinfo::InputStream& stream, bool fromDescriptor, exifinfo_photo*
     }
     Gathered g;
     g.info = &reader.info();
+    g.extras = &reader.extras();
     g.read = read;
     g.lastError = reader.lastError();
     if (reader.info().ThumbnailStart != nullptr) {

@@ -28,6 +28,7 @@ enum StructuralTag : uint16_t {
   kTagThumbnailOffset = 0x0201,
   kTagThumbnailLength = 0x0202,
   kTagExifDirectory = 0x8769,
+  kTagGpsDirectory = 0x8825,
   kTagPixelXDimension = 0xA002,
   kTagPixelYDimension = 0xA003,
   kTagInteropDirectory = 0xA005,
@@ -84,6 +85,10 @@ class StartedDirectories {
 struct DirectoryWalk {
   StartedDirectories started;
   uint64_t entryBudget = 0;
+  // IFD0's GPS link, walked once the main walk is over so that nothing it holds (a loop, an
+  // overlap, a directory the main walk also reaches) can change what the main walk reads.
+  bool hasGps = false;
+  uint32_t gpsOffset = 0;
 };
 
 bool ExifReader::ParseExifSection(MutableByteView contents) {
@@ -113,7 +118,9 @@ bool ExifReader::ParseExifSection(MutableByteView contents) {
 
   DirectoryWalk walk;
   walk.entryBudget = block.size();
-  if (!WalkDirectory(block, kFirstDirectory, 1, walk)) return false;
+  const bool walked = WalkDirectory(block, kFirstDirectory, 1, DirectoryKind::kIfd0, walk);
+  if (walk.hasGps) WalkGpsDirectory(block, walk.gpsOffset);
+  if (!walked) return false;
 
   if (Info->FocalplaneXRes != 0.0f) {
     // Single precision, the quotient first; infinity times 0 stores 0.
@@ -125,7 +132,8 @@ bool ExifReader::ParseExifSection(MutableByteView contents) {
 }
 
 // A failure here abandons this directory only; the directory that linked to it goes on.
-bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryWalk& walk) {
+bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryKind kind,
+                               DirectoryWalk& walk) {
   if (depth > kMaxDirectoryDepth || offset > kMaxTiffBlockBytes || !walk.started.Mark(offset))
     return Fail(errors::kDirectoryRevisited);
   ++DirectoriesWalked;
@@ -155,7 +163,8 @@ bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, Dir
       entry.valueOffset = valueOffset;
     }
     InterpretTag(entry, block);
-    if (!ActOnStructuralTag(entry, block, depth, walk, thumbnail)) return false;
+    if (kind != DirectoryKind::kOther) InterpretExtraTag(entry, block);
+    if (!ActOnStructuralTag(entry, block, depth, kind, walk, thumbnail)) return false;
   }
 
   // A link whose bytes run past the block's end reads as "no next directory".
@@ -163,7 +172,7 @@ bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, Dir
   block.U32At(offset + 2 + kEntryBytes * entryCount, next);
   if (next != 0) {
     if (next > block.size()) return Fail(errors::kIllegalLink);
-    WalkDirectory(block, next, depth + 1, walk);  // a linked walk's failure is its own
+    WalkDirectory(block, next, depth + 1, DirectoryKind::kOther, walk);  // a linked walk's failure is its own
   }
 
   // Both tags must stand in this directory, and the thumbnail must lie inside the block.
@@ -176,7 +185,7 @@ bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, Dir
 }
 
 // False when the entry abandons its directory.
-bool ExifReader::ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& block, int depth,
+bool ExifReader::ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& block, int depth, DirectoryKind kind,
                                     DirectoryWalk& walk, Thumbnail& thumbnail) {
   switch (entry.tag) {
     case kTagThumbnailOffset:
@@ -199,9 +208,16 @@ bool ExifReader::ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& bloc
       block.U32At(entry.valueOffset, link);
       // A link equal to the size is accepted, and then fails there.
       if (link > block.size()) return Fail(errors::kIllegalLink);
-      WalkDirectory(block, link, depth + 1, walk);  // a linked walk's failure is its own
+      const DirectoryKind linked = entry.tag == kTagExifDirectory && kind == DirectoryKind::kIfd0
+                                       ? DirectoryKind::kExif : DirectoryKind::kOther;
+      WalkDirectory(block, link, depth + 1, linked, walk);  // a linked walk's failure is its own
       return true;
     }
+    case kTagGpsDirectory:
+      // Only IFD0's link counts; it never stops this walk, whatever it holds.
+      if (kind == DirectoryKind::kIfd0 && !walk.hasGps && block.U32At(entry.valueOffset, walk.gpsOffset))
+        walk.hasGps = true;
+      return true;
     default:
       return true;
   }

@@ -6,6 +6,9 @@
 
 namespace exifinfo {
 
+// Which directory a walk is in: the new values are read from IFD0 and the EXIF directory only.
+enum class DirectoryKind { kIfd0, kExif, kOther };
+
 // One 12-byte directory entry, with its value located: inline in the entry when it needs at
 // most 4 bytes, else at the offset the entry holds (checked to lie inside the block).
 struct DirectoryEntry {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "exif/extra_values.h"
 #include "jpeg/byte_view.h"
 #include "jpeg/image_info.h"
 #include "jpeg/input_stream.h"
@@ -29,6 +30,7 @@ enum class ScanEnding {
 
 class TiffBlock;
 struct DirectoryEntry;
+enum class DirectoryKind;
 struct DirectoryWalk;
 struct Thumbnail;
 
@@ -37,7 +39,9 @@ struct Thumbnail;
 //   section_scanner.cpp    ScanSections and the section steps (frame header, comment);
 //   exif/exif_section.cpp  ParseExifSection and the directory walk (WalkDirectory,
 //                          ActOnStructuralTag);
-//   exif/tag_table.cpp     InterpretTag and StoreUserComment: each tag's value into the record.
+//   exif/tag_table.cpp     InterpretTag and StoreUserComment: each tag's value into the record;
+//   exif/extra_tags.cpp    InterpretExtraTag, WalkGpsDirectory and InterpretGpsTag: the values
+//                          beyond the report (exif/extra_values.h), which never touch the record.
 class ExifReader {
  public:
   ExifReader();                          // allocates and owns a zeroed ImageInfo
@@ -68,6 +72,8 @@ class ExifReader {
   // The thumbnail's offset from the TIFF header of its EXIF block, as tag 0x0201 gives it;
   // meaningful while info().ThumbnailStart is not null.
   uint32_t thumbnailOffset() const { return ThumbnailOffset; }
+  // The values beyond the report, as the walk stored them (views into the section copies).
+  const ExtraValues& extras() const { return Extras; }
   int largestDimension() const { return LargestDimension; }
   bool bigEndian() const { return BigEndian != 0; }
   uint32_t directoriesWalked() const { return DirectoriesWalked; }
@@ -93,6 +99,7 @@ class ExifReader {
   uint32_t DirectoriesWalked;
   ScanEnding Ending;
   uint32_t ThumbnailOffset;
+  ExtraValues Extras;
 
   enum class SectionOutcome { kNext, kStartOfScan, kFailed };
   enum class Contents { kCopy, kCopyIfExif, kSkip };
@@ -102,10 +109,13 @@ class ExifReader {
   bool ReadContents(InputStream& stream, JpegSection& slot, Contents contents);
   SectionOutcome ActOnSection(int marker, FILE* diagnostics, bool& commentTaken);
   void DiscardLastSection();
-  bool WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryWalk& walk);
-  bool ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& block, int depth,
+  bool WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryKind kind, DirectoryWalk& walk);
+  bool ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& block, int depth, DirectoryKind kind,
                           DirectoryWalk& walk, Thumbnail& thumbnail);
+  void WalkGpsDirectory(const TiffBlock& block, uint64_t offset);
   void InterpretTag(const DirectoryEntry& entry, TiffBlock& block);
+  void InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock& block);
+  void InterpretGpsTag(const DirectoryEntry& entry, const TiffBlock& block, struct GpsParts& parts);
   void StoreUserComment(const DirectoryEntry& entry, TiffBlock& block);
   bool Fail(const char* text);  // copies text into LastError; returns false
   bool End(ScanEnding ending, const char* text);  // records how the scan ended; returns false

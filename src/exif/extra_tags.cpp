@@ -1,0 +1,229 @@
+// SPDX-License-Identifier: MIT
+// The values beyond the report: texts, integers and the lens of IFD0 and the EXIF directory, and
+// the GPS directory. Nothing here writes the record, LastError or the walk's bookkeeping, so no
+// input can change the report through these values.
+#include <cmath>
+
+#include "exif/byte_order.h"
+#include "exif/exif_section.h"
+#include "jpeg/exif_reader.h"
+
+namespace exifinfo {
+namespace {
+
+enum ExtraTag : uint16_t {
+  kTagImageDescription = 0x010E,
+  kTagSoftware = 0x0131,
+  kTagModifyDate = 0x0132,
+  kTagArtist = 0x013B,
+  kTagCopyright = 0x8298,
+  kTagIsoSpeedRatings = 0x8827,
+  kTagIsoSpeed = 0x8833,
+  kTagCreateDate = 0x9004,
+  kTagOffsetTime = 0x9010,
+  kTagOffsetTimeOriginal = 0x9011,
+  kTagOffsetTimeDigitized = 0x9012,
+  kTagSubSecTime = 0x9290,
+  kTagSubSecTimeOriginal = 0x9291,
+  kTagSubSecTimeDigitized = 0x9292,
+  kTagColorSpace = 0xA001,
+  kTagExifImageWidth = 0xA002,
+  kTagExifImageHeight = 0xA003,
+  kTagExposureMode = 0xA402,
+  kTagFocalLengthIn35mmFormat = 0xA405,
+  kTagSceneCaptureType = 0xA406,
+  kTagImageUniqueId = 0xA420,
+  kTagCameraOwnerName = 0xA430,
+  kTagBodySerialNumber = 0xA431,
+  kTagLensSpecification = 0xA432,
+  kTagLensMake = 0xA433,
+  kTagLensModel = 0xA434,
+  kTagLensSerialNumber = 0xA435,
+};
+
+enum GpsTag : uint16_t {
+  kTagGpsLatitudeRef = 0x0001,
+  kTagGpsLatitude = 0x0002,
+  kTagGpsLongitudeRef = 0x0003,
+  kTagGpsLongitude = 0x0004,
+  kTagGpsAltitudeRef = 0x0005,
+  kTagGpsAltitude = 0x0006,
+  kTagGpsTimeStamp = 0x0007,
+  kTagGpsImgDirection = 0x0011,
+  kTagGpsDateStamp = 0x001D,
+};
+
+constexpr uint64_t kEntryBytes = 12;
+constexpr uint64_t kInlineValueBytes = 4;
+constexpr uint64_t kRationalBytes = 8;
+
+int TextIndex(uint16_t tag) {
+  switch (tag) {
+    case kTagModifyDate: return kModifyDate;
+    case kTagCreateDate: return kCreateDate;
+    case kTagOffsetTime: return kOffsetTime;
+    case kTagOffsetTimeOriginal: return kOffsetTimeOriginal;
+    case kTagOffsetTimeDigitized: return kOffsetTimeDigitized;
+    case kTagSubSecTime: return kSubSecTime;
+    case kTagSubSecTimeOriginal: return kSubSecTimeOriginal;
+    case kTagSubSecTimeDigitized: return kSubSecTimeDigitized;
+    case kTagSoftware: return kSoftware;
+    case kTagArtist: return kArtist;
+    case kTagCopyright: return kCopyright;
+    case kTagImageDescription: return kImageDescription;
+    case kTagImageUniqueId: return kImageUniqueID;
+    case kTagCameraOwnerName: return kCameraOwnerName;
+    case kTagBodySerialNumber: return kBodySerialNumber;
+    case kTagLensMake: return kLensMake;
+    case kTagLensModel: return kLensModel;
+    case kTagLensSerialNumber: return kLensSerialNumber;
+    default: return -1;
+  }
+}
+
+int IntIndex(uint16_t tag) {
+  switch (tag) {
+    case kTagIsoSpeedRatings: return kIso;
+    case kTagFocalLengthIn35mmFormat: return kFocalLengthIn35mmFormat;
+    case kTagColorSpace: return kColorSpace;
+    case kTagExifImageWidth: return kExifImageWidth;
+    case kTagExifImageHeight: return kExifImageHeight;
+    case kTagExposureMode: return kExposureMode;
+    case kTagSceneCaptureType: return kSceneCaptureType;
+    default: return -1;
+  }
+}
+
+bool IsTextFormat(uint16_t format) { return format == kFormatAscii || format == kFormatByte || format == kFormatUndefined; }
+bool IsIntegerFormat(uint16_t format) {
+  return format == kFormatByte || format == kFormatShort || format == kFormatLong || format == kFormatSShort ||
+         format == kFormatSLong;
+}
+
+// Component k of a rational value, unsigned or signed as its format says. False for another
+// format, a component past the value, or a zero denominator.
+bool RationalAt(const DirectoryEntry& entry, const TiffBlock& block, uint32_t k, double& out) {
+  if ((entry.format != kFormatRational && entry.format != kFormatSRational) || k >= entry.count) return false;
+  const uint64_t at = entry.valueOffset + kRationalBytes * k;
+  uint32_t numerator = 0, denominator = 0;
+  if (!block.U32At(at, numerator) || !block.U32At(at + 4, denominator) || denominator == 0) return false;
+  out = entry.format == kFormatRational
+            ? static_cast<double>(numerator) / static_cast<double>(denominator)
+            : static_cast<double>(FromTwosComplement(numerator)) / static_cast<double>(FromTwosComplement(denominator));
+  return std::isfinite(out);
+}
+
+// Degrees, minutes and seconds as one non-negative angle; NaN when any part is unusable.
+double Angle(const DirectoryEntry& entry, const TiffBlock& block) {
+  double d = 0, m = 0, s = 0;
+  if (!RationalAt(entry, block, 0, d) || !RationalAt(entry, block, 1, m) || !RationalAt(entry, block, 2, s) ||
+      d < 0 || m < 0 || m > 60 || s < 0 || s > 60)
+    return std::nan("");
+  return d + m / 60.0 + s / 3600.0;
+}
+
+// The first byte of a reference text; 0 when there is none.
+uint8_t RefLetter(const DirectoryEntry& entry, const TiffBlock& block) {
+  if (!IsTextFormat(entry.format) || entry.byteCount == 0) return 0;
+  return block.view().ByteOrZero(entry.valueOffset);
+}
+
+}  // namespace
+
+// What a GPS directory holds, gathered before the values are combined (entries may come in any
+// order).
+struct GpsParts {
+  uint8_t latitudeRef = 0, longitudeRef = 0;
+  bool altitudeBelow = false;
+  double latitude = std::nan(""), longitude = std::nan(""), altitude = std::nan(""), direction = std::nan("");
+  bool hasTime = false;
+  double time[3] = {0, 0, 0};
+  ByteView dateStamp;
+};
+
+void ExifReader::InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock& block) {
+  if (const int text = TextIndex(entry.tag); text >= 0) {
+    if (IsTextFormat(entry.format)) Extras.texts[text] = block.view().Slice(entry.valueOffset, entry.byteCount);
+    return;
+  }
+  if (entry.count == 0) return;
+  if (const int index = IntIndex(entry.tag); index >= 0) {
+    if (IsIntegerFormat(entry.format)) Extras.ints[index] = ToInt(ConvertValue(block, entry.valueOffset, entry.format));
+    return;
+  }
+  if (entry.tag == kTagIsoSpeed && IsIntegerFormat(entry.format)) {
+    Extras.isoSpeed = ToInt(ConvertValue(block, entry.valueOffset, entry.format));
+  } else if (entry.tag == kTagLensSpecification) {
+    for (uint32_t k = 0; k < 4; ++k) {
+      double value = 0;
+      // An unknown end of the range is written 0/0: absent, like any part that cannot be read.
+      Extras.doubles[kLensMinFocalLength + static_cast<int>(k)] =
+          RationalAt(entry, block, k, value) && value >= 0 ? value : std::nan("");
+    }
+  }
+}
+
+// One directory with its own bounds: its entries must lie inside the block, and it follows no
+// link, so it can neither loop nor reach another directory. It reports nothing: a GPS directory
+// that cannot be read leaves its values absent.
+void ExifReader::WalkGpsDirectory(const TiffBlock& block, uint64_t offset) {
+  uint16_t entryCount = 0;
+  if (!block.U16At(offset, entryCount) || !block.Has(offset, 2 + kEntryBytes * entryCount)) return;
+  GpsParts parts;
+  for (uint64_t i = 0; i < entryCount; ++i) {
+    const uint64_t at = offset + 2 + kEntryBytes * i;
+    DirectoryEntry entry{};
+    block.U16At(at, entry.tag);
+    block.U16At(at + 2, entry.format);
+    block.U32At(at + 4, entry.count);
+    if (entry.format >= kFormatCodes) continue;
+    entry.byteCount = uint64_t{entry.count} * kComponentBytes[entry.format];
+    entry.valueOffset = at + 8;
+    if (entry.byteCount > kInlineValueBytes) {
+      uint32_t valueOffset = 0;
+      block.U32At(at + 8, valueOffset);
+      if (!block.Has(valueOffset, entry.byteCount)) continue;
+      entry.valueOffset = valueOffset;
+    }
+    InterpretGpsTag(entry, block, parts);
+  }
+  // Signed from the references; a reference that is no hemisphere makes the value unusable.
+  const double latitude = parts.latitudeRef == 'N' ? parts.latitude : parts.latitudeRef == 'S' ? -parts.latitude : std::nan("");
+  const double longitude =
+      parts.longitudeRef == 'E' ? parts.longitude : parts.longitudeRef == 'W' ? -parts.longitude : std::nan("");
+  Extras.doubles[kGpsLatitude] = std::fabs(latitude) <= 90 ? latitude : std::nan("");
+  Extras.doubles[kGpsLongitude] = std::fabs(longitude) <= 180 ? longitude : std::nan("");
+  Extras.doubles[kGpsAltitude] = parts.altitudeBelow ? -parts.altitude : parts.altitude;
+  Extras.doubles[kGpsImgDirection] = parts.direction >= 0 && parts.direction <= 360 ? parts.direction : std::nan("");
+  Extras.gpsDateStamp = parts.dateStamp;
+  for (int k = 0; k < 3; ++k) Extras.gpsTime[k] = parts.hasTime ? parts.time[k] : std::nan("");
+}
+
+void ExifReader::InterpretGpsTag(const DirectoryEntry& entry, const TiffBlock& block, GpsParts& parts) {
+  double value = 0;
+  switch (entry.tag) {
+    case kTagGpsLatitudeRef: parts.latitudeRef = RefLetter(entry, block); break;
+    case kTagGpsLongitudeRef: parts.longitudeRef = RefLetter(entry, block); break;
+    case kTagGpsLatitude: parts.latitude = Angle(entry, block); break;
+    case kTagGpsLongitude: parts.longitude = Angle(entry, block); break;
+    case kTagGpsAltitudeRef:
+      parts.altitudeBelow = entry.count > 0 && entry.format == kFormatByte && block.view().ByteOrZero(entry.valueOffset) == 1;
+      break;
+    case kTagGpsAltitude:
+      parts.altitude = RationalAt(entry, block, 0, value) && value >= 0 ? value : std::nan("");
+      break;
+    case kTagGpsImgDirection:
+      parts.direction = RationalAt(entry, block, 0, value) ? value : std::nan("");
+      break;
+    case kTagGpsTimeStamp:
+      parts.hasTime = RationalAt(entry, block, 0, parts.time[0]) && RationalAt(entry, block, 1, parts.time[1]) &&
+                      RationalAt(entry, block, 2, parts.time[2]);
+      break;
+    case kTagGpsDateStamp:
+      if (IsTextFormat(entry.format)) parts.dateStamp = block.view().Slice(entry.valueOffset, entry.byteCount);
+      break;
+    default: break;
+  }
+}
+
+}  // namespace exifinfo

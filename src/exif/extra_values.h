@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+// The values beyond the report: when (and in which zone), where, and with which lens and body.
+// The walk stores them raw (texts as views into the section copies, numbers as read); Finish
+// turns them into the typed values a result carries. None of them feeds the report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "jpeg/byte_view.h"
+#include "jpeg/image_info.h"
+
+namespace exifinfo {
+
+// Texts of IFD0 and the EXIF directory, by their conventional tag names, in result order.
+enum ExtraText : int {
+  kModifyDate, kCreateDate, kOffsetTime, kOffsetTimeOriginal, kOffsetTimeDigitized, kSubSecTime,
+  kSubSecTimeOriginal, kSubSecTimeDigitized, kSoftware, kArtist, kCopyright, kImageDescription,
+  kImageUniqueID, kCameraOwnerName, kBodySerialNumber, kLensMake, kLensModel, kLensSerialNumber,
+  kExtraTextCount
+};
+// Integers of IFD0 and the EXIF directory; absent is kAbsentInt.
+enum ExtraInt : int {
+  kIso, kFocalLengthIn35mmFormat, kColorSpace, kExifImageWidth, kExifImageHeight, kExposureMode,
+  kSceneCaptureType, kExtraIntCount
+};
+// Doubles; absent or unusable is NaN.
+enum ExtraDouble : int {
+  kGpsLatitude, kGpsLongitude, kGpsAltitude, kGpsImgDirection, kLensMinFocalLength, kLensMaxFocalLength,
+  kLensMinFNumber, kLensMaxFNumber, kExtraDoubleCount
+};
+
+constexpr int32_t kAbsentInt = -1;
+constexpr size_t kExtraTextBytes = 1024;  // at most 1,023 bytes of UTF-8 and a terminator
+
+// What the walk stores. Views point into the reader's section copies and live as long.
+struct ExtraValues {
+  ByteView texts[kExtraTextCount] = {};
+  int32_t ints[kExtraIntCount] = {kAbsentInt, kAbsentInt, kAbsentInt, kAbsentInt, kAbsentInt, kAbsentInt, kAbsentInt};
+  int32_t isoSpeed = kAbsentInt;  // 0x8833, used when 0x8827 is absent or 65535
+  double doubles[kExtraDoubleCount];
+  ByteView gpsDateStamp;
+  double gpsTime[3];  // hours, minutes, seconds; NaN when absent or unusable
+  ExtraValues();
+};
+
+// The typed values of a result.
+struct FinishedExtras {
+  char texts[kExtraTextCount][kExtraTextBytes];
+  size_t textLengths[kExtraTextCount];
+  char captureTime[40];  // "2019-05-03T14:22:11.42+02:00"; the sub-seconds are at most 9 digits
+  char gpsDateTime[48];  // "2019-05-03T12:22:11Z"
+  int32_t ints[kExtraIntCount];
+  double doubles[kExtraDoubleCount];
+  int32_t hasGps;  // 1 exactly when latitude and longitude are both usable
+};
+
+// `dateTimeOriginal` is the record's DateTime (tag 0x9003, at most 19 characters).
+void FinishExtras(const ExtraValues& raw, const char* dateTimeOriginal, FinishedExtras& out);
+
+}  // namespace exifinfo

@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: MIT
+/*
+ * libexifinfo: what a JPEG photograph says about itself, as typed values.
+ *
+ * Reads a JPEG file, descriptor or buffer up to the start of its compressed data and gives
+ * the frame size and colour, the first comment and 27 camera values of the EXIF block, the
+ * embedded thumbnail, how the read ended, and the same report text EXIFInfo returns.
+ *
+ * Every function is reentrant: any number of threads may read at once, with no lock. Nothing
+ * is printed to any stream, nothing aborts, and no pointer the caller passes is kept after a
+ * call returns.
+ *
+ * ABI. A result is a struct that the library allocates and the caller only reads, and whose
+ * first member is its own size. Members are only ever added at its end, so a program built
+ * against this header reads the members it knows from any later 1.x library; a program that
+ * needs a later member checks `size` first (EXIFINFO_HAS(photo, member)). Each export carries
+ * a symbol version (EXIFINFO_1.0); later versions add names and never change or remove one.
+ * A plain struct rather than an accessor per value: a C caller reads `photo->ISOequivalent`,
+ * and a binding (ctypes, cffi) maps the whole struct once and reads every value without a
+ * call of its own, which is most of the cost of a read from Python.
+ */
+#ifndef EXIFINFO_H
+#define EXIFINFO_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* How the read of the sections ended. Every ending but the first keeps the values read
+ * before it. */
+typedef enum exifinfo_ending {
+  EXIFINFO_START_OF_SCAN = 0,     /* reached the start of the compressed data */
+  EXIFINFO_NOT_A_JPEG = 1,        /* does not start with FF D8 (an empty input included) */
+  EXIFINFO_TOO_MANY_PADDING = 2,  /* seven 0xFF fill bytes before a marker */
+  EXIFINFO_END_OF_IMAGE = 3,      /* an end-of-image marker before any start of scan */
+  EXIFINFO_INVALID_MARKER = 4,    /* a section length below 2; the end of the input at a marker */
+  EXIFINFO_PREMATURE_END = 5,     /* the input ended inside a section */
+  EXIFINFO_TOO_MANY_SECTIONS = 6, /* 20 kept sections without a start of scan */
+  EXIFINFO_OUT_OF_MEMORY = 7,     /* never in a result: a read that runs out of memory fails with ENOMEM */
+  EXIFINFO_READ_ERROR = 8         /* a read failed after some bytes came; read_errno says why */
+} exifinfo_ending;
+
+/* The types of the report's values, for bindings (exifinfo_field_type). */
+typedef enum exifinfo_type {
+  EXIFINFO_TYPE_TEXT = 0,  /* const char*: UTF-8, NUL-terminated, never null */
+  EXIFINFO_TYPE_INT32 = 1, /* int32_t */
+  EXIFINFO_TYPE_FLOAT = 2  /* float (IEEE single precision) */
+} exifinfo_type;
+
+/* One photo's values. Allocated by the library, read-only to the caller, freed with
+ * exifinfo_free; every pointer in it points into the same allocation and lives as long. */
+typedef struct exifinfo_photo {
+  size_t size; /* bytes of this struct as the library that made it knows it */
+
+  /* The 29 values of the report, in its order, under its keys. Texts are the record's 8-bit
+   * texts read as UTF-8 when well-formed and as Windows-1252 otherwise, encoded as UTF-8.
+   * Floats are the values themselves, every bit of them; the report prints them rounded to
+   * six decimals. */
+  const char* Version;     /* EXIF version, e.g. "0230" */
+  const char* CameraMake;
+  const char* CameraModel;
+  const char* DateTime;    /* "YYYY:MM:DD HH:MM:SS" as the camera wrote it */
+  const char* Comments;    /* the first comment section, or the EXIF user comment */
+  int32_t Height;          /* frame height in pixels */
+  int32_t Width;           /* frame width in pixels */
+  int32_t Orientation;     /* 1 to 8, 0 when absent or out of range */
+  int32_t IsColor;         /* 1 when the frame has three components */
+  int32_t Process;         /* the start-of-frame marker code: 192 baseline, 194 progressive... */
+  int32_t FlashUsed;       /* 1 when the flash fired */
+  float FocalLength;       /* millimetres */
+  float ExposureTime;      /* seconds */
+  float ApertureFNumber;
+  float Distance;          /* subject distance, metres */
+  float CCDWidth;          /* sensor width in inches, derived from the focal-plane values */
+  float ExposureBias;
+  int32_t Whitebalance;    /* light-source code */
+  int32_t MeteringMode;
+  int32_t ExposureProgram;
+  int32_t ISOequivalent;
+  int32_t CompressionLevel; /* compressed bits per pixel, truncated */
+  float FocalplaneXRes;
+  float FocalplaneYRes;
+  float FocalplaneUnits;   /* inches per focal-plane resolution unit */
+  float Xresolution;
+  float Yresolution;
+  float ResolutionUnit;    /* inches per resolution unit */
+  float Brightness;
+
+  int32_t HasExif;    /* 1 when the last EXIF block passed its checks and its first directory was walked */
+  int32_t ending;     /* an exifinfo_ending */
+  int32_t read_errno; /* the errno of the failed read when ending is EXIFINFO_READ_ERROR, else 0 */
+  uint32_t thumbnail_offset; /* from the EXIF block's TIFF header, as the file gives it; 0 without one */
+  const char* last_error;    /* the reader's last error text, "" when none; it also tells an EXIF
+                                block that was rejected or cut short while the read went on */
+  const unsigned char* thumbnail; /* the embedded thumbnail's bytes; null when the photo has none */
+  size_t thumbnail_size;          /* bytes; 0 when there is none */
+  const char* report;             /* the report EXIFInfo returns, as UTF-8 (CR LF line ends) */
+  size_t report_length;           /* bytes, terminator excluded */
+  const wchar_t* report_wide;     /* the same report, the very characters EXIFInfo returns */
+  size_t report_wide_length;      /* characters, terminator excluded */
+} exifinfo_photo;
+
+/* True when `photo` (from any 1.x library) has `member`. */
+#define EXIFINFO_HAS(photo, member) \
+  ((photo)->size >= offsetof(exifinfo_photo, member) + sizeof((photo)->member))
+
+/*
+ * Reading. Each function returns 0 and sets *photo to a new result, which the caller frees
+ * with exifinfo_free; or returns an errno value and sets *photo to null (when photo is not
+ * null itself):
+ *   EINVAL  a null path, data or photo pointer;
+ *   ENOMEM  an allocation failed (nothing is kept);
+ *   other   the path could not be opened (ENOENT, EACCES...), or the very first read failed
+ *           (EISDIR for a directory, EBADF for a descriptor that is closed or not open for
+ *           reading, EIO...). A read that fails after some bytes came is not an error: the
+ *           result keeps what was read, with ending EXIFINFO_READ_ERROR and its read_errno.
+ * A file that is not a JPEG is a result, with ending EXIFINFO_NOT_A_JPEG and default values
+ * (zeros and empty texts), as is a damaged one, with the values read before the damage.
+ */
+
+/* Reads the file at `path` (a file name as bytes, usually UTF-8). A FIFO is opened without
+ * waiting for a writer: with none it reads as empty; with one, reads wait for its data. */
+int exifinfo_read_path(const char* path, exifinfo_photo** photo);
+
+/* Reads the open descriptor `fd` from its current position. The caller keeps the descriptor
+ * and closes it. A descriptor that can seek keeps its position (the reads are positioned);
+ * one that cannot (a pipe, a socket) is left just past the bytes read. A non-blocking
+ * descriptor is waited on when it has no data yet. */
+int exifinfo_read_fd(int fd, exifinfo_photo** photo);
+
+/* Reads `size` bytes at `data`, which the call only borrows. */
+int exifinfo_read_memory(const void* data, size_t size, exifinfo_photo** photo);
+
+/* Frees a result and everything it points to. A null photo does nothing. */
+void exifinfo_free(exifinfo_photo* photo);
+
+/* The ending's name as bindings show it ("start_of_scan", "not_a_jpeg", "too_many_padding",
+ * "end_of_image", "invalid_marker", "premature_end", "too_many_sections", "out_of_memory",
+ * "read_error"); null for a value that is no ending. Static storage. */
+const char* exifinfo_ending_name(int ending);
+
+/*
+ * The field table, for bindings: the report's 29 values in report order, so that nothing
+ * above this API spells the list again. Position `index` runs from 0 to exifinfo_field_count()
+ * - 1; past it, the name is null, the type -1 and the offset 0.
+ */
+size_t exifinfo_field_count(void);
+/* The value's key as the report prints it ("CameraMake", "ISOequivalent"). Static storage. */
+const char* exifinfo_field_name(size_t index);
+/* An exifinfo_type. */
+int exifinfo_field_type(size_t index);
+/* The member's offset in exifinfo_photo, in bytes. */
+size_t exifinfo_field_offset(size_t index);
+
+/* The library's version, "MAJOR.MINOR.PATCH". Static storage. */
+const char* exifinfo_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* EXIFINFO_H */
