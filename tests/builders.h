@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_builders {
@@ -64,6 +65,16 @@ class TiffBuilder {
     Dir& Long(uint16_t tag, uint32_t v) { return Entry(tag, 4, 1, Encode32(v)); }
     Dir& SLong(uint16_t tag, int32_t v) { return Entry(tag, 9, 1, Encode32(static_cast<uint32_t>(v))); }
     Dir& Rational(uint16_t tag, uint32_t num, uint32_t den) { return Entry(tag, 5, 1, Pair(num, den)); }
+    // A RATIONAL value of several components, e.g. GPS degrees, minutes and seconds.
+    Dir& Rationals(uint16_t tag, std::vector<std::pair<uint32_t, uint32_t>> parts) {
+      Bytes v;
+      for (const auto& [num, den] : parts) {
+        const Bytes pair = Pair(num, den);
+        v.insert(v.end(), pair.begin(), pair.end());
+      }
+      return Entry(tag, 5, static_cast<uint32_t>(parts.size()), v);
+    }
+    Dir& Byte(uint16_t tag, uint8_t v) { return Entry(tag, 1, 1, Bytes{v}); }
     Dir& SRational(uint16_t tag, int32_t num, int32_t den) {
       return Entry(tag, 10, 1, Pair(static_cast<uint32_t>(num), static_cast<uint32_t>(den)));
     }

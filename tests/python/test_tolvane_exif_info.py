@@ -22,6 +22,26 @@ TOOL = os.environ["EXIFINFO_TOOL"]
 
 
 class ModuleTest(unittest.TestCase):
+    def test_where_and_when(self):
+        corpus = os.environ.get("EXIFINFO_CORPUS", "")
+        apple = os.path.join(corpus, "exiftool-Apple.jpg")
+        if not os.path.exists(apple):
+            self.skipTest("no shared corpus")
+        photo = tei.read(apple)
+        latitude, longitude, altitude = photo.gps
+        self.assertAlmostEqual(latitude, 53.382847222, places=6)
+        self.assertLess(longitude, 0)  # west
+        self.assertAlmostEqual(altitude, 72.366492, places=5)
+        self.assertEqual(photo.capture_time.isoformat(), "2016-09-28T18:18:05.813000")
+        self.assertIsNone(photo.capture_time.tzinfo)  # no OffsetTimeOriginal: naive
+        sample = tei.read(SAMPLE)
+        self.assertIsNone(sample.gps)
+        self.assertIsNone(sample.GPSLatitude)  # NaN in C is None here, never 0.0
+        self.assertIsNone(sample.ColorSpace if sample.ColorSpace != -1 else None)
+        zoned = sample._replace(CaptureTime="2019-05-03T14:22:11.42+02:00")
+        self.assertEqual(zoned.capture_time.utcoffset().total_seconds(), 7200)
+        self.assertEqual(tei.record(SAMPLE, sample)["GPSLatitude"], None)
+
     def test_a_library_older_than_the_module_is_refused_at_import(self):
         # The module as it would be with one member more than this library's results have.
         source = pathlib.Path(tei.__file__).read_text()

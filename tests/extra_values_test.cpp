@@ -1,0 +1,180 @@
+// SPDX-License-Identifier: MIT
+// The values beyond the report: read in both byte orders, absent rather than wrong on bad input,
+// and never a cause of any change in what the report's walk reads.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "exif/extra_values.h"
+#include "read_helpers.h"
+
+using namespace testing_builders;
+using exifinfo::FinishedExtras;
+
+namespace {
+
+// Tags the suite builds (IFD0, EXIF and GPS directories).
+enum : uint16_t {
+  kMake = 0x010F, kSoftware = 0x0131, kModifyDate = 0x0132, kExifIfd = 0x8769, kGpsIfd = 0x8825, kIso = 0x8827,
+  kIsoSpeed = 0x8833, kDateTimeOriginal = 0x9003, kOffsetTimeOriginal = 0x9011, kSubSecTimeOriginal = 0x9291,
+  kFocal35 = 0xA405, kLensSpec = 0xA432, kLensModel = 0xA434, kLatRef = 1, kLat = 2, kLonRef = 3, kLon = 4,
+  kAltRef = 5, kAlt = 6, kTimeStamp = 7, kImgDirection = 0x11, kDateStamp = 0x1D,
+};
+
+struct Read {
+  ExifResult walk;
+  FinishedExtras extras;
+};
+
+// Parses the section and finishes the extra values while the section's bytes live.
+Read ReadExtras(const Bytes& tiff) {
+  Read r;
+  Bytes contents = ExifContents(tiff);
+  r.walk.info = exifinfo::ImageInfo{};
+  exifinfo::ExifReader reader(&r.walk.info);
+  r.walk.ok = reader.ParseExifSection({contents.data(), contents.size()});
+  r.walk.lastError = reader.lastError();
+  r.walk.thumbnailOffset = r.walk.info.ThumbnailStart != nullptr ? reader.thumbnailOffset() : -1;
+  r.walk.info.ThumbnailStart = nullptr;
+  exifinfo::FinishExtras(reader.extras(), r.walk.info.DateTime, r.extras);
+  return r;
+}
+
+// A camera-like block: IFD0 (make, software, date, EXIF and GPS links, thumbnail in IFD1), the
+// EXIF directory and a GPS directory, here at 47 deg 36' 58.02" S, 122 deg 19' 55.08" W, 12.5 m below.
+TiffBuilder CameraBlock(ByteOrder order) {
+  TiffBuilder tiff(order);
+  tiff.Directory().Ascii(kMake, "Maker").Ascii(kSoftware, "Firmware 1.0  ").Ascii(kModifyDate, "2019:05:03 15:00:00")
+      .Link(kExifIfd, 1).Link(kGpsIfd, 2).NextDirectory(3);
+  tiff.Directory().Ascii(kDateTimeOriginal, "2019:05:03 14:22:11").Ascii(kSubSecTimeOriginal, "42")
+      .Ascii(kOffsetTimeOriginal, "+02:00").Short(kIso, 65535).Long(kIsoSpeed, 102400).Short(kFocal35, 28)
+      .Rationals(kLensSpec, {{24, 1}, {70, 1}, {28, 10}, {0, 0}}).Ascii(kLensModel, "Zoom 24-70");
+  tiff.Directory().Ascii(kLatRef, "S").Rationals(kLat, {{47, 1}, {36, 1}, {5802, 100}})
+      .Ascii(kLonRef, "W").Rationals(kLon, {{122, 1}, {19, 1}, {5508, 100}})
+      .Byte(kAltRef, 1).Rationals(kAlt, {{125, 10}}).Rationals(kImgDirection, {{1805, 10}})
+      .Rationals(kTimeStamp, {{12, 1}, {22, 1}, {1142, 100}}).Ascii(kDateStamp, "2019:05:03");
+  tiff.Directory().Long(0x0201, 0).Long(0x0202, 0);
+  return tiff;
+}
+
+class ExtrasInBothOrders : public ::testing::TestWithParam<ByteOrder> {};
+INSTANTIATE_TEST_SUITE_P(Exif, ExtrasInBothOrders, ::testing::Values(ByteOrder::kLittle, ByteOrder::kBig),
+                         [](const auto& info) { return info.param == ByteOrder::kBig ? "MM" : "II"; });
+
+TEST_P(ExtrasInBothOrders, ACameraBlockGivesEveryValue) {
+  const Read r = ReadExtras(CameraBlock(GetParam()).Build());
+  ASSERT_TRUE(r.walk.ok) << r.walk.lastError;
+  const FinishedExtras& e = r.extras;
+  EXPECT_STREQ(e.texts[exifinfo::kSoftware], "Firmware 1.0");  // trailing blanks trimmed
+  EXPECT_STREQ(e.texts[exifinfo::kModifyDate], "2019:05:03 15:00:00");
+  EXPECT_STREQ(e.texts[exifinfo::kLensModel], "Zoom 24-70");
+  EXPECT_STREQ(e.captureTime, "2019-05-03T14:22:11.42+02:00");
+  EXPECT_STREQ(e.gpsDateTime, "2019-05-03T12:22:11.42Z");
+  EXPECT_EQ(e.ints[exifinfo::kIso], 102400);  // 65535 in 0x8827: the real value is 0x8833's
+  EXPECT_EQ(e.ints[exifinfo::kFocalLengthIn35mmFormat], 28);
+  EXPECT_EQ(e.ints[exifinfo::kColorSpace], exifinfo::kAbsentInt);
+  EXPECT_DOUBLE_EQ(e.doubles[exifinfo::kGpsLatitude], -(47 + 36 / 60.0 + 58.02 / 3600));
+  EXPECT_DOUBLE_EQ(e.doubles[exifinfo::kGpsLongitude], -(122 + 19 / 60.0 + 55.08 / 3600));
+  EXPECT_DOUBLE_EQ(e.doubles[exifinfo::kGpsAltitude], -12.5);
+  EXPECT_DOUBLE_EQ(e.doubles[exifinfo::kGpsImgDirection], 180.5);
+  EXPECT_EQ(e.hasGps, 1);
+  EXPECT_DOUBLE_EQ(e.doubles[exifinfo::kLensMaxFocalLength], 70);
+  EXPECT_DOUBLE_EQ(e.doubles[exifinfo::kLensMinFNumber], 2.8);
+  EXPECT_TRUE(std::isnan(e.doubles[exifinfo::kLensMaxFNumber]));  // 0/0: unknown
+}
+
+// Each GPS directory is damaged in one way; each value it spoils is absent, never 0.
+TEST_P(ExtrasInBothOrders, BadGpsValuesAreAbsent) {
+  const struct {
+    const char* name;
+    std::vector<std::pair<uint32_t, uint32_t>> latitude;
+    const char* latitudeRef;
+    bool latitudeUsable;
+  } cases[] = {
+      {"ZeroDenominator", {{47, 0}, {36, 1}, {0, 1}}, "N", false},
+      {"NoHemisphere", {{47, 1}, {36, 1}, {0, 1}}, "X", false},
+      {"MissingHemisphere", {{47, 1}, {36, 1}, {0, 1}}, nullptr, false},
+      {"PastTheRange", {{91, 1}, {0, 1}, {0, 1}}, "N", false},
+      {"HugeMinutes", {{10, 1}, {4000000000u, 1}, {0, 1}}, "N", false},
+      {"TwoComponents", {{47, 1}, {36, 1}}, "N", false},
+      {"LongReferenceText", {{47, 1}, {30, 1}, {0, 1}}, "North and then a good deal more text", true},
+      {"Fine", {{47, 1}, {30, 1}, {0, 1}}, "N", true},
+  };
+  for (const auto& c : cases) {
+    TiffBuilder tiff(GetParam());
+    tiff.Directory().Link(kGpsIfd, 1);
+    auto& gps = tiff.Directory().Rationals(kLat, c.latitude).Ascii(kLonRef, "E").Rationals(kLon, {{0, 1}, {0, 1}, {0, 1}});
+    if (c.latitudeRef != nullptr) gps.Ascii(kLatRef, c.latitudeRef);
+    const FinishedExtras e = ReadExtras(tiff.Build()).extras;
+    EXPECT_EQ(!std::isnan(e.doubles[exifinfo::kGpsLatitude]), c.latitudeUsable) << c.name;
+    EXPECT_EQ(e.doubles[exifinfo::kGpsLongitude], 0.0) << c.name;  // 0 deg E is a place
+    EXPECT_EQ(e.hasGps, c.latitudeUsable ? 1 : 0) << c.name;
+  }
+}
+
+// A GPS link that loops, overlaps the EXIF directory, points at IFD0, past the block or into the
+// middle of an entry: the report's values, HasExif, the thumbnail and LastError are those of the
+// same block without the link.
+TEST_P(ExtrasInBothOrders, NoGpsLinkChangesTheWalk) {
+  const auto build = [&](int gpsTarget, uint32_t rawTarget) {
+    TiffBuilder tiff(GetParam());
+    // The GPS link stands before the EXIF link: walked at once, it would take the EXIF directory.
+    auto& ifd0 = tiff.Directory().Ascii(kMake, "Maker");
+    if (gpsTarget != TiffBuilder::kNoLink) ifd0.Link(kGpsIfd, gpsTarget);
+    if (rawTarget != 0) ifd0.RawEntry(kGpsIfd, 4, 1, rawTarget);
+    ifd0.Link(kExifIfd, 1).NextDirectory(2);
+    tiff.Directory().Short(kIso, 100).Ascii(kDateTimeOriginal, "2001:02:03 04:05:06").Link(kExifIfd, 1);
+    tiff.Directory().Long(0x0201, 0).Long(0x0202, 0);
+    return tiff.Build();
+  };
+  const Read plain = ReadExtras(build(TiffBuilder::kNoLink, 0));
+  const std::string expected = ReportText(plain.walk.info) + plain.walk.lastError;
+  for (const auto& [target, raw] : std::vector<std::pair<int, uint32_t>>{
+           {1, 0}, {0, 0}, {TiffBuilder::kSelf, 0}, {TiffBuilder::kNoLink, 0xFFFFFFF0u}, {TiffBuilder::kNoLink, 9}}) {
+    const Read r = ReadExtras(build(target, raw));
+    EXPECT_EQ(r.walk.ok, plain.walk.ok) << target << "/" << raw;
+    EXPECT_EQ(ReportText(r.walk.info) + r.walk.lastError, expected) << target << "/" << raw;
+    EXPECT_EQ(r.walk.thumbnailOffset, plain.walk.thumbnailOffset) << target << "/" << raw;
+    EXPECT_EQ(r.extras.hasGps, 0);
+  }
+}
+
+TEST(Extras, DerivedTimesNeedValidParts) {
+  const struct {
+    const char* date;
+    const char* subSec;
+    const char* offset;
+    const char* expected;
+  } cases[] = {
+      {"2019:05:03 14:22:11", "", "", "2019-05-03T14:22:11"},
+      {"2019:05:03 14:22:11", "007", "-05:30", "2019-05-03T14:22:11.007-05:30"},
+      {"2019:05:03 14:22:11", "4x", "+2", "2019-05-03T14:22:11"},  // unusable parts are left out
+      {"2019:13:03 14:22:11", "", "", ""},
+      {"    :  :     :  :  ", "", "", ""},
+      {"2019:05:03 24:00:00", "", "", ""},
+  };
+  for (const auto& c : cases) {
+    TiffBuilder tiff(ByteOrder::kLittle);
+    auto& ifd0 = tiff.Directory().Ascii(kDateTimeOriginal, c.date);
+    if (*c.subSec) ifd0.Ascii(kSubSecTimeOriginal, c.subSec);
+    if (*c.offset) ifd0.Ascii(kOffsetTimeOriginal, c.offset);
+    EXPECT_STREQ(ReadExtras(tiff.Build()).extras.captureTime, c.expected) << c.date << c.subSec << c.offset;
+  }
+}
+
+TEST(Extras, TextsAreBoundedCutAtANulAndAtACharacterBoundary) {
+  const std::string euro = "\xE2\x82\xAC";  // 3 bytes of UTF-8
+  std::string longText;
+  while (longText.size() < 1100) longText += euro;
+  TiffBuilder tiff(ByteOrder::kBig);
+  tiff.Directory().Ascii(kSoftware, longText).Ascii(kModifyDate, std::string("2020\0tail", 9)).Ascii(kLensModel, "");
+  const FinishedExtras e = ReadExtras(tiff.Build()).extras;
+  EXPECT_EQ(e.textLengths[exifinfo::kSoftware], 1023u - 1023u % 3);  // whole characters only
+  EXPECT_EQ(std::string(e.texts[exifinfo::kSoftware]).substr(0, 3), euro);
+  EXPECT_STREQ(e.texts[exifinfo::kModifyDate], "2020");
+  EXPECT_STREQ(e.texts[exifinfo::kLensModel], "");
+}
+
+}  // namespace
