@@ -57,40 +57,42 @@ constexpr uint64_t kEntryBytes = 12;
 constexpr uint64_t kInlineValueBytes = 4;
 constexpr uint64_t kRationalBytes = 8;
 
-int TextIndex(uint16_t tag) {
-  switch (tag) {
-    case kTagModifyDate: return kModifyDate;
-    case kTagCreateDate: return kCreateDate;
-    case kTagOffsetTime: return kOffsetTime;
-    case kTagOffsetTimeOriginal: return kOffsetTimeOriginal;
-    case kTagOffsetTimeDigitized: return kOffsetTimeDigitized;
-    case kTagSubSecTime: return kSubSecTime;
-    case kTagSubSecTimeOriginal: return kSubSecTimeOriginal;
-    case kTagSubSecTimeDigitized: return kSubSecTimeDigitized;
-    case kTagSoftware: return kSoftware;
-    case kTagArtist: return kArtist;
-    case kTagCopyright: return kCopyright;
-    case kTagImageDescription: return kImageDescription;
-    case kTagImageUniqueId: return kImageUniqueID;
-    case kTagCameraOwnerName: return kCameraOwnerName;
-    case kTagBodySerialNumber: return kBodySerialNumber;
-    case kTagLensMake: return kLensMake;
-    case kTagLensModel: return kLensModel;
-    case kTagLensSerialNumber: return kLensSerialNumber;
-    default: return -1;
-  }
-}
+// Where an entry's value goes: a text, an integer, or one of the two with a rule of its own.
+struct Slot {
+  enum Kind { kNone, kText, kInt, kIsoSpeed, kLens } kind;
+  int index;
+};
 
-int IntIndex(uint16_t tag) {
+Slot SlotOf(uint16_t tag) {
   switch (tag) {
-    case kTagIsoSpeedRatings: return kIso;
-    case kTagFocalLengthIn35mmFormat: return kFocalLengthIn35mmFormat;
-    case kTagColorSpace: return kColorSpace;
-    case kTagExifImageWidth: return kExifImageWidth;
-    case kTagExifImageHeight: return kExifImageHeight;
-    case kTagExposureMode: return kExposureMode;
-    case kTagSceneCaptureType: return kSceneCaptureType;
-    default: return -1;
+    case kTagModifyDate: return {Slot::kText, kModifyDate};
+    case kTagCreateDate: return {Slot::kText, kCreateDate};
+    case kTagOffsetTime: return {Slot::kText, kOffsetTime};
+    case kTagOffsetTimeOriginal: return {Slot::kText, kOffsetTimeOriginal};
+    case kTagOffsetTimeDigitized: return {Slot::kText, kOffsetTimeDigitized};
+    case kTagSubSecTime: return {Slot::kText, kSubSecTime};
+    case kTagSubSecTimeOriginal: return {Slot::kText, kSubSecTimeOriginal};
+    case kTagSubSecTimeDigitized: return {Slot::kText, kSubSecTimeDigitized};
+    case kTagSoftware: return {Slot::kText, kSoftware};
+    case kTagArtist: return {Slot::kText, kArtist};
+    case kTagCopyright: return {Slot::kText, kCopyright};
+    case kTagImageDescription: return {Slot::kText, kImageDescription};
+    case kTagImageUniqueId: return {Slot::kText, kImageUniqueID};
+    case kTagCameraOwnerName: return {Slot::kText, kCameraOwnerName};
+    case kTagBodySerialNumber: return {Slot::kText, kBodySerialNumber};
+    case kTagLensMake: return {Slot::kText, kLensMake};
+    case kTagLensModel: return {Slot::kText, kLensModel};
+    case kTagLensSerialNumber: return {Slot::kText, kLensSerialNumber};
+    case kTagIsoSpeedRatings: return {Slot::kInt, kIso};
+    case kTagFocalLengthIn35mmFormat: return {Slot::kInt, kFocalLengthIn35mmFormat};
+    case kTagColorSpace: return {Slot::kInt, kColorSpace};
+    case kTagExifImageWidth: return {Slot::kInt, kExifImageWidth};
+    case kTagExifImageHeight: return {Slot::kInt, kExifImageHeight};
+    case kTagExposureMode: return {Slot::kInt, kExposureMode};
+    case kTagSceneCaptureType: return {Slot::kInt, kSceneCaptureType};
+    case kTagIsoSpeed: return {Slot::kIsoSpeed, 0};
+    case kTagLensSpecification: return {Slot::kLens, 0};
+    default: return {Slot::kNone, 0};
   }
 }
 
@@ -142,24 +144,28 @@ struct GpsParts {
 };
 
 void ExifReader::InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock& block) {
-  if (const int text = TextIndex(entry.tag); text >= 0) {
-    if (IsTextFormat(entry.format)) Extras.texts[text] = block.view().Slice(entry.valueOffset, entry.byteCount);
-    return;
-  }
-  if (entry.count == 0) return;
-  if (const int index = IntIndex(entry.tag); index >= 0) {
-    if (IsIntegerFormat(entry.format)) Extras.ints[index] = ToInt(ConvertValue(block, entry.valueOffset, entry.format));
-    return;
-  }
-  if (entry.tag == kTagIsoSpeed && IsIntegerFormat(entry.format)) {
-    Extras.isoSpeed = ToInt(ConvertValue(block, entry.valueOffset, entry.format));
-  } else if (entry.tag == kTagLensSpecification) {
-    for (uint32_t k = 0; k < 4; ++k) {
-      double value = 0;
-      // An unknown end of the range is written 0/0: absent, like any part that cannot be read.
-      Extras.doubles[kLensMinFocalLength + static_cast<int>(k)] =
-          RationalAt(entry, block, k, value) && value >= 0 ? value : std::nan("");
-    }
+  const Slot slot = SlotOf(entry.tag);
+  switch (slot.kind) {
+    case Slot::kNone: return;
+    case Slot::kText:
+      if (IsTextFormat(entry.format)) Extras.texts[slot.index] = block.view().Slice(entry.valueOffset, entry.byteCount);
+      return;
+    case Slot::kInt:
+      if (entry.count != 0 && IsIntegerFormat(entry.format))
+        Extras.ints[slot.index] = ToInt(ConvertValue(block, entry.valueOffset, entry.format));
+      return;
+    case Slot::kIsoSpeed:
+      if (entry.count != 0 && IsIntegerFormat(entry.format))
+        Extras.isoSpeed = ToInt(ConvertValue(block, entry.valueOffset, entry.format));
+      return;
+    case Slot::kLens:
+      for (uint32_t k = 0; k < 4; ++k) {
+        double value = 0;
+        // An unknown end of the range is written 0/0: absent, like any part that cannot be read.
+        Extras.doubles[kLensMinFocalLength + static_cast<int>(k)] =
+            RationalAt(entry, block, k, value) && value >= 0 ? value : std::nan("");
+      }
+      return;
   }
 }
 

@@ -17,6 +17,8 @@ constexpr int32_t kIsoUnknown = 65535;  // 16-bit ISO field saturated: the real 
 // A text value: cut at the first NUL, trailing blanks trimmed, decoded as the report's texts are,
 // at most kExtraTextBytes - 1 bytes of UTF-8 cut at a character boundary.
 size_t FinishText(ByteView value, char* out) {
+  out[0] = '\0';
+  if (value.size == 0) return 0;  // most of them: absent
   size_t length = 0;
   while (length < value.size && value.data[length] != 0) ++length;
   while (length > 0 && (value.data[length - 1] == ' ' || value.data[length - 1] == '\t')) --length;
