@@ -9,6 +9,7 @@
 
 #include "jpeg/errors.h"
 #include "read_helpers.h"
+#include "tag_ids.h"
 
 namespace errors = exifinfo::errors;
 using namespace testing_builders;
@@ -16,13 +17,6 @@ using Dir = TiffBuilder::Dir;
 using exifinfo::ImageInfo;
 
 namespace {
-
-constexpr uint16_t kMake = 0x010F, kModel = 0x0110, kOrientation = 0x0112, kXRes = 0x011A, kYRes = 0x011B;
-constexpr uint16_t kResUnit = 0x0128, kExposureTime = 0x829A, kFNumber = 0x829D, kProgram = 0x8822, kIso = 0x8827;
-constexpr uint16_t kVersion = 0x9000, kDateTime = 0x9003, kCompressed = 0x9102, kShutter = 0x9201, kAperture = 0x9202;
-constexpr uint16_t kBrightness = 0x9203, kBias = 0x9204, kMaxAperture = 0x9205, kDistance = 0x9206, kMetering = 0x9207;
-constexpr uint16_t kLightSource = 0x9208, kFlash = 0x9209, kFocalLength = 0x920A, kUserComment = 0x9286;
-constexpr uint16_t kFocalPlaneX = 0xA20E, kFocalPlaneY = 0xA20F, kFocalPlaneUnit = 0xA210;
 
 uint32_t Bits(float f) {
   uint32_t bits;

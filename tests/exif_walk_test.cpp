@@ -6,15 +6,14 @@
 
 #include "jpeg/errors.h"
 #include "read_helpers.h"
+#include "tag_ids.h"
 
 namespace errors = exifinfo::errors;
 using namespace testing_builders;
 
 namespace {
 
-constexpr uint16_t kMake = 0x010F, kModel = 0x0110, kOrientation = 0x0112, kIso = 0x8827;
-constexpr uint16_t kExifDir = 0x8769, kInteropDir = 0xA005, kThumbOffset = 0x0201, kThumbLength = 0x0202;
-constexpr uint16_t kPixelX = 0xA002, kPixelY = 0xA003, kFocalPlaneX = 0xA20E, kFocalPlaneUnit = 0xA210;
+
 
 class WalkInBothOrders : public ::testing::TestWithParam<ByteOrder> {};
 INSTANTIATE_TEST_SUITE_P(Exif, WalkInBothOrders, ::testing::Values(ByteOrder::kLittle, ByteOrder::kBig),

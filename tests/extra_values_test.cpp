@@ -9,19 +9,12 @@
 
 #include "exif/extra_values.h"
 #include "read_helpers.h"
+#include "tag_ids.h"
 
 using namespace testing_builders;
 using exifinfo::FinishedExtras;
 
 namespace {
-
-// Tags the suite builds (IFD0, EXIF and GPS directories).
-enum : uint16_t {
-  kMake = 0x010F, kSoftware = 0x0131, kModifyDate = 0x0132, kExifIfd = 0x8769, kGpsIfd = 0x8825, kIso = 0x8827,
-  kIsoSpeed = 0x8833, kDateTimeOriginal = 0x9003, kOffsetTimeOriginal = 0x9011, kSubSecTimeOriginal = 0x9291,
-  kFocal35 = 0xA405, kLensSpec = 0xA432, kLensModel = 0xA434, kLatRef = 1, kLat = 2, kLonRef = 3, kLon = 4,
-  kAltRef = 5, kAlt = 6, kTimeStamp = 7, kImgDirection = 0x11, kDateStamp = 0x1D,
-};
 
 struct Read {
   ExifResult walk;
@@ -47,8 +40,8 @@ Read ReadExtras(const Bytes& tiff) {
 TiffBuilder CameraBlock(ByteOrder order) {
   TiffBuilder tiff(order);
   tiff.Directory().Ascii(kMake, "Maker").Ascii(kSoftware, "Firmware 1.0  ").Ascii(kModifyDate, "2019:05:03 15:00:00")
-      .Link(kExifIfd, 1).Link(kGpsIfd, 2).NextDirectory(3);
-  tiff.Directory().Ascii(kDateTimeOriginal, "2019:05:03 14:22:11").Ascii(kSubSecTimeOriginal, "42")
+      .Link(kExifDir, 1).Link(kGpsDir, 2).NextDirectory(3);
+  tiff.Directory().Ascii(kDateTime, "2019:05:03 14:22:11").Ascii(kSubSecTimeOriginal, "42")
       .Ascii(kOffsetTimeOriginal, "+02:00").Short(kIso, 65535).Long(kIsoSpeed, 102400).Short(kFocal35, 28)
       .Rationals(kLensSpec, {{24, 1}, {70, 1}, {28, 10}, {0, 0}}).Ascii(kLensModel, "Zoom 24-70");
   tiff.Directory().Ascii(kLatRef, "S").Rationals(kLat, {{47, 1}, {36, 1}, {5802, 100}})
@@ -104,7 +97,7 @@ TEST_P(ExtrasInBothOrders, BadGpsValuesAreAbsent) {
   };
   for (const auto& c : cases) {
     TiffBuilder tiff(GetParam());
-    tiff.Directory().Link(kGpsIfd, 1);
+    tiff.Directory().Link(kGpsDir, 1);
     auto& gps = tiff.Directory().Rationals(kLat, c.latitude).Ascii(kLonRef, "E").Rationals(kLon, {{0, 1}, {0, 1}, {0, 1}});
     if (c.latitudeRef != nullptr) gps.Ascii(kLatRef, c.latitudeRef);
     const FinishedExtras e = ReadExtras(tiff.Build()).extras;
@@ -122,10 +115,10 @@ TEST_P(ExtrasInBothOrders, NoGpsLinkChangesTheWalk) {
     TiffBuilder tiff(GetParam());
     // The GPS link stands before the EXIF link: walked at once, it would take the EXIF directory.
     auto& ifd0 = tiff.Directory().Ascii(kMake, "Maker");
-    if (gpsTarget != TiffBuilder::kNoLink) ifd0.Link(kGpsIfd, gpsTarget);
-    if (rawTarget != 0) ifd0.RawEntry(kGpsIfd, 4, 1, rawTarget);
-    ifd0.Link(kExifIfd, 1).NextDirectory(2);
-    tiff.Directory().Short(kIso, 100).Ascii(kDateTimeOriginal, "2001:02:03 04:05:06").Link(kExifIfd, 1);
+    if (gpsTarget != TiffBuilder::kNoLink) ifd0.Link(kGpsDir, gpsTarget);
+    if (rawTarget != 0) ifd0.RawEntry(kGpsDir, 4, 1, rawTarget);
+    ifd0.Link(kExifDir, 1).NextDirectory(2);
+    tiff.Directory().Short(kIso, 100).Ascii(kDateTime, "2001:02:03 04:05:06").Link(kExifDir, 1);
     tiff.Directory().Long(0x0201, 0).Long(0x0202, 0);
     return tiff.Build();
   };
@@ -157,7 +150,7 @@ TEST(Extras, DerivedTimesNeedValidParts) {
   };
   for (const auto& c : cases) {
     TiffBuilder tiff(ByteOrder::kLittle);
-    auto& ifd0 = tiff.Directory().Ascii(kDateTimeOriginal, c.date);
+    auto& ifd0 = tiff.Directory().Ascii(kDateTime, c.date);
     if (*c.subSec) ifd0.Ascii(kSubSecTimeOriginal, c.subSec);
     if (*c.offset) ifd0.Ascii(kOffsetTimeOriginal, c.offset);
     EXPECT_STREQ(ReadExtras(tiff.Build()).extras.captureTime, c.expected) << c.date << c.subSec << c.offset;
