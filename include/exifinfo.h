@@ -152,7 +152,7 @@ typedef struct exifinfo_photo {
   double GPSLongitude;             /* signed decimal degrees, west negative */
   double GPSAltitude;              /* metres, negative below sea level (GPSAltitudeRef 1) */
   double GPSImgDirection;          /* degrees, 0 to 360 */
-  double LensMinFocalLength;       /* LensSpecification (0xA432): millimetres */
+  double LensMinFocalLength;       /* the lens range (0xA432): focal lengths in millimetres */
   double LensMaxFocalLength;
   double LensMinFNumber;
   double LensMaxFNumber;

@@ -35,7 +35,7 @@ enum ExtraTag : uint16_t {
   kTagImageUniqueId = 0xA420,
   kTagCameraOwnerName = 0xA430,
   kTagBodySerialNumber = 0xA431,
-  kTagLensSpecification = 0xA432,
+  kTagLensRange = 0xA432,
   kTagLensMake = 0xA433,
   kTagLensModel = 0xA434,
   kTagLensSerialNumber = 0xA435,
@@ -91,7 +91,7 @@ Slot SlotOf(uint16_t tag) {
     case kTagExposureMode: return {Slot::kInt, kExposureMode};
     case kTagSceneCaptureType: return {Slot::kInt, kSceneCaptureType};
     case kTagIsoSpeed: return {Slot::kIsoSpeed, 0};
-    case kTagLensSpecification: return {Slot::kLens, 0};
+    case kTagLensRange: return {Slot::kLens, 0};
     default: return {Slot::kNone, 0};
   }
 }
