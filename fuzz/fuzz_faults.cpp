@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static wchar_t block[exifinfo::kDataBlockCapacity];
   size_t length = 0;
   exifinfo::ScanEnding ending = exifinfo::ScanEnding::kNotAJpeg;
-  exifinfo::ReadPhoto(stream, nullptr, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
+  exifinfo::ReadPhoto(stream, nullptr, true, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
     length = exifinfo::FormatReport(reader.info(), {report, exifinfo::kReportCapacity},
                                     {block, exifinfo::kDataBlockCapacity});
     ending = read.ending;

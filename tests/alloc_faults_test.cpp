@@ -106,7 +106,7 @@ TEST(AllocationFaults, CoreReportStaysWellFormed) {
     const long runs = ForEachFailingAllocation(
         [&] {
           exifinfo::InputStream stream(photo.data(), photo.size());
-          exifinfo::ReadPhoto(stream, nullptr, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
+          exifinfo::ReadPhoto(stream, nullptr, true, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
             const exifinfo::ImageInfo defaults{};
             length = exifinfo::FormatReport(reader.HasInfo() ? reader.info() : defaults,
                                             {report, exifinfo::kReportCapacity}, {data, exifinfo::kDataBlockCapacity});

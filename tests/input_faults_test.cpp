@@ -66,7 +66,7 @@ Read ReadThrough(FaultyFile& file, bool seekable, size_t bufferBytes = exifinfo:
   stream.InjectReads({&FaultyFile::Call, &file});
   wchar_t report[exifinfo::kReportCapacity], data[exifinfo::kDataBlockCapacity];
   Read read{};
-  exifinfo::ReadPhoto(stream, nullptr, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding ending) {
+  exifinfo::ReadPhoto(stream, nullptr, true, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding ending) {
     const size_t n = exifinfo::FormatReport(reader.info(), {report, exifinfo::kReportCapacity},
                                             {data, exifinfo::kDataBlockCapacity});
     read = {std::wstring(report, n), ending.ending, ending.readError};

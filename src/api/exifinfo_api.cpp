@@ -212,7 +212,7 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
 // error (a directory, a write-only descriptor), not a photo.
 int ReadInto(exifinfo::InputStream& stream, bool fromDescriptor, exifinfo_photo** out) {
   int status = 0;
-  exifinfo::ReadPhoto(stream, nullptr, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
+  exifinfo::ReadPhoto(stream, nullptr, true, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
     if (read.ending == exifinfo::ScanEnding::kOutOfMemory) {
       status = ENOMEM;
       return;

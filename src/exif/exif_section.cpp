@@ -119,7 +119,7 @@ bool ExifReader::ParseExifSection(MutableByteView contents) {
   DirectoryWalk walk;
   walk.entryBudget = block.size();
   const bool walked = WalkDirectory(block, kFirstDirectory, 1, DirectoryKind::kIfd0, walk);
-  if (walk.hasGps) WalkGpsDirectory(block, walk.gpsOffset);
+  if (walk.hasGps && WantExtras) WalkGpsDirectory(block, walk.gpsOffset);
   if (!walked) return false;
 
   if (Info->FocalplaneXRes != 0.0f) {
@@ -163,7 +163,7 @@ bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, Dir
       entry.valueOffset = valueOffset;
     }
     InterpretTag(entry, block);
-    if (kind != DirectoryKind::kOther) InterpretExtraTag(entry, block);
+    if (WantExtras && kind != DirectoryKind::kOther) InterpretExtraTag(entry, block);
     if (!ActOnStructuralTag(entry, block, depth, kind, walk, thumbnail)) return false;
   }
 

@@ -19,10 +19,12 @@ struct ReadEnding {
 // Reads the photo on `stream` with a fresh reader and hands the finished reader to
 // `visit(const ExifReader&, ReadEnding)` while it lives: the thumbnail points into one of its
 // section copies, which die with it. A record that cannot be allocated reads nothing and ends
-// as kOutOfMemory (the reader then has no info).
+// as kOutOfMemory (the reader then has no info). `extras`: also gather the values beyond the
+// report (reader.extras()).
 template <typename Visit>
-void ReadPhoto(InputStream& stream, FILE* diagnostics, Visit&& visit) {
+void ReadPhoto(InputStream& stream, FILE* diagnostics, bool extras, Visit&& visit) {
   ExifReader reader;
+  reader.GatherExtras(extras);
   ReadEnding read;
   if (reader.HasInfo()) {
     reader.ScanSections(stream, diagnostics);

@@ -40,7 +40,7 @@ size_t FormatOf(const ExifReader& reader, WideBuffer report, WideBuffer dataBloc
 size_t Report(InputStream& stream, WideBuffer report, WideBuffer dataBlock, FILE* diagnostics, ReadEnding& read,
               char* utf8 = nullptr, size_t* utf8Length = nullptr) {
   size_t length = 0;
-  ReadPhoto(stream, diagnostics, [&](const ExifReader& reader, ReadEnding ending) {
+  ReadPhoto(stream, diagnostics, false, [&](const ExifReader& reader, ReadEnding ending) {
     read = ending;
     length = FormatOf(reader, report, dataBlock, utf8, utf8Length);
   });
