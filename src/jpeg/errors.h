@@ -15,6 +15,10 @@ constexpr char kReadError[] = "Read error";
 constexpr char kTooManyPadding[] = "too many padding unsigned chars";
 constexpr char kNoImage[] = "No image in jpeg!";
 
+// Containers other than JPEG: a structure the read needs is malformed (a cut one ends with
+// kPrematureEnd, as in a JPEG).
+constexpr char kDamagedContainer[] = "Damaged container structure";
+
 // EXIF header and directory walk.
 constexpr char kIncorrectHeader[] = "Incorrect Exif header";
 constexpr char kInvalidAlignment[] = "Invalid Exif alignment marker.";

@@ -26,6 +26,9 @@ enum class ScanEnding {
   kTooManySections,  // 20 kept sections without a start of scan
   kOutOfMemory,      // a section copy (or the record itself) could not be allocated
   kReadError,        // a read failed: InputStream::error() says why
+  // Containers other than JPEG (the two above and kPrematureEnd serve them too).
+  kEndOfMetadata,    // every structure the metadata needs was read
+  kDamaged,          // a box, chunk or directory the read needed is malformed
 };
 
 class TiffBlock;
@@ -64,6 +67,17 @@ class ExifReader {
   // `contents`: an APP1 section's bytes after its two length bytes ("Exif", 0, 0, TIFF block).
   // The user-comment step may edit these bytes in place.
   bool ParseExifSection(MutableByteView contents);
+
+  // Containers other than JPEG. `section` is a new[]'d block laid out as a JPEG APP1 section
+  // copy (two length bytes, "Exif" 0 0, a TIFF block of at most 65,527 bytes); the reader owns
+  // it from here on, walks it as it walks a JPEG's and frees it with its own copies.
+  bool TakeExifSection(uint8_t* section, size_t size);
+  // The frame values a container's own header gives; Process stays 0.
+  void SetFrame(int32_t width, int32_t height, int32_t isColor);
+  void EndContainer(ScanEnding ending, const char* text) { End(ending, text); }
+  // A container's block is rebuilt, so its thumbnail sits elsewhere than the file says:
+  // the offset the file gives is put back here.
+  void RestoreThumbnailOffset(uint32_t offset) { ThumbnailOffset = offset; }
 
   // The record; only while HasInfo().
   const ImageInfo& info() const { return *Info; }

@@ -20,15 +20,31 @@ int OpenForReading(const char* path, int& error) {
   return fd;
 }
 
+ssize_t ReadDescriptor(int fd, uint8_t* out, size_t count, int64_t offset, const ReadCall& inject, int& error) {
+  for (;;) {
+    const ssize_t n = inject.call != nullptr ? inject.call(inject.context, fd, out, count, offset)
+                      : offset >= 0         ? pread(fd, out, count, offset)
+                                            : read(fd, out, count);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // A FIFO or device opened without waiting for its writer: wait for data or a hang-up.
+      pollfd ready{fd, POLLIN, 0};
+      if (poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+    }
+    error = errno;
+    return -1;
+  }
+}
+
 size_t InputStream::ReadOnce(uint8_t* out, size_t count) {
   if (state_ != State::kReading || fd_ < 0) {
     if (state_ == State::kReading) state_ = State::kEnd;  // bytes in memory: nothing more
     return 0;
   }
   for (;;) {
-    const ssize_t n = inject_.call != nullptr ? inject_.call(inject_.context, fd_, out, count, offset_)
-                      : offset_ >= 0          ? pread(fd_, out, count, offset_)
-                                              : read(fd_, out, count);
+    int error = 0;
+    const ssize_t n = ReadDescriptor(fd_, out, count, offset_, inject_, error);
     if (n > 0) {
       if (offset_ >= 0) offset_ += n;
       delivered_ += static_cast<uint64_t>(n);
@@ -38,17 +54,11 @@ size_t InputStream::ReadOnce(uint8_t* out, size_t count) {
       state_ = State::kEnd;
       return 0;
     }
-    if (errno == EINTR) continue;
-    if (errno == ESPIPE && offset_ >= 0 && delivered_ == 0) {
+    if (error == ESPIPE && offset_ >= 0 && delivered_ == 0) {
       offset_ = -1;  // a pipe or socket: nothing was consumed yet, so plain reads start right
       continue;
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      // A FIFO or device opened without waiting for its writer: wait for data or a hang-up.
-      pollfd ready{fd_, POLLIN, 0};
-      if (poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
-    }
-    error_ = errno;
+    error_ = error;
     state_ = State::kError;
     return 0;
   }
@@ -60,6 +70,18 @@ bool InputStream::Refill() {
   next_ = buffer_;
   end_ = buffer_ + n;
   return true;
+}
+
+ByteView InputStream::Peek(size_t wanted) {
+  if (delivered_ == 0 && next_ == end_) Refill();
+  if (wanted > capacity_) wanted = capacity_;
+  // Nothing taken yet: the buffered bytes start the buffer, and more can follow them.
+  while (fd_ >= 0 && next_ == buffer_ && static_cast<size_t>(end_ - next_) < wanted) {
+    const size_t n = ReadOnce(buffer_ + (end_ - buffer_), capacity_ - static_cast<size_t>(end_ - buffer_));
+    if (n == 0) break;
+    end_ += n;
+  }
+  return ByteView{next_, static_cast<size_t>(end_ - next_)};
 }
 
 size_t InputStream::ReadBlock(uint8_t* out, size_t count) {

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <sys/types.h>
 
+#include "jpeg/byte_view.h"
+
 namespace exifinfo {
 
 // The first read of a file. Most photos' sections up to the start of scan fit in it (over the
@@ -27,6 +29,11 @@ struct ReadCall {
   ssize_t (*call)(void* context, int fd, uint8_t* out, size_t count, int64_t offset) = nullptr;
   void* context = nullptr;
 };
+
+// One read of `fd` (pread at `offset` >= 0, read at -1, or through `inject`), retried on EINTR
+// and waited on (poll) while a non-blocking descriptor has nothing yet. Returns the bytes read,
+// 0 at the end, or -1 with `error` set.
+ssize_t ReadDescriptor(int fd, uint8_t* out, size_t count, int64_t offset, const ReadCall& inject, int& error);
 
 class InputStream {
  public:
@@ -52,6 +59,13 @@ class InputStream {
   // Passes over count bytes that nothing reads; false when fewer than count remained (or a
   // read failed). On a descriptor that can seek, the bytes are not read at all.
   bool Skip(size_t count);
+
+  // The bytes buffered and not yet taken: before anything was taken, the input's first bytes,
+  // read until there are at least `wanted` (or the input ends) without taking any of them.
+  ByteView Peek(size_t wanted);
+  // A descriptor read forward (a pipe, a socket), known once the first read was tried.
+  bool forwardOnly() const { return fd_ >= 0 && offset_ < 0; }
+  const ReadCall& injectedReads() const { return inject_; }
 
   // Routes every later read of the descriptor through `call` instead of the system.
   void InjectReads(ReadCall call) { inject_ = call; }

@@ -1,0 +1,422 @@
+// SPDX-License-Identifier: MIT
+// ISO base media files: HEIF and AVIF (the primary item's Exif item through meta, iinf, iref
+// and iloc; its size from ispe), Canon's CR3 (TIFF blocks in a uuid box of moov) and JPEG XL's
+// box container (an Exif box). The meta box is read in one piece; everything else by ranges.
+#include <cstring>
+
+#include "container/container_walk.h"
+
+namespace exifinfo {
+namespace {
+
+constexpr uint64_t kMaxTopLevelBoxes = 4096;
+constexpr uint64_t kMaxChildBoxes = 65536;
+constexpr uint64_t kFullBoxBytes = 4;  // version and flags
+constexpr int kMaxExifItems = 8;
+constexpr uint64_t kMaxExtents = 64;
+constexpr uint64_t kExifItemOffsetBytes = 4;  // an Exif item starts with the offset to its TIFF header
+constexpr uint8_t kCanonUuid[16] = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0,
+                                    0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
+
+// Checked big-endian reads along a box's contents; a read past the end sets `ok` false and
+// gives 0, so a parse reads on to its end and then looks at `ok` once.
+class Cursor {
+ public:
+  explicit Cursor(ByteView bytes, uint64_t at = 0) : bytes_(bytes), at_(at) {}
+  uint64_t Read(uint64_t width) {  // 0, 1, 2, 4 or 8 bytes
+    if (!bytes_.Has(at_, width)) {
+      ok_ = false;
+      at_ = bytes_.size;
+      return 0;
+    }
+    uint64_t value = 0;
+    for (uint64_t i = 0; i < width; ++i) value = value << 8 | bytes_.data[at_ + i];
+    at_ += width;
+    return value;
+  }
+  void Skip(uint64_t count) {
+    if (!bytes_.Has(at_, count)) ok_ = false, at_ = bytes_.size;
+    else at_ += count;
+  }
+  bool ok() const { return ok_; }
+  uint64_t at() const { return at_; }
+
+ private:
+  ByteView bytes_;
+  uint64_t at_;
+  bool ok_ = true;
+};
+
+struct Box {
+  char type[4];
+  uint64_t contents;  // where the contents start (in the parent's numbering)
+  uint64_t end;       // one past the last byte; kUnknownSize: to the end of the input
+};
+
+// A box header at `at`, given the header's bytes (at least 8, 16 when there are). Size 0 runs
+// to `parentEnd`, size 1 has a 64-bit size after the type. False for a size that cannot be.
+bool ParseBoxHeader(ByteView header, uint64_t at, uint64_t parentEnd, Box& box) {
+  if (header.size < 8) return false;
+  std::memcpy(box.type, header.At(4), 4);
+  const uint64_t size = ReadU32Big(header.data);
+  if (size == 0) {
+    box.contents = at + 8;
+    box.end = parentEnd;
+    return true;
+  }
+  if (size == 1) {
+    if (header.size < 16) return false;
+    const uint64_t large = ReadU64Big(header.At(8));
+    if (large < 16 || (parentEnd != kUnknownSize && large > parentEnd - at) || large > UINT64_MAX - at) return false;
+    box.contents = at + 16;
+    box.end = at + large;
+    return true;
+  }
+  if (size < 8 || (parentEnd != kUnknownSize && size > parentEnd - at)) return false;
+  box.contents = at + 8;
+  box.end = at + size;
+  return true;
+}
+
+// The children of a box in memory, one by one.
+class Children {
+ public:
+  explicit Children(ByteView parent, uint64_t from = 0) : parent_(parent), at_(from) {}
+  // The next child; false at the end or at a child that cannot be (`damaged` then says so).
+  bool Next(Box& box, ByteView& contents) {
+    if (at_ >= parent_.size || ++count_ > kMaxChildBoxes) return false;
+    const uint64_t left = parent_.size - at_;
+    const ByteView header = parent_.Slice(at_, left < 16 ? left : 16);
+    if (!ParseBoxHeader(header, at_, parent_.size, box)) {
+      damaged = true;
+      return false;
+    }
+    contents = parent_.Slice(box.contents, box.end - box.contents);
+    at_ = box.end;
+    return true;
+  }
+  bool damaged = false;
+
+ private:
+  ByteView parent_;
+  uint64_t at_;
+  uint64_t count_ = 0;
+};
+
+bool IsType(const Box& box, const char* type) { return std::memcmp(box.type, type, 4) == 0; }
+
+// Where an item's bytes are: in the file, or in the meta box's idat.
+struct ItemLocation {
+  bool found = false;
+  bool inIdat = false;
+  uint64_t extentCount = 0;
+  uint64_t offsets[kMaxExtents];
+  uint64_t lengths[kMaxExtents];
+};
+
+// What the meta box says about the primary item and its Exif item.
+struct MetaFacts {
+  uint32_t primary = 0;
+  bool hasPrimary = false;
+  uint32_t exifItems[kMaxExifItems];
+  int exifCount = 0;
+  uint32_t exifItem = 0;  // the one chosen
+  ItemLocation exif;
+  uint64_t idatStart = 0, idatSize = 0;  // in the file
+  bool hasIdat = false;
+  uint64_t width = 0, height = 0;
+  bool hasSize = false;
+  int colour = -1;  // -1 unknown
+};
+
+void ParsePitm(ByteView box, MetaFacts& facts) {
+  Cursor c(box);
+  const uint64_t version = c.Read(1);
+  c.Skip(3);
+  facts.primary = static_cast<uint32_t>(c.Read(version == 0 ? 2 : 4));
+  facts.hasPrimary = c.ok();
+}
+
+// iinf: the Exif items, from infe boxes of version 2 and 3.
+void ParseIinf(ByteView box, MetaFacts& facts, bool& damaged) {
+  Cursor c(box);
+  const uint64_t version = c.Read(1);
+  c.Skip(3);
+  c.Read(version == 0 ? 2 : 4);  // entry count: the boxes themselves are walked
+  if (!c.ok()) return void(damaged = true);
+  Children entries(box, c.at());
+  Box child;
+  ByteView infe;
+  while (entries.Next(child, infe)) {
+    if (!IsType(child, "infe")) continue;
+    Cursor e(infe);
+    const uint64_t infeVersion = e.Read(1);
+    e.Skip(3);
+    if (infeVersion < 2) continue;
+    const uint64_t id = e.Read(infeVersion == 2 ? 2 : 4);
+    e.Skip(2);  // protection index
+    const ByteView type = infe.Slice(e.at(), 4);
+    if (e.ok() && type.size == 4 && std::memcmp(type.data, "Exif", 4) == 0 && facts.exifCount < kMaxExifItems)
+      facts.exifItems[facts.exifCount++] = static_cast<uint32_t>(id);
+  }
+  damaged = damaged || entries.damaged;
+}
+
+// iref: the first Exif item that describes (cdsc) the primary item; else the first Exif item.
+void ChooseExifItem(ByteView iref, MetaFacts& facts) {
+  if (facts.exifCount == 0) return;
+  facts.exifItem = facts.exifItems[0];
+  if (iref.data == nullptr || !facts.hasPrimary) return;
+  Cursor c(iref);
+  const uint64_t idBytes = c.Read(1) == 0 ? 2 : 4;
+  c.Skip(3);
+  Children references(iref, c.at());
+  Box child;
+  ByteView reference;
+  while (references.Next(child, reference)) {
+    if (!IsType(child, "cdsc")) continue;
+    Cursor r(reference);
+    const uint64_t from = r.Read(idBytes);
+    const uint64_t count = r.Read(2);
+    for (uint64_t i = 0; i < count && r.ok(); ++i) {
+      if (r.Read(idBytes) != facts.primary || !r.ok()) continue;
+      for (int k = 0; k < facts.exifCount; ++k) {
+        if (facts.exifItems[k] == from) {
+          facts.exifItem = facts.exifItems[k];
+          return;
+        }
+      }
+    }
+  }
+}
+
+// iloc: the chosen item's extents. Other items are passed over by arithmetic, never looped.
+void ParseIloc(ByteView box, MetaFacts& facts, bool& damaged) {
+  Cursor c(box);
+  const uint64_t version = c.Read(1);
+  c.Skip(3);
+  const uint64_t sizes = c.Read(2);
+  const uint64_t offsetBytes = sizes >> 12, lengthBytes = sizes >> 8 & 15, baseBytes = sizes >> 4 & 15;
+  const uint64_t indexBytes = version == 1 || version == 2 ? (sizes & 15) : 0;
+  const auto valid = [](uint64_t n) { return n == 0 || n == 4 || n == 8; };
+  if (version > 2 || !valid(offsetBytes) || !valid(lengthBytes) || !valid(baseBytes) || !valid(indexBytes)) {
+    damaged = true;
+    return;
+  }
+  const uint64_t itemCount = c.Read(version < 2 ? 2 : 4);
+  const uint64_t extentBytes = indexBytes + offsetBytes + lengthBytes;
+  for (uint64_t i = 0; i < itemCount && c.ok(); ++i) {
+    const uint64_t id = c.Read(version < 2 ? 2 : 4);
+    const uint64_t method = version >= 1 ? (c.Read(2) & 15) : 0;
+    c.Skip(2);  // data reference index
+    const uint64_t base = c.Read(baseBytes);
+    const uint64_t extents = c.Read(2);
+    if (id != facts.exifItem || facts.exif.found) {
+      c.Skip(extents * extentBytes);
+      continue;
+    }
+    if (method > 1 || extents == 0 || extents > kMaxExtents) {
+      damaged = true;
+      c.Skip(extents * extentBytes);
+      continue;
+    }
+    ItemLocation& at = facts.exif;
+    at.inIdat = method == 1;
+    at.extentCount = extents;
+    for (uint64_t e = 0; e < extents; ++e) {
+      c.Read(indexBytes);
+      const uint64_t offset = c.Read(offsetBytes);
+      at.lengths[e] = c.Read(lengthBytes);
+      at.offsets[e] = offset > UINT64_MAX - base ? UINT64_MAX : base + offset;
+    }
+    at.found = c.ok();
+  }
+  if (!c.ok()) damaged = true;
+}
+
+// The primary item's properties: ispe for its size, pixi or its decoder configuration for colour.
+void ReadProperty(const Box& box, ByteView contents, MetaFacts& facts) {
+  Cursor c(contents);
+  if (IsType(box, "ispe")) {
+    c.Skip(kFullBoxBytes);
+    const uint64_t width = c.Read(4), height = c.Read(4);
+    if (c.ok()) facts.width = width, facts.height = height, facts.hasSize = true;
+  } else if (IsType(box, "pixi")) {
+    c.Skip(kFullBoxBytes);
+    const uint64_t channels = c.Read(1);
+    if (c.ok()) facts.colour = channels >= 3;
+  } else if (IsType(box, "hvcC") && facts.colour < 0) {
+    c.Skip(16);
+    const uint64_t chroma = c.Read(1) & 3;  // chroma_format_idc: 0 is monochrome
+    if (c.ok()) facts.colour = chroma != 0;
+  } else if (IsType(box, "av1C") && facts.colour < 0) {
+    c.Skip(2);
+    const uint64_t flags = c.Read(1);  // the monochrome bit
+    if (c.ok()) facts.colour = (flags & 0x10) == 0;
+  }
+}
+
+void ParseIprp(ByteView iprp, MetaFacts& facts, bool& damaged) {
+  ByteView ipco, ipma;
+  Children parts(iprp);
+  Box child;
+  ByteView contents;
+  while (parts.Next(child, contents)) {
+    if (IsType(child, "ipco") && ipco.data == nullptr) ipco = contents;
+    if (IsType(child, "ipma") && ipma.data == nullptr) ipma = contents;
+  }
+  if (ipco.data == nullptr || ipma.data == nullptr || !facts.hasPrimary) return;
+  // The primary item's associations: 1-based property indices.
+  uint16_t indices[256];
+  int indexCount = 0;
+  Cursor c(ipma);
+  const uint64_t version = c.Read(1);
+  const uint64_t flags = c.Read(3);
+  const uint64_t entries = c.Read(4);
+  for (uint64_t i = 0; i < entries && c.ok(); ++i) {
+    const uint64_t id = c.Read(version < 1 ? 2 : 4);
+    const uint64_t count = c.Read(1);
+    for (uint64_t a = 0; a < count && c.ok(); ++a) {
+      const uint64_t index = (flags & 1) != 0 ? (c.Read(2) & 0x7FFF) : (c.Read(1) & 0x7F);
+      if (id == facts.primary && indexCount < 256) indices[indexCount++] = static_cast<uint16_t>(index);
+    }
+  }
+  if (!c.ok()) damaged = true;
+  Children properties(ipco);
+  for (uint64_t index = 1; properties.Next(child, contents); ++index)
+    for (int k = 0; k < indexCount; ++k)
+      if (indices[k] == index) ReadProperty(child, contents, facts);
+  if (facts.colour >= 0) return;
+  // A derived primary (a grid) carries no decoder configuration: its tiles' tell the colour.
+  Children any(ipco);
+  while (any.Next(child, contents)) ReadProperty(child, contents, facts);
+}
+
+// The Exif item: its 4-byte offset to the TIFF header, then the block.
+void ReadExifItem(ContainerWalk& walk, const MetaFacts& facts, ExifReader& reader) {
+  const ItemLocation& at = facts.exif;
+  uint64_t offset = at.offsets[0], length = at.lengths[0];
+  if (at.extentCount != 1) {
+    walk.damaged = true;  // an Exif item in pieces: not written by any known writer
+    return;
+  }
+  if (at.inIdat) {
+    if (!facts.hasIdat || offset > facts.idatSize || (length != 0 && length > facts.idatSize - offset)) {
+      walk.damaged = true;
+      return;
+    }
+    if (length == 0) length = facts.idatSize - offset;
+    offset += facts.idatStart;
+  } else if (length == 0) {
+    length = kUnknownSize;  // to the end of the file
+  }
+  ReadExifItemAt(walk, offset, length, reader);
+}
+
+void ReadMeta(ContainerWalk& walk, const Box& meta, ExifReader& reader) {
+  if (meta.end == kUnknownSize || meta.end - meta.contents > RangeReader::kMaxFetchBytes) {
+    walk.damaged = true;
+    return;
+  }
+  const ByteView bytes = walk.Need(meta.contents, meta.end - meta.contents);
+  if (bytes.size == 0) return;
+  MetaFacts facts;
+  ByteView iinf, iref, iloc, iprp;
+  Children children(bytes, kFullBoxBytes);
+  Box child;
+  ByteView contents;
+  while (children.Next(child, contents)) {
+    if (IsType(child, "pitm")) ParsePitm(contents, facts);
+    if (IsType(child, "iinf")) iinf = contents;
+    if (IsType(child, "iref")) iref = contents;
+    if (IsType(child, "iloc")) iloc = contents;
+    if (IsType(child, "iprp")) iprp = contents;
+    if (IsType(child, "idat")) {
+      facts.hasIdat = true;
+      facts.idatStart = meta.contents + child.contents;
+      facts.idatSize = contents.size;
+    }
+  }
+  bool damaged = children.damaged;
+  if (iinf.data != nullptr) ParseIinf(iinf, facts, damaged);
+  ChooseExifItem(iref, facts);
+  if (facts.exifCount > 0 && iloc.data != nullptr) ParseIloc(iloc, facts, damaged);
+  if (iprp.data != nullptr) ParseIprp(iprp, facts, damaged);
+  if (damaged) walk.damaged = true;
+  if (facts.hasSize) walk.SetFrame(facts.width, facts.height, facts.colour > 0 ? 1 : 0);
+  // The meta box's bytes are not looked at again: the next fetch may reuse them.
+  if (facts.exif.found) ReadExifItem(walk, facts, reader);
+}
+
+// CR3: moov holds a uuid box whose CMT1 box is IFD0 as a TIFF block, CMT2 the EXIF directory
+// and CMT4 the GPS directory, each as a TIFF block of its own.
+void ReadCanonMoov(ContainerWalk& walk, const Box& moov, ExifReader& reader) {
+  if (moov.end == kUnknownSize) return void(walk.damaged = true);
+  uint64_t at = moov.contents;
+  for (uint64_t n = 0; n < kMaxChildBoxes && at < moov.end; ++n) {
+    const ByteView header = walk.Need(at, moov.end - at < 24 ? moov.end - at : 24);
+    Box box;
+    if (header.size == 0 || !ParseBoxHeader(header, at, moov.end, box)) {
+      if (header.size != 0) walk.damaged = true;
+      return;
+    }
+    if (IsType(box, "uuid") && header.size >= box.contents - at + 16 &&
+        std::memcmp(header.At(box.contents - at), kCanonUuid, 16) == 0) {
+      TiffPart parts[3] = {};
+      const char* const names[3] = {"CMT1", "CMT2", "CMT4"};
+      uint64_t inner = box.contents + 16;
+      for (uint64_t m = 0; m < kMaxChildBoxes && inner < box.end; ++m) {
+        const ByteView h = walk.Need(inner, box.end - inner < 16 ? box.end - inner : 16);
+        Box part;
+        if (h.size == 0 || !ParseBoxHeader(h, inner, box.end, part)) {
+          if (h.size != 0) walk.damaged = true;
+          break;
+        }
+        for (int k = 0; k < 3; ++k)
+          if (IsType(part, names[k])) parts[k] = TiffPart{part.contents, part.end - part.contents, true};
+        inner = part.end;
+      }
+      ReadTiffParts(walk, parts, reader, nullptr);
+      return;
+    }
+    at = box.end;
+  }
+}
+
+}  // namespace
+
+void ReadExifItemAt(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader) {
+  const ByteView head = walk.Need(offset, kExifItemOffsetBytes);
+  if (head.size == 0) return;
+  const uint64_t toHeader = ReadU32Big(head.data);
+  if (length < kExifItemOffsetBytes || (length != kUnknownSize && toHeader > length - kExifItemOffsetBytes)) {
+    walk.damaged = true;  // the offset points outside the item
+    return;
+  }
+  const uint64_t block = offset + kExifItemOffsetBytes + toHeader;
+  ReadTiffBlock(walk, block, length == kUnknownSize ? kUnknownSize : length - kExifItemOffsetBytes - toHeader,
+                reader, nullptr);
+}
+
+void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& reader) {
+  uint64_t at = 0;
+  const uint64_t end = walk.source.size();
+  for (uint64_t n = 0; n < kMaxTopLevelBoxes && at < end; ++n) {
+    const ByteView header = walk.source.Fetch(at, 16);
+    if (header.size == 0) return;  // the end of the input between boxes: nothing more to find
+    Box box;
+    if (header.size < 8) return void(walk.truncated = true);
+    if (!ParseBoxHeader(header, at, kUnknownSize, box)) return void(walk.damaged = true);
+    if (box.end == kUnknownSize) box.end = end;  // size 0: to the end of the file
+    if (end != kUnknownSize && box.end > end) return void(walk.truncated = true);
+    if (container == Container::kCr3 && IsType(box, "moov")) return ReadCanonMoov(walk, box, reader);
+    if ((container == Container::kHeif || container == Container::kAvif) && IsType(box, "meta"))
+      return ReadMeta(walk, box, reader);
+    if (container == Container::kJxl && IsType(box, "Exif"))
+      return ReadExifItemAt(walk, box.contents, box.end == kUnknownSize ? kUnknownSize : box.end - box.contents, reader);
+    if (box.end == kUnknownSize) return;
+    at = box.end;
+  }
+}
+
+}  // namespace exifinfo

@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: MIT
+#include "container/range_reader.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+namespace exifinfo {
+
+int64_t MemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t count, int&) {
+  if (offset >= bytes_.size) return 0;
+  const size_t available = bytes_.size - static_cast<size_t>(offset);
+  const size_t given = count < available ? count : available;
+  std::memcpy(out, bytes_.At(offset), given);
+  return static_cast<int64_t>(given);
+}
+
+DescriptorSource::DescriptorSource(int fd, int64_t base, ReadCall reads) : fd_(fd), base_(base), reads_(reads) {
+  struct stat status {};
+  if (base_ >= 0 && fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= base_)
+    size_ = static_cast<uint64_t>(status.st_size - base_);
+}
+
+DescriptorSource::~DescriptorSource() { std::free(kept_); }
+
+bool DescriptorSource::KeepStreamBytes(ByteView first) {
+  if (first.size == 0) return true;
+  kept_ = static_cast<uint8_t*>(std::malloc(first.size));
+  if (kept_ == nullptr) return false;
+  std::memcpy(kept_, first.data, first.size);
+  keptSize_ = keptCapacity_ = first.size;
+  return true;
+}
+
+// Reads a stream on until `end` bytes are kept, the stream ends, or the bound is met.
+bool DescriptorSource::ReadStreamTo(uint64_t end, int& error) {
+  if (end > kMaxStreamBytes) end = kMaxStreamBytes;
+  while (keptSize_ < end && !streamEnded_) {
+    if (keptCapacity_ - keptSize_ < 65536) {
+      size_t grown = keptCapacity_ < 65536 ? 131072 : keptCapacity_ * 2;
+      if (grown > kMaxStreamBytes) grown = kMaxStreamBytes;
+      if (grown <= keptCapacity_) break;
+      auto* bigger = static_cast<uint8_t*>(std::realloc(kept_, grown));
+      if (bigger == nullptr) {
+        error = ENOMEM;
+        return false;
+      }
+      kept_ = bigger;
+      keptCapacity_ = grown;
+    }
+    const ssize_t n = ReadDescriptor(fd_, kept_ + keptSize_, keptCapacity_ - keptSize_, -1, reads_, error);
+    if (n < 0) return false;
+    if (n == 0) streamEnded_ = true;
+    keptSize_ += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int64_t DescriptorSource::ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) {
+  if (base_ < 0) {
+    if (offset > kMaxStreamBytes || !ReadStreamTo(offset + count, error)) return error != 0 ? -1 : 0;
+    if (offset >= keptSize_) return 0;
+    const size_t available = keptSize_ - static_cast<size_t>(offset);
+    const size_t given = count < available ? count : available;
+    std::memcpy(out, kept_ + offset, given);
+    return static_cast<int64_t>(given);
+  }
+  if (offset > static_cast<uint64_t>(INT64_MAX - base_) - count) return 0;  // past any file
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ReadDescriptor(fd_, out + done, count - done,
+                                     base_ + static_cast<int64_t>(offset + done), reads_, error);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+RangeReader::~RangeReader() {
+  std::free(head_.bytes);
+  std::free(moving_.bytes);
+}
+
+int64_t RangeReader::ReadSource(uint64_t offset, uint8_t* out, size_t count) {
+  if (error_ != 0) return -1;  // sticky: nothing is read past a failure
+  int error = 0;
+  const int64_t n = source_.ReadAt(offset, out, count, error);
+  ++reads_;
+  if (n < 0) {
+    error_ = error != 0 ? error : EIO;
+    return -1;
+  }
+  bytesRead_ += static_cast<uint64_t>(n);
+  return n;
+}
+
+bool RangeReader::SeedHead(uint64_t offset, ByteView bytes) {
+  head_.bytes = static_cast<uint8_t*>(std::malloc(bytes.size == 0 ? 1 : bytes.size));
+  if (head_.bytes == nullptr) return !(outOfMemory_ = true);
+  std::memcpy(head_.bytes, bytes.data, bytes.size);
+  head_.offset = offset;
+  head_.size = head_.capacity = bytes.size;
+  ++reads_;
+  bytesRead_ += bytes.size;
+  return true;
+}
+
+bool RangeReader::Load(Window& window, uint64_t start, size_t count) {
+  if (window.capacity < count) {
+    std::free(window.bytes);
+    window.bytes = static_cast<uint8_t*>(std::malloc(count));
+    window.capacity = window.bytes != nullptr ? count : 0;
+    window.size = 0;
+    if (window.bytes == nullptr) return !(outOfMemory_ = true);
+  }
+  const int64_t n = ReadSource(start, window.bytes, count);
+  window.offset = start;
+  window.size = n > 0 ? static_cast<size_t>(n) : 0;
+  return n >= 0;
+}
+
+ByteView RangeReader::Fetch(uint64_t offset, size_t count) {
+  const ByteView direct = source_.direct();
+  if (direct.data != nullptr) {
+    if (offset >= direct.size) return ByteView{};
+    const uint64_t available = direct.size - offset;
+    return direct.Slice(offset, count < available ? count : available);
+  }
+  for (const Window* window : {&head_, &moving_})
+    if (window->bytes != nullptr && window->Holds(offset, count))
+      return ByteView{window->bytes + (offset - window->offset), count};
+  if (count > kMaxFetchBytes || failed() || outOfMemory_) return ByteView{};
+  if (size_ != kUnknownSize && offset >= size_) return ByteView{};
+  // Whole pages around the request, at least kMinReadBytes, never past a known end.
+  const uint64_t start = offset / kPageBytes * kPageBytes;
+  uint64_t end = (offset + count + kPageBytes - 1) / kPageBytes * kPageBytes;
+  if (end - start < kMinReadBytes) end = start + kMinReadBytes;
+  if (size_ != kUnknownSize && end > size_) end = size_;
+  if (!Load(moving_, start, static_cast<size_t>(end - start))) return ByteView{};
+  const uint64_t skip = offset - start;
+  if (skip >= moving_.size) return ByteView{};
+  const size_t available = moving_.size - static_cast<size_t>(skip);
+  return ByteView{moving_.bytes + skip, count < available ? count : available};
+}
+
+size_t RangeReader::CopyOut(uint64_t offset, uint8_t* out, size_t count) {
+  const ByteView direct = source_.direct();
+  if (direct.data == nullptr) {
+    for (const Window* window : {&head_, &moving_}) {
+      if (window->bytes != nullptr && window->Holds(offset, count)) {
+        std::memcpy(out, window->bytes + (offset - window->offset), count);
+        return count;
+      }
+    }
+    const int64_t n = ReadSource(offset, out, count);
+    return n > 0 ? static_cast<size_t>(n) : 0;
+  }
+  if (offset >= direct.size) return 0;
+  const uint64_t available = direct.size - offset;
+  const size_t given = count < available ? count : static_cast<size_t>(available);
+  std::memcpy(out, direct.At(offset), given);
+  return given;
+}
+
+}  // namespace exifinfo

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+// Random access to a photo's bytes for the containers whose metadata is not at the front:
+// a source answers "the bytes at this offset" (a descriptor, memory, a pipe read forward), and
+// the reader in front of it keeps a small bounded cache and counts what it asked for. Nothing
+// here knows any container; the walkers ask for the ranges they need and never for image data.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "jpeg/byte_view.h"
+#include "jpeg/input_stream.h"
+
+namespace exifinfo {
+
+constexpr uint64_t kUnknownSize = UINT64_MAX;
+
+// Where the bytes come from. ReadAt fills `out` with up to `count` bytes at `offset` and
+// returns how many it gave: fewer only at the end of the input; -1 with `error` set when a read
+// failed. Offsets count from the photo's first byte.
+class RangeSource {
+ public:
+  virtual ~RangeSource() = default;
+  virtual int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) = 0;
+  // The total size when the source knows it (a regular file, memory), else kUnknownSize.
+  virtual uint64_t size() const { return kUnknownSize; }
+  // Bytes already in memory: the reader then hands out views of them without copying.
+  virtual ByteView direct() const { return ByteView{}; }
+};
+
+class MemorySource final : public RangeSource {
+ public:
+  explicit MemorySource(ByteView bytes) : bytes_(bytes) {}
+  int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) override;
+  uint64_t size() const override { return bytes_.size; }
+  ByteView direct() const override { return bytes_; }
+
+ private:
+  ByteView bytes_;
+};
+
+// A descriptor read with pread from `base` on, which leaves its position alone. One that cannot
+// seek (a pipe, a socket, a terminal) is read forward and what it gave is kept, up to
+// kMaxStreamBytes, so that a container read from standard input still finds its metadata
+// behind the image data; past that bound it reads as ended. `reads` stands in for the system
+// calls in tests that inject failures.
+class DescriptorSource final : public RangeSource {
+ public:
+  static constexpr size_t kMaxStreamBytes = size_t{64} << 20;
+  DescriptorSource(int fd, int64_t base, ReadCall reads = {});
+  ~DescriptorSource() override;
+  DescriptorSource(const DescriptorSource&) = delete;
+  DescriptorSource& operator=(const DescriptorSource&) = delete;
+  int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) override;
+  uint64_t size() const override { return size_; }
+  // A stream's first bytes, already read by the caller, so that the kept copy starts complete.
+  bool KeepStreamBytes(ByteView first);
+
+ private:
+  ssize_t ReadOnce(uint8_t* out, size_t count, int64_t offset);
+  bool ReadStreamTo(uint64_t end, int& error);
+
+  int fd_;
+  int64_t base_;  // -1: a stream, read forward
+  uint64_t size_ = kUnknownSize;
+  ReadCall reads_;
+  uint8_t* kept_ = nullptr;  // a stream's bytes so far
+  size_t keptSize_ = 0;
+  size_t keptCapacity_ = 0;
+  bool streamEnded_ = false;
+};
+
+// The cache in front of a source. A request that misses reads whole 4 KiB pages around it, at
+// least kMinReadBytes, into one window; the photo's first bytes stay in a window of their own,
+// where most containers keep their structure. Views are valid until the next Fetch.
+class RangeReader {
+ public:
+  static constexpr size_t kPageBytes = 4096;
+  static constexpr size_t kMinReadBytes = 4096;
+  static constexpr size_t kMaxFetchBytes = size_t{1} << 20;  // the largest single request
+
+  explicit RangeReader(RangeSource& source) : source_(source), size_(source.size()) {}
+  ~RangeReader();
+  RangeReader(const RangeReader&) = delete;
+  RangeReader& operator=(const RangeReader&) = delete;
+
+  // Takes `bytes`, read by the caller at `offset`, as the head window (copied; counted as one read).
+  bool SeedHead(uint64_t offset, ByteView bytes);
+
+  // The bytes [offset, offset + count): all of them, or fewer when the input ends first
+  // (then ended() is true), or none after a failed read (failed() and error() say so).
+  ByteView Fetch(uint64_t offset, size_t count);
+  // Reads [offset, offset + count) straight into `out`, bypassing the cache unless the bytes
+  // are in it already; returns the bytes given.
+  size_t CopyOut(uint64_t offset, uint8_t* out, size_t count);
+
+  uint64_t size() const { return size_; }  // kUnknownSize unless the source knows
+  bool failed() const { return error_ != 0; }
+  int error() const { return error_; }
+  bool outOfMemory() const { return outOfMemory_; }
+  uint32_t reads() const { return reads_; }        // requests made of the source
+  uint64_t bytesRead() const { return bytesRead_; }  // bytes those requests gave
+
+ private:
+  struct Window {
+    uint8_t* bytes = nullptr;
+    uint64_t offset = 0;
+    size_t size = 0;  // bytes held
+    size_t capacity = 0;
+    bool Holds(uint64_t at, size_t count) const { return at >= offset && at - offset <= size && count <= size - (at - offset); }
+  };
+  bool Load(Window& window, uint64_t start, size_t count);
+  int64_t ReadSource(uint64_t offset, uint8_t* out, size_t count);
+
+  RangeSource& source_;
+  uint64_t size_;
+  Window head_;
+  Window moving_;
+  int error_ = 0;
+  bool outOfMemory_ = false;
+  uint32_t reads_ = 0;
+  uint64_t bytesRead_ = 0;
+};
+
+}  // namespace exifinfo

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: MIT
+// Reading one photo in any known container: a JPEG through the section scanner as always, every
+// other container through a RangeReader over the same input. The C API reads through here.
+#pragma once
+
+#include "container/containers.h"
+#include "jpeg/read_photo.h"
+
+namespace exifinfo {
+
+// Where the photo's bytes are, for the containers read by ranges. The stream reads the same
+// input; its first bytes tell the container.
+struct PhotoInput {
+  int fd = -1;          // a descriptor, read from `base` on (-1: forward only)...
+  int64_t base = -1;
+  ByteView memory;      // ...or bytes in memory (fd < 0)
+  ReadCall reads;       // stands in for the system calls in tests
+};
+
+// Reads a container other than JPEG into `reader` (RAF: its embedded JPEG). `head` is what the
+// stream has buffered, the input's first bytes.
+ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, InputStream& stream, ExifReader& reader);
+
+// Reads the photo and hands `visit(const ExifReader&, ReadEnding, Container)` the finished reader.
+template <typename Visit>
+void ReadAnyPhoto(InputStream& stream, const PhotoInput& input, bool extras, Visit&& visit) {
+  const Container container = IdentifyContainer(stream.Peek(kIdentifyBytes));
+  if (container == Container::kJpeg || container == Container::kUnknown) {
+    ReadPhoto(stream, nullptr, extras, [&](const ExifReader& reader, ReadEnding read) { visit(reader, read, container); });
+    return;
+  }
+  ExifReader reader;
+  reader.GatherExtras(extras);
+  ReadEnding read;
+  if (reader.HasInfo()) {
+    read = ReadOtherContainer(container, input, stream, reader);
+  } else {
+    read.ending = ScanEnding::kOutOfMemory;
+  }
+  visit(static_cast<const ExifReader&>(reader), read, container);
+}
+
+}  // namespace exifinfo
