@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 /*
- * libexifinfo: what a JPEG photograph says about itself, as typed values.
+ * libexifinfo: what a photograph says about itself, as typed values.
  *
- * Reads a JPEG file, descriptor or buffer up to the start of its compressed data and gives
- * the frame size and colour, the first comment and 27 camera values of the EXIF block, the
- * capture time with its zone, the GPS position, lens and body (since 1.1), the embedded thumbnail, how the read ended, and the same report text EXIFInfo returns.
+ * Reads a photo file, descriptor or buffer (JPEG; since 1.1 also TIFF and BigTIFF, the raw files
+ * built on TIFF, RAF, CR3, HEIF/HEIC, AVIF, PNG, WebP and JPEG XL, known by their first bytes)
+ * without reading its image data, and gives the frame size and colour, the first comment and 27
+ * camera values of the EXIF block, the capture time with its zone, the GPS position, lens and
+ * body (since 1.1), the embedded thumbnail, how the read ended, and a report text: for a JPEG,
+ * the very report EXIFInfo returns; for other containers, the same layout from their values.
  *
  * Every function is reentrant: any number of threads may read at once, with no lock. Nothing
  * is printed to any stream, nothing aborts, and no pointer the caller passes is kept after a
@@ -30,19 +33,39 @@
 extern "C" {
 #endif
 
-/* How the read of the sections ended. Every ending but the first keeps the values read
- * before it. */
+/* How the read ended. Every ending keeps the values read before it. A JPEG ends with one of the
+ * first nine. Other containers (since 1.1) end with EXIFINFO_END_OF_METADATA when every box,
+ * chunk or directory the metadata needs was read (whether or not it holds an EXIF block),
+ * EXIFINFO_PREMATURE_END when the input ended inside one of them, EXIFINFO_DAMAGED when one of
+ * them is malformed, and EXIFINFO_READ_ERROR as a JPEG does. A RAF ends as its embedded JPEG. */
 typedef enum exifinfo_ending {
   EXIFINFO_START_OF_SCAN = 0,     /* reached the start of the compressed data */
-  EXIFINFO_NOT_A_JPEG = 1,        /* does not start with FF D8 (an empty input included) */
+  EXIFINFO_NOT_A_JPEG = 1,        /* in no known container (an empty input included); before 1.1:
+                                     does not start with FF D8 */
   EXIFINFO_TOO_MANY_PADDING = 2,  /* seven 0xFF fill bytes before a marker */
   EXIFINFO_END_OF_IMAGE = 3,      /* an end-of-image marker before any start of scan */
   EXIFINFO_INVALID_MARKER = 4,    /* a section length below 2; the end of the input at a marker */
-  EXIFINFO_PREMATURE_END = 5,     /* the input ended inside a section */
+  EXIFINFO_PREMATURE_END = 5,     /* the input ended inside a section (box, chunk, directory) */
   EXIFINFO_TOO_MANY_SECTIONS = 6, /* 20 kept sections without a start of scan */
   EXIFINFO_OUT_OF_MEMORY = 7,     /* never in a result: a read that runs out of memory fails with ENOMEM */
-  EXIFINFO_READ_ERROR = 8         /* a read failed after some bytes came; read_errno says why */
+  EXIFINFO_READ_ERROR = 8,        /* a read failed after some bytes came; read_errno says why */
+  EXIFINFO_END_OF_METADATA = 9,   /* since 1.1, other containers: all the metadata needs was read */
+  EXIFINFO_DAMAGED = 10           /* since 1.1, other containers: a structure the read needs is malformed */
 } exifinfo_ending;
+
+/* The container a photo came in (since 1.1), known from its first bytes, never its name. */
+typedef enum exifinfo_container {
+  EXIFINFO_CONTAINER_UNKNOWN = 0, /* none this library knows: the ending is EXIFINFO_NOT_A_JPEG */
+  EXIFINFO_CONTAINER_JPEG = 1,
+  EXIFINFO_CONTAINER_TIFF = 2,    /* TIFF, BigTIFF and raw built on them (DNG, NEF, CR2, ARW, ORF, RW2, PEF) */
+  EXIFINFO_CONTAINER_HEIF = 3,    /* HEIF and HEIC */
+  EXIFINFO_CONTAINER_AVIF = 4,
+  EXIFINFO_CONTAINER_PNG = 5,     /* the eXIf chunk */
+  EXIFINFO_CONTAINER_WEBP = 6,    /* the EXIF chunk */
+  EXIFINFO_CONTAINER_RAF = 7,     /* Fujifilm raw: its embedded JPEG, read as a JPEG */
+  EXIFINFO_CONTAINER_CR3 = 8,     /* Canon raw on ISO base media */
+  EXIFINFO_CONTAINER_JXL = 9      /* JPEG XL in its box container (the Exif box) */
+} exifinfo_container;
 
 /* The types of the report's values, for bindings (exifinfo_field_type). */
 typedef enum exifinfo_type {
@@ -156,6 +179,15 @@ typedef struct exifinfo_photo {
   double LensMaxFocalLength;
   double LensMinFNumber;
   double LensMaxFNumber;
+
+  /* Since 1.1. An exifinfo_container. For containers other than JPEG the frame values come from
+   * the container: Width and Height of the primary image (HEIF/AVIF: its ispe; PNG: IHDR; WebP:
+   * the VP8X canvas, else the VP8/VP8L frame; TIFF: IFD0's ImageWidth and ImageLength; JPEG XL:
+   * 0), IsColor 1 when the container says colour (HEIF/AVIF: pixi with three or more channels,
+   * else a decoder configuration that is not monochrome; PNG: a colour type with the colour bit;
+   * WebP: always; TIFF: three or more samples a pixel or a colour photometric), Process 0, and no
+   * comment. */
+  int32_t container;
 } exifinfo_photo;
 
 /* True when `photo` (from any 1.x library) has `member`. */
@@ -172,8 +204,10 @@ typedef struct exifinfo_photo {
  *           (EISDIR for a directory, EBADF for a descriptor that is closed or not open for
  *           reading, EIO...). A read that fails after some bytes came is not an error: the
  *           result keeps what was read, with ending EXIFINFO_READ_ERROR and its read_errno.
- * A file that is not a JPEG is a result, with ending EXIFINFO_NOT_A_JPEG and default values
- * (zeros and empty texts), as is a damaged one, with the values read before the damage.
+ * A file in no known container is a result, with ending EXIFINFO_NOT_A_JPEG, container
+ * EXIFINFO_CONTAINER_UNKNOWN and default values (zeros and empty texts), as is a damaged one,
+ * with the values read before the damage. No read asks for image data: a container's EXIF
+ * block, directories and headers are read by position, wherever they lie, in a few reads.
  */
 
 /* Reads the file at `path` (a file name as bytes, usually UTF-8). A FIFO is opened without
@@ -194,8 +228,13 @@ void exifinfo_free(exifinfo_photo* photo);
 
 /* The ending's name as bindings show it ("start_of_scan", "not_a_jpeg", "too_many_padding",
  * "end_of_image", "invalid_marker", "premature_end", "too_many_sections", "out_of_memory",
- * "read_error"); null for a value that is no ending. Static storage. */
+ * "read_error", and since 1.1 "end_of_metadata", "damaged"); null for a value that is no ending.
+ * Static storage. */
 const char* exifinfo_ending_name(int ending);
+
+/* The container's name as bindings show it (since 1.1): "unknown", "jpeg", "tiff", "heif",
+ * "avif", "png", "webp", "raf", "cr3", "jxl"; null for a value that is no container. */
+const char* exifinfo_container_name(int container);
 
 /*
  * The field table, for bindings: the report's 29 values in report order

@@ -156,6 +156,7 @@ class _PhotoStruct(ctypes.Structure):
         ("GPSImgDirection", ctypes.c_double), ("LensMinFocalLength", ctypes.c_double),
         ("LensMaxFocalLength", ctypes.c_double), ("LensMinFNumber", ctypes.c_double),
         ("LensMaxFNumber", ctypes.c_double),
+        ("container", ctypes.c_int32),
     ]
 
 
@@ -188,6 +189,7 @@ class _Api:
         lib.exifinfo_field_offset.restype = ctypes.c_size_t
         lib.exifinfo_field_offset.argtypes = [ctypes.c_size_t]
         lib.exifinfo_ending_name.restype = ctypes.c_char_p
+        lib.exifinfo_container_name.restype = ctypes.c_char_p
         lib.exifinfo_version.restype = ctypes.c_char_p
         self.lib = lib
         self.read_path = lib.exifinfo_read_path
@@ -240,6 +242,9 @@ class _Api:
         self.endings = []
         while (name := lib.exifinfo_ending_name(len(self.endings))) is not None:
             self.endings.append(name.decode())
+        self.containers = []
+        while (name := lib.exifinfo_container_name(len(self.containers))) is not None:
+            self.containers.append(name.decode())
 
 
 _api = None
@@ -257,6 +262,7 @@ def _load_api():
 
 
 _ending = None
+_container = None
 _photo_type = None
 
 
@@ -280,19 +286,22 @@ class _PhotoMethods:
 
 
 def _types():
-    global _ending, _photo_type
+    global _ending, _container, _photo_type
     if _photo_type is None:
         api = _load_api()
         ending = enum.Enum("Ending", [(n.upper(), n) for n in api.endings], type=str, module=__name__)
         api.ending_members = [ending(n) for n in api.endings]
+        container = enum.Enum("Container", [(n.upper(), n) for n in api.containers], type=str, module=__name__)
+        api.container_members = [container(n) for n in api.containers]
         base = collections.namedtuple("Photo", api.names + ("has_exif", "thumbnail", "ending", "read_errno",
-                                                            "thumbnail_offset", "last_error", "report"))
+                                                            "thumbnail_offset", "last_error", "report",
+                                                            "container"))
         photo = type("Photo", (_PhotoMethods, base), {"__slots__": (), "__module__": __name__})
         photo.__doc__ = ("One photo's values: the report's 29 under its keys, the values added since (GPS, "
                          "time zones, lens and body; None when absent), has_exif, thumbnail (bytes or None), "
-                         "ending (an Ending), read_errno, thumbnail_offset, last_error and report; "
-                         "capture_time and gps.")
-        _ending, _photo_type = ending, photo
+                         "ending (an Ending), read_errno, thumbnail_offset, last_error, report and "
+                         "container (a Container: Container.JPEG, Container.HEIF...); capture_time and gps.")
+        _ending, _container, _photo_type = ending, container, photo
     return _ending, _photo_type
 
 
@@ -301,6 +310,9 @@ def __getattr__(name):
         return _types()[0]
     if name == "Photo":
         return _types()[1]
+    if name == "Container":
+        _types()
+        return _container
     if name == "__version__":
         return _load_api().version
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
@@ -343,7 +355,8 @@ def _result(status, pointer, filename=None):
         values += (head[at["HasExif"]] != 0,
                    ctypes.string_at(thumbnail, head[at["thumbnail_size"]]) if thumbnail else None,
                    api.ending_members[head[at["ending"]]], head[at["read_errno"]], head[at["thumbnail_offset"]],
-                   text(head[at["last_error"]]).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"))
+                   text(head[at["last_error"]]).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"),
+                   api.container_members[head[at["container"]]])
         return photo_type._make(values)
     finally:
         api.free(address)
@@ -398,10 +411,11 @@ def read_file(file):
 
 
 def read(source):
-    """The Photo of a JPEG: a path (str or path-like), bytes-like data, or a binary file object.
+    """The Photo of a photo in any known container (JPEG, HEIF, TIFF and raw, PNG, WebP...): a path
+    (str or path-like), bytes-like data, or a binary file object.
 
     A path that cannot be opened raises the matching OSError (FileNotFoundError,
-    IsADirectoryError...); running out of memory raises MemoryError. A file that is not a JPEG
+    IsADirectoryError...); running out of memory raises MemoryError. A file in no known container
     is a Photo whose ending says so. Bytes are data: pass a file name held in bytes to
     read_path(), or as a path-like object.
     """
@@ -445,6 +459,7 @@ def record(path, photo=None, error=None):
                                                                    "ending")))
         values["error"] = error
         values.update(dict.fromkeys(api.extra_names))
+        values["container"] = None
         return values
     values.update(zip(api.names[:_REPORT_FIELDS], photo))  # a Photo starts with the report's values, in order
     for name in api.float_fields:
@@ -457,4 +472,5 @@ def record(path, photo=None, error=None):
     values["error"] = error
     for name, value in zip(api.extra_names, photo[_REPORT_FIELDS:]):
         values[name] = None if value == "" else value
+    values["container"] = photo.container.value
     return values

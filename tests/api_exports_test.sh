@@ -5,10 +5,12 @@
 set -eu
 lib=$1
 syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TtWwDdBbRrVvIi]/ {print $3}')
-odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.0$' || true)
+odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[01]$' || true)
 [ -z "$odd" ] || { echo "unexpected exports: $odd"; exit 1; }
 count=$(printf '%s\n' "$syms" | grep -c . || true)
 [ "$count" -ge 10 ] || { echo "only $count exports: $syms"; exit 1; }
 soname=$(readelf -d "$lib" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
 [ "$soname" = "libexifinfo.so.1" ] || { echo "SONAME is '$soname'"; exit 1; }
-echo "exports: $count exifinfo_ names at EXIFINFO_1.0; SONAME $soname"
+# A name added since is found under the version that added it.
+printf '%s\n' "$syms" | grep -qx 'exifinfo_container_name@@EXIFINFO_1.1' || { echo "exifinfo_container_name not at EXIFINFO_1.1"; exit 1; }
+echo "exports: $count exifinfo_ names at EXIFINFO_1.0 and 1.1; SONAME $soname"

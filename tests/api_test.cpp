@@ -297,10 +297,19 @@ TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
   EXPECT_EQ(exifinfo_field_name(65), nullptr);
   EXPECT_EQ(exifinfo_field_type(65), -1);
   EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_READ_ERROR), "read_error");
-  EXPECT_EQ(exifinfo_ending_name(9), nullptr);
+  EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_END_OF_METADATA), "end_of_metadata");
+  EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_DAMAGED), "damaged");
+  EXPECT_EQ(exifinfo_ending_name(EXIFINFO_DAMAGED + 1), nullptr);
+  EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_UNKNOWN), "unknown");
+  EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_HEIF), "heif");
+  EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_JXL), "jxl");
+  EXPECT_EQ(exifinfo_container_name(EXIFINFO_CONTAINER_JXL + 1), nullptr);
+  EXPECT_EQ(exifinfo_container_name(-1), nullptr);
+  EXPECT_EQ(p->container, EXIFINFO_CONTAINER_JPEG);
   EXPECT_EQ(exifinfo_ending_name(-1), nullptr);
   EXPECT_TRUE(EXIFINFO_HAS(p.get(), report_wide_length));
   EXPECT_TRUE(EXIFINFO_HAS(p.get(), LensMaxFNumber));
+  EXPECT_TRUE(EXIFINFO_HAS(p.get(), container));
   EXPECT_EQ(p->size, sizeof(exifinfo_photo));
 }
 

@@ -75,7 +75,7 @@ check "directory without -r exits 1" test "$(status_of "$tool" "$work/tree")" = 
 check "directory without -r: message" grep -q "tree: Is a directory" "$work/err"
 "$tool" -r "$work/tree" >"$work/out" 2>"$work/err"
 check "-r exits 0 with a skipped file" test "$(status_of "$tool" -r "$work/tree")" = 0
-check "-r reports the non-JPEG" test "$(cat "$work/err")" = "exifinfo: $work/tree/a/not-a-photo.jpg: not a JPEG"
+check "-r reports the non-photo" test "$(cat "$work/err")" = "exifinfo: $work/tree/a/not-a-photo.jpg: not a photo (in no known container)"
 check "-r in name order, by content" test "$(grep '^==> ' "$work/out" | tr '\n' ' ')" = \
   "==> $work/tree/a/1.jpeg <== ==> $work/tree/b/2.jpg <== ==> $work/tree/z.data <== "
 "$tool" -r --json -j 1 "$work/tree" >"$work/j1" 2>/dev/null
@@ -88,7 +88,7 @@ check "--json: values typed" grep -q '"Width":160,' "$work/j1"
 printf 'GIF89a' >"$work/not.jpg"
 "$tool" "$work/not.jpg" >"$work/out" 2>"$work/err"
 check "named non-JPEG exits 1" test $? = 1
-check "named non-JPEG: message" test "$(cat "$work/err")" = "exifinfo: $work/not.jpg: not a JPEG"
+check "named non-photo: message" test "$(cat "$work/err")" = "exifinfo: $work/not.jpg: not a photo (in no known container)"
 check "named non-JPEG: defaults printed" grep -q '^Width=0$' "$work/out"
 
 # Unknown options are named as given.

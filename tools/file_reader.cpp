@@ -66,7 +66,7 @@ FileResult FileReader::Read(const WalkedFile& file, Photo* keep) const {
   } else {
     switch (photo->ending) {
       case EXIFINFO_NOT_A_JPEG:
-        result.err = "exifinfo: " + name + ": not a JPEG\n";
+        result.err = "exifinfo: " + name + ": not a photo (in no known container)\n";
         if (file.walked) {
           result.skipped = true;
           return result;

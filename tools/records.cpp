@@ -79,6 +79,7 @@ ordered_json OwnJson(const FileRecord& record, Column::Own own) {
     case Column::kThumbnailLength: return p != nullptr ? ordered_json(p->thumbnail_size) : ordered_json(nullptr);
     case Column::kEnding: return p != nullptr ? ordered_json(exifinfo_ending_name(p->ending)) : ordered_json(nullptr);
     case Column::kError: return record.error.empty() ? ordered_json(nullptr) : ordered_json(record.error);
+    case Column::kContainer: return p != nullptr ? ordered_json(exifinfo_container_name(p->container)) : ordered_json(nullptr);
     default: return nullptr;
   }
 }
@@ -92,6 +93,7 @@ std::string OwnCsv(const FileRecord& record, Column::Own own) {
     case Column::kThumbnailLength: return p != nullptr ? std::to_string(p->thumbnail_size) : "";
     case Column::kEnding: return p != nullptr ? exifinfo_ending_name(p->ending) : "";
     case Column::kError: return CsvField(Utf8OrReplacement(record.error));
+    case Column::kContainer: return p != nullptr ? exifinfo_container_name(p->container) : "";
     default: return "";
   }
 }
@@ -134,6 +136,7 @@ std::vector<Column> AllColumns() {
   columns.push_back({"ending", -1, Column::kEnding});
   columns.push_back({"error", -1, Column::kError});
   for (size_t i = EXIFINFO_REPORT_FIELD_COUNT; i < count; ++i) columns.push_back({exifinfo_field_name(i), static_cast<int>(i)});
+  columns.push_back({"container", -1, Column::kContainer});
   return columns;
 }
 

@@ -2,7 +2,7 @@
 // One file's values as a JSON line or a CSV row: the path, the report's 29 values (through the
 // C API's field table, so the list is spelled nowhere here), HasExif, ThumbnailOffset,
 // ThumbnailLength, how the read ended, for a file that could not be read an error text, and the
-// values added since the report (null in JSON, empty in CSV when absent).
+// values added since the report (null in JSON, empty in CSV when absent), and the container.
 #pragma once
 
 #include <string>
@@ -23,11 +23,12 @@ struct FileRecord {
 struct Column {
   std::string name;
   int field = -1;  // index in the field table; -1 for the columns below
-  enum Own { kField, kPath, kHasExif, kThumbnailOffset, kThumbnailLength, kEnding, kError } own = kField;
+  enum Own { kField, kPath, kHasExif, kThumbnailOffset, kThumbnailLength, kEnding, kError, kContainer } own = kField;
 };
 
 // Every column, in the order JSON and CSV print them: path, the report's values, HasExif,
-// ThumbnailOffset, ThumbnailLength, ending, error, then the values the library added since.
+// ThumbnailOffset, ThumbnailLength, ending, error, then the values the library added since, then
+// container (the container's name: "jpeg", "heif", "tiff"...).
 std::vector<Column> AllColumns();
 // The columns named in `list` (comma-separated keys), in that order. False, with the first
 // unknown key in `unknown`, when a key names no column.

@@ -11,7 +11,7 @@
 #include <new>
 
 #include "exif/extra_values.h"
-#include "jpeg/read_photo.h"
+#include "container/read_any.h"
 #include "report/report_text.h"
 #include "text/utf8.h"
 
@@ -71,8 +71,16 @@ static_assert(kFieldCount == EXIFINFO_REPORT_FIELD_COUNT + 36, "the report's 29 
 // Indexed by exifinfo_ending; the core's ScanEnding has the same order.
 constexpr const char* kEndingNames[] = {"start_of_scan",  "not_a_jpeg",    "too_many_padding",
                                         "end_of_image",   "invalid_marker", "premature_end",
-                                        "too_many_sections", "out_of_memory", "read_error"};
+                                        "too_many_sections", "out_of_memory", "read_error",
+                                        "end_of_metadata", "damaged"};
+static_assert(sizeof kEndingNames / sizeof kEndingNames[0] == EXIFINFO_DAMAGED + 1, "every ending named");
+// Indexed by exifinfo_container; the core's Container has the same numbering.
+constexpr const char* kContainerNames[] = {"unknown", "jpeg", "tiff", "heif", "avif", "png", "webp", "raf", "cr3", "jxl"};
+static_assert(sizeof kContainerNames / sizeof kContainerNames[0] == exifinfo::kContainerCount &&
+                  static_cast<int>(exifinfo::Container::kJxl) == EXIFINFO_CONTAINER_JXL,
+              "every container named, in the public numbering");
 static_assert(static_cast<int>(exifinfo::ScanEnding::kReadError) == EXIFINFO_READ_ERROR &&
+                  static_cast<int>(exifinfo::ScanEnding::kDamaged) == EXIFINFO_DAMAGED &&
                   static_cast<int>(exifinfo::ScanEnding::kOutOfMemory) == EXIFINFO_OUT_OF_MEMORY &&
                   static_cast<int>(exifinfo::ScanEnding::kStartOfScan) == EXIFINFO_START_OF_SCAN,
               "the public endings are the core's");
@@ -97,6 +105,7 @@ struct Gathered {
   const ImageInfo* info = nullptr;
   const exifinfo::ExtraValues* extras = nullptr;
   exifinfo::ReadEnding read;
+  exifinfo::Container container = exifinfo::Container::kUnknown;
   const char* lastError = "";
   const uint8_t* thumbnail = nullptr;
   uint32_t thumbnailLength = 0;
@@ -171,6 +180,7 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   photo->HasExif = i.HasExif ? 1 : 0;
   photo->ending = static_cast<int32_t>(g.read.ending);
   photo->read_errno = g.read.readError;
+  photo->container = static_cast<int32_t>(g.container);
 
   std::memcpy(base + lastErrorAt, g.lastError, lastErrorLength + 1);
   photo->last_error = base + lastErrorAt;
@@ -208,11 +218,13 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   return 0;
 }
 
-// Reads one stream into a result. `fromDescriptor`: a first read that fails is the caller's
-// error (a directory, a write-only descriptor), not a photo.
-int ReadInto(exifinfo::InputStream& stream, bool fromDescriptor, exifinfo_photo** out) {
+// Reads one stream into a result. A descriptor's first read that fails is the caller's error
+// (a directory, a write-only descriptor), not a photo.
+int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, exifinfo_photo** out) {
+  const bool fromDescriptor = input.fd >= 0;
   int status = 0;
-  exifinfo::ReadPhoto(stream, nullptr, true, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read) {
+  exifinfo::ReadAnyPhoto(stream, input, true, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read,
+                                                exifinfo::Container container) {
     if (read.ending == exifinfo::ScanEnding::kOutOfMemory) {
       status = ENOMEM;
       return;
@@ -225,6 +237,7 @@ int ReadInto(exifinfo::InputStream& stream, bool fromDescriptor, exifinfo_photo*
     g.info = &reader.info();
     g.extras = &reader.extras();
     g.read = read;
+    g.container = read.ending == exifinfo::ScanEnding::kNotAJpeg ? exifinfo::Container::kUnknown : container;
     g.lastError = reader.lastError();
     if (reader.info().ThumbnailStart != nullptr) {
       g.thumbnail = reader.info().ThumbnailStart;
@@ -246,7 +259,10 @@ EXIFINFO_EXPORT int exifinfo_read_path(const char* path, exifinfo_photo** photo)
   if (fd < 0) return error;
   uint8_t buffer[exifinfo::kFirstReadBytes];
   exifinfo::InputStream stream(fd, 0, buffer, sizeof buffer);
-  const int status = ReadInto(stream, true, photo);
+  exifinfo::PhotoInput input;
+  input.fd = fd;
+  input.base = 0;
+  const int status = ReadInto(stream, input, photo);
   close(fd);
   return status;
 }
@@ -257,8 +273,11 @@ EXIFINFO_EXPORT int exifinfo_read_fd(int fd, exifinfo_photo** photo) {
   if (fd < 0) return EBADF;
   uint8_t buffer[exifinfo::kFirstReadBytes];
   // A descriptor that cannot seek (a pipe, a socket) reads on from where it stands.
-  exifinfo::InputStream stream(fd, lseek(fd, 0, SEEK_CUR), buffer, sizeof buffer);
-  return ReadInto(stream, true, photo);
+  exifinfo::PhotoInput input;
+  input.fd = fd;
+  input.base = lseek(fd, 0, SEEK_CUR);
+  exifinfo::InputStream stream(fd, input.base, buffer, sizeof buffer);
+  return ReadInto(stream, input, photo);
 }
 
 EXIFINFO_EXPORT int exifinfo_read_memory(const void* data, size_t size, exifinfo_photo** photo) {
@@ -266,7 +285,9 @@ EXIFINFO_EXPORT int exifinfo_read_memory(const void* data, size_t size, exifinfo
   *photo = nullptr;
   if (data == nullptr) return EINVAL;
   exifinfo::InputStream stream(static_cast<const uint8_t*>(data), size);
-  return ReadInto(stream, false, photo);
+  exifinfo::PhotoInput input;
+  input.memory = exifinfo::ByteView{static_cast<const uint8_t*>(data), size};
+  return ReadInto(stream, input, photo);
 }
 
 EXIFINFO_EXPORT void exifinfo_free(exifinfo_photo* photo) { std::free(photo); }
@@ -274,6 +295,11 @@ EXIFINFO_EXPORT void exifinfo_free(exifinfo_photo* photo) { std::free(photo); }
 EXIFINFO_EXPORT const char* exifinfo_ending_name(int ending) {
   if (ending < 0 || static_cast<size_t>(ending) >= sizeof kEndingNames / sizeof kEndingNames[0]) return nullptr;
   return kEndingNames[ending];
+}
+
+EXIFINFO_EXPORT const char* exifinfo_container_name(int container) {
+  if (container < 0 || container >= exifinfo::kContainerCount) return nullptr;
+  return kContainerNames[container];
 }
 
 EXIFINFO_EXPORT size_t exifinfo_field_count(void) { return kFieldCount; }
