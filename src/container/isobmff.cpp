@@ -235,13 +235,13 @@ void ParseIloc(ByteView box, MetaFacts& facts, bool& damaged) {
 }
 
 // The primary item's properties: ispe for its size, pixi or its decoder configuration for colour.
-void ReadProperty(const Box& box, ByteView contents, MetaFacts& facts) {
+void ReadProperty(const Box& box, ByteView contents, MetaFacts& facts, bool colourOnly) {
   Cursor c(contents);
-  if (IsType(box, "ispe")) {
+  if (IsType(box, "ispe") && !colourOnly) {
     c.Skip(kFullBoxBytes);
     const uint64_t width = c.Read(4), height = c.Read(4);
     if (c.ok()) facts.width = width, facts.height = height, facts.hasSize = true;
-  } else if (IsType(box, "pixi")) {
+  } else if (IsType(box, "pixi") && facts.colour < 0) {
     c.Skip(kFullBoxBytes);
     const uint64_t channels = c.Read(1);
     if (c.ok()) facts.colour = channels >= 3;
@@ -285,11 +285,11 @@ void ParseIprp(ByteView iprp, MetaFacts& facts, bool& damaged) {
   Children properties(ipco);
   for (uint64_t index = 1; properties.Next(child, contents); ++index)
     for (int k = 0; k < indexCount; ++k)
-      if (indices[k] == index) ReadProperty(child, contents, facts);
+      if (indices[k] == index) ReadProperty(child, contents, facts, false);
   if (facts.colour >= 0) return;
   // A derived primary (a grid) carries no decoder configuration: its tiles' tell the colour.
   Children any(ipco);
-  while (any.Next(child, contents)) ReadProperty(child, contents, facts);
+  while (any.Next(child, contents)) ReadProperty(child, contents, facts, true);
 }
 
 // The Exif item: its 4-byte offset to the TIFF header, then the block.
@@ -376,7 +376,9 @@ void ReadCanonMoov(ContainerWalk& walk, const Box& moov, ExifReader& reader) {
           if (IsType(part, names[k])) parts[k] = TiffPart{part.contents, part.end - part.contents, true};
         inner = part.end;
       }
-      ReadTiffParts(walk, parts, reader, nullptr);
+      TiffFrame frame;  // CMT1 is IFD0 of the main image: its size, as a TIFF's
+      if (ReadTiffParts(walk, parts, reader, &frame)) walk.SetFrame(static_cast<uint64_t>(frame.width),
+                                                                    static_cast<uint64_t>(frame.height), frame.isColor);
       return;
     }
     at = box.end;

@@ -37,6 +37,7 @@ enum TiffMagic : uint16_t {
 };
 constexpr uint16_t kFormatLong8 = 16, kFormatSLong8 = 17, kFormatIfd8 = 18;
 constexpr uint16_t kFormatLongCode = 4;
+constexpr uint16_t kFormatIfd = 13;  // TIFF's IFD type: 32-bit offsets
 
 bool IsLink(uint16_t tag) {
   return tag == kTagExifDirectory || tag == kTagGpsDirectory || tag == kTagInteropDirectory;
@@ -123,6 +124,7 @@ class Compactor {
   bool big_ = false;  // the block's byte order: part 0's
   bool truncated_ = false;
   bool damaged_ = false;
+  bool outsideBlock_ = false;
   Directory directories_[kMaxDirectories];
   int directoryCount_ = 0;
   std::unique_ptr<Entry[]> entries_;
@@ -139,7 +141,9 @@ class Compactor {
 ByteView Compactor::Get(int part, uint64_t offset, uint64_t count) {
   const TiffPart& place = parts_[part].place;
   if (place.limit != kUnknownSize && (offset > place.limit || count > place.limit - offset)) {
-    damaged_ = true;  // outside the block its container gives it
+    // Outside the block its container gives it: what links there is left out, as a JPEG's
+    // walk leaves out what lies past its section. Only IFD0 outside is damage (see Run).
+    outsideBlock_ = true;
     return ByteView{};
   }
   if (count > RangeReader::kMaxFetchBytes || offset > UINT64_MAX - place.base - count) {
@@ -259,6 +263,7 @@ void Compactor::ReadEntry(const Part& part, const uint8_t* p, Entry& entry) {
   if (!entry.isInline) entry.valueOffset = bigTiff ? ReadU64(value, big) : ReadU32(value, big);
   entry.count = static_cast<uint32_t>(count);
   entry.byteCount = byteCount;
+  if (entry.format == kFormatIfd) entry.format = kFormatLongCode;  // a LONG by another name, which the walker knows
   if (entry.format >= kFormatLong8) {
     // BigTIFF's 8-byte integers: one that fits 32 bits becomes a LONG; others are left out.
     uint64_t number = 0;
@@ -276,16 +281,17 @@ void Compactor::ReadEntry(const Part& part, const uint8_t* p, Entry& entry) {
   entry.kept = true;
 }
 
-// The first component of a short or long value, inline or not.
+// The first component of a byte, short or long value, inline or not.
 bool Compactor::FirstNumber(const Entry& entry, uint64_t& value) {
-  if (!entry.kept || (entry.format != 3 && entry.format != 4)) return false;
+  if (!entry.kept || (entry.format != 1 && entry.format != 3 && entry.format != 4)) return false;  // IFD is LONG by now
   const uint8_t* p = entry.inlineBytes;
   if (!entry.isInline) {
     const ByteView bytes = Get(entry.part, entry.valueOffset, 4);
     if (bytes.size == 0) return false;
     p = bytes.data;
   }
-  value = entry.format == 3 ? ReadU16(p, parts_[entry.part].big) : ReadU32(p, parts_[entry.part].big);
+  const bool big = parts_[entry.part].big;
+  value = entry.format == 1 ? p[0] : entry.format == 3 ? ReadU16(p, big) : ReadU32(p, big);
   return true;
 }
 
@@ -354,9 +360,10 @@ size_t Compactor::Layout() {
   }
 }
 
-// The first directory holding both thumbnail tags gets its thumbnail, when it fits.
+// The first directory after IFD0 holding both thumbnail tags gets its thumbnail, when it fits.
 void Compactor::KeepThumbnail(size_t& size) {
-  for (int d = 0; d < directoryCount_ && !hasThumbnail_; ++d) {
+  // Never IFD0: there 0x0201 is an old-style JPEG TIFF's own image, not a thumbnail.
+  for (int d = 1; d < directoryCount_ && !hasThumbnail_; ++d) {
     const Directory& directory = directories_[d];
     uint64_t offset = 0, length = 0;
     bool hasOffset = false, hasLength = false;
