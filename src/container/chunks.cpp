@@ -27,8 +27,8 @@ void ReadVp8xFrame(ContainerWalk& walk, uint64_t at, uint64_t size) {
   if (size < 10) return;
   const ByteView b = walk.Need(at, 10);
   if (b.size == 0) return;
-  walk.SetFrame(1 + (b.data[4] | b.data[5] << 8 | uint32_t{b.data[6]} << 16),
-                1 + (b.data[7] | b.data[8] << 8 | uint32_t{b.data[9]} << 16), 1);
+  const auto u24 = [&](uint64_t i) { return uint64_t{b.data[i]} | uint64_t{b.data[i + 1]} << 8 | uint64_t{b.data[i + 2]} << 16; };
+  walk.SetFrame(1 + u24(4), 1 + u24(7), 1);
 }
 
 // VP8 (lossy): a 3-byte frame tag, the start code 9D 01 2A, then 14-bit width and height.
@@ -43,7 +43,7 @@ void ReadBitstreamFrame(ContainerWalk& walk, uint64_t at, uint64_t size, bool lo
     walk.SetFrame(1 + (bits & 0x3FFF), 1 + (bits >> 14 & 0x3FFF), 1);
   } else {
     if (b.data[3] != 0x9D || b.data[4] != 0x01 || b.data[5] != 0x2A) return;
-    walk.SetFrame((b.data[6] | b.data[7] << 8) & 0x3FFF, (b.data[8] | b.data[9] << 8) & 0x3FFF, 1);
+    walk.SetFrame(ReadU16(b.At(6), false) & 0x3FFFu, ReadU16(b.At(8), false) & 0x3FFFu, 1);
   }
 }
 

@@ -15,6 +15,7 @@ constexpr char kRafMagic[] = "FUJIFILMCCD-RAW ";
 constexpr size_t kRafMagicBytes = sizeof kRafMagic - 1;
 constexpr uint64_t kRafJpegOffsetAt = 84;  // big-endian offset, then length, of the embedded JPEG
 constexpr uint64_t kRafHeaderBytes = 92;
+constexpr uint64_t kWholeBlockBytes = 65536;
 
 bool StartsWith(ByteView head, const void* bytes, size_t count) {
   return head.Has(0, count) && std::memcmp(head.data, bytes, count) == 0;
@@ -86,6 +87,9 @@ bool ReadTiffParts(ContainerWalk& walk, const TiffPart (&parts)[kTiffParts], Exi
 }
 
 bool ReadTiffBlock(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader, TiffFrame* frame) {
+  // A block of known size up to 64 KiB (every EXIF block a container carries, in practice) is
+  // read in one request: the directories and values inside it then cost no read of their own.
+  if (length <= kWholeBlockBytes) walk.source.Fetch(offset, static_cast<size_t>(length));
   const TiffPart parts[kTiffParts] = {{offset, length, true}, {}, {}};
   return ReadTiffParts(walk, parts, reader, frame);
 }

@@ -35,7 +35,7 @@ enum TiffMagic : uint16_t {
   kOlympusRS = 0x5352,  // ORF "IIRS"
   kPanasonic = 0x0055,  // RW2 "IIU\0"
 };
-constexpr uint16_t kFormatLong8 = 16, kFormatSLong8 = 17, kFormatIfd8 = 18;
+constexpr uint16_t kFormatLong8 = 16;  // then SLONG8 (17) and IFD8 (18): BigTIFF's 8-byte integers
 constexpr uint16_t kFormatLongCode = 4;
 constexpr uint16_t kFormatIfd = 13;  // TIFF's IFD type: 32-bit offsets
 

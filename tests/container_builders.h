@@ -1,0 +1,184 @@
+// SPDX-License-Identifier: MIT
+// The smallest files of each container that hold a given TIFF block, for tests and fuzz seeds.
+// Each shows the structure it builds; checksums (PNG's CRCs) are zeros, as no reader here
+// checks them.
+#pragma once
+
+#include <string>
+
+#include "builders.h"
+
+namespace testing_builders {
+
+inline void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+inline void Append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+inline Bytes Big32(uint32_t v) {
+  Bytes b;
+  PutU32(b, v, ByteOrder::kBig);
+  return b;
+}
+inline Bytes Little32(uint32_t v) {
+  Bytes b;
+  PutU32(b, v, ByteOrder::kLittle);
+  return b;
+}
+inline Bytes Big16(uint16_t v) {
+  Bytes b;
+  PutU16(b, v, ByteOrder::kBig);
+  return b;
+}
+
+// An ISO base media box: 32-bit size, type, contents.
+inline Bytes Box(const std::string& type, const Bytes& contents) {
+  Bytes out = Big32(static_cast<uint32_t>(8 + contents.size()));
+  Append(out, type);
+  Append(out, contents);
+  return out;
+}
+// A full box: version and flags before the contents.
+inline Bytes FullBox(const std::string& type, uint8_t version, const Bytes& contents) {
+  Bytes body = {version, 0, 0, 0};
+  Append(body, contents);
+  return Box(type, body);
+}
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) Append(out, part);
+  return out;
+}
+
+// HEIF/AVIF: ftyp, then meta (hdlr, pitm 1, iinf with the image item 1 and the Exif item 2,
+// iref 2 cdsc 1, iloc, iprp with ispe and pixi for item 1), then mdat holding the Exif item
+// (its 4-byte offset 6, "Exif" 0 0, the TIFF block). `exifFirst`: the mdat comes before meta.
+struct HeifOptions {
+  std::string brand = "heic";
+  uint32_t width = 4032, height = 3024;
+  uint8_t channels = 3;
+  bool inIdat = false;  // the Exif item in meta's idat rather than in mdat
+};
+inline Bytes HeifWith(const Bytes& tiff, const HeifOptions& o = {}) {
+  Bytes item = Big32(6);
+  Append(item, ExifContents(tiff));
+  const Bytes ftyp = Box("ftyp", Concat({Bytes(o.brand.begin(), o.brand.end()), Big32(0), Bytes{'m', 'i', 'f', '1'}}));
+  const auto infe = [](uint16_t id, const std::string& type) {
+    return FullBox("infe", 2, Concat({Big16(id), Big16(0), Bytes(type.begin(), type.end()), Bytes{0}}));
+  };
+  const Bytes iinf = FullBox("iinf", 0, Concat({Big16(2), infe(1, o.brand == "avif" ? "av01" : "hvc1"), infe(2, "Exif")}));
+  const Bytes iref = FullBox("iref", 0, Box("cdsc", Concat({Big16(2), Big16(1), Big16(1)})));
+  const Bytes ispe = FullBox("ispe", 0, Concat({Big32(o.width), Big32(o.height)}));
+  const Bytes pixi = FullBox("pixi", 0, Concat({Bytes{o.channels}, Bytes(o.channels, 8)}));
+  const Bytes iprp = Box("iprp", Concat({Box("ipco", Concat({ispe, pixi})),
+                                         FullBox("ipma", 0, Concat({Big32(1), Big16(1), Bytes{2, 0x81, 0x82}}))}));
+  const Bytes hdlr = FullBox("hdlr", 0, Concat({Big32(0), Bytes{'p', 'i', 'c', 't'}, Bytes(13, 0)}));
+  // iloc version 1: offset, length and base offset of 4 bytes; item 2's one extent is patched in.
+  const auto iloc = [&](uint32_t exifOffset, uint16_t method) {
+    return FullBox("iloc", 1, Concat({Big16(0x4440), Big16(2), Big16(1), Big16(0), Big16(0), Big32(0), Big16(1),
+                                      Big32(0), Big32(0), Big16(2), Big16(method), Big16(0), Big32(0), Big16(1),
+                                      Big32(exifOffset), Big32(static_cast<uint32_t>(item.size()))}));
+  };
+  const Bytes idat = o.inIdat ? Box("idat", item) : Bytes{};
+  const auto meta = [&](uint32_t exifOffset) {
+    return FullBox("meta", 0, Concat({hdlr, FullBox("pitm", 0, Big16(1)), iinf, iref,
+                                      iloc(exifOffset, o.inIdat ? 1 : 0), iprp, idat}));
+  };
+  const size_t metaSize = meta(0).size();
+  const uint32_t exifAt = o.inIdat ? 0 : static_cast<uint32_t>(ftyp.size() + metaSize + 8);
+  return Concat({ftyp, meta(exifAt), o.inIdat ? Bytes{} : Box("mdat", item)});
+}
+
+// PNG: the signature, IHDR, optionally an IDAT before the eXIf chunk, eXIf, IEND.
+inline Bytes PngChunk(const std::string& type, const Bytes& data) {
+  Bytes out = Big32(static_cast<uint32_t>(data.size()));
+  Append(out, type);
+  Append(out, data);
+  Append(out, Big32(0));  // CRC, unchecked
+  return out;
+}
+inline Bytes PngWith(const Bytes& tiff, uint32_t width = 640, uint32_t height = 480, uint8_t colourType = 2,
+                     bool idatFirst = true) {
+  Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Append(out, PngChunk("IHDR", Concat({Big32(width), Big32(height), Bytes{8, colourType, 0, 0, 0}})));
+  if (idatFirst) Append(out, PngChunk("IDAT", Bytes(300, 0x55)));
+  Append(out, PngChunk("eXIf", tiff));
+  if (!idatFirst) Append(out, PngChunk("IDAT", Bytes(300, 0x55)));
+  Append(out, PngChunk("IEND", {}));
+  return out;
+}
+
+// WebP: RIFF, VP8X with a canvas, a VP8 frame, then the EXIF chunk (with "Exif" 0 0 first when
+// `exifHeader`), each chunk padded to even.
+inline Bytes RiffChunk(const std::string& type, const Bytes& data) {
+  Bytes out(type.begin(), type.end());
+  Append(out, Little32(static_cast<uint32_t>(data.size())));
+  Append(out, data);
+  if (data.size() % 2 != 0) out.push_back(0);
+  return out;
+}
+inline Bytes WebpWith(const Bytes& tiff, uint32_t width = 800, uint32_t height = 600, bool exifHeader = false) {
+  const uint32_t w = width - 1, h = height - 1;
+  const Bytes vp8x = {0x08, 0, 0, 0, static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w >> 16),
+                      static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8), static_cast<uint8_t>(h >> 16)};
+  Bytes vp8 = {0x10, 0x02, 0x00, 0x9D, 0x01, 0x2A, static_cast<uint8_t>(width), static_cast<uint8_t>(width >> 8),
+               static_cast<uint8_t>(height), static_cast<uint8_t>(height >> 8)};
+  vp8.resize(41, 0);  // odd: padded
+  const Bytes exif = exifHeader ? ExifContents(tiff) : tiff;
+  const Bytes body = Concat({Bytes{'W', 'E', 'B', 'P'}, RiffChunk("VP8X", vp8x), RiffChunk("VP8 ", vp8), RiffChunk("EXIF", exif)});
+  return Concat({Bytes{'R', 'I', 'F', 'F'}, Little32(static_cast<uint32_t>(body.size())), body});
+}
+
+// JPEG XL's container: the signature box, ftyp "jxl ", an Exif box (4-byte offset 0, TIFF).
+inline Bytes JxlWith(const Bytes& tiff) {
+  return Concat({Bytes{0, 0, 0, 12, 'J', 'X', 'L', ' ', '\r', '\n', 0x87, '\n'},
+                 Box("ftyp", Concat({Bytes{'j', 'x', 'l', ' '}, Big32(0), Bytes{'j', 'x', 'l', ' '}})),
+                 Box("Exif", Concat({Big32(0), tiff})), Box("jxlc", Bytes{0xFF, 0x0A, 0, 0})});
+}
+
+// CR3: ftyp "crx ", moov holding Canon's uuid box with CMT1 (IFD0) and CMT2 (the EXIF
+// directory), each a TIFF block of its own.
+inline Bytes Cr3With(const Bytes& ifd0, const Bytes& exif) {
+  const Bytes uuid = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0, 0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
+  return Concat({Box("ftyp", Concat({Bytes{'c', 'r', 'x', ' '}, Big32(1), Bytes{'c', 'r', 'x', ' '}})),
+                 Box("moov", Box("uuid", Concat({uuid, Box("CMT1", ifd0), Box("CMT2", exif)}))),
+                 Box("mdat", Bytes(64, 0))});
+}
+
+// RAF: the magic, the embedded JPEG's big-endian offset and length at byte 84, the JPEG.
+inline Bytes RafWith(const Bytes& jpeg) {
+  Bytes out;
+  Append(out, std::string("FUJIFILMCCD-RAW 0201FF383501"));
+  out.resize(84, 0);
+  Append(out, Big32(100));
+  Append(out, Big32(static_cast<uint32_t>(jpeg.size())));
+  out.resize(100, 0);
+  Append(out, jpeg);
+  return out;
+}
+
+// BigTIFF with IFD0 (ImageWidth, ImageLength, Make as an inline 8-byte text, a LONG8 link to
+// an EXIF directory holding ExposureTime inline as 8 bytes) in either byte order.
+inline Bytes BigTiffWith(ByteOrder order, const std::string& make7, uint32_t width, uint32_t height) {
+  const auto u16 = [&](Bytes& out, uint16_t v) { PutU16(out, v, order); };
+  const auto u32 = [&](Bytes& out, uint32_t v) { PutU32(out, v, order); };
+  const auto u64 = [&](Bytes& out, uint64_t v) {
+    if (order == ByteOrder::kBig) u32(out, static_cast<uint32_t>(v >> 32)), u32(out, static_cast<uint32_t>(v));
+    else u32(out, static_cast<uint32_t>(v)), u32(out, static_cast<uint32_t>(v >> 32));
+  };
+  Bytes out = {static_cast<uint8_t>(order == ByteOrder::kBig ? 'M' : 'I'), static_cast<uint8_t>(order == ByteOrder::kBig ? 'M' : 'I')};
+  u16(out, 43), u16(out, 8), u16(out, 0), u64(out, 16);
+  const uint64_t exifAt = 16 + 8 + 4 * 20 + 8;
+  u64(out, 4);
+  u16(out, 0x0100), u16(out, 4), u64(out, 1), u32(out, width), u32(out, 0);
+  u16(out, 0x0101), u16(out, 4), u64(out, 1), u32(out, height), u32(out, 0);
+  u16(out, 0x010F), u16(out, 2), u64(out, make7.size() + 1);
+  Bytes text(make7.begin(), make7.end());
+  text.resize(8, 0);
+  Append(out, text);
+  u16(out, 0x8769), u16(out, 18), u64(out, 1), u64(out, exifAt);
+  u64(out, 0);
+  u64(out, 1);
+  u16(out, 0x829A), u16(out, 5), u64(out, 1), u32(out, 1), u32(out, 250);  // 1/250 s, inline
+  u64(out, 0);
+  return out;
+}
+
+}  // namespace testing_builders

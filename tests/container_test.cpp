@@ -1,0 +1,245 @@
+// SPDX-License-Identifier: MIT
+// Photos in containers other than JPEG, through the C API: each container built around the same
+// TIFF block gives the same camera values, its own frame and its own container, from a path, a
+// descriptor, a pipe and memory alike; every prefix and every hostile variant ends cleanly.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "api_helpers.h"
+#include "container_builders.h"
+#include "tolvane_exif_info.h"
+
+namespace {
+
+using namespace testing_builders;
+
+const Bytes kThumbnail = {0xFF, 0xD8, 0xFF, 0xDB, 1, 2, 3, 4, 5, 0xFF, 0xD9};
+
+// IFD0 (make, model, orientation, its own size 111 x 222 and three samples a pixel), the EXIF
+// directory, the GPS directory and IFD1 with a JPEG thumbnail.
+Bytes CameraBlock(ByteOrder order, uint16_t magic = 42) {
+  const auto build = [&](uint32_t thumbnailAt) {
+    TiffBuilder t(order);
+    t.Magic(magic);
+    t.Directory().Short(0x0100, 111).Short(0x0101, 222).Short(0x0115, 3).Ascii(0x010F, "Tolvane").Ascii(0x0110, "Field 7")
+        .Short(0x0112, 6).Link(0x8769, 1).Link(0x8825, 2).NextDirectory(3);
+    t.Directory().Rational(0x829A, 1, 250).Rational(0x829D, 28, 10).Ascii(0x9003, "2024:05:06 07:08:09")
+        .Short(0x8827, 400).Ascii(0x9011, "+02:00");
+    t.Directory().Ascii(0x0001, "N").Rationals(0x0002, {{59, 1}, {19, 1}, {30, 1}}).Ascii(0x0003, "E")
+        .Rationals(0x0004, {{18, 1}, {4, 1}, {0, 1}});
+    t.Directory().Long(0x0201, thumbnailAt).Long(0x0202, static_cast<uint32_t>(kThumbnail.size()));
+    t.Trailer(kThumbnail);
+    return t.Build();
+  };
+  const Bytes sized = build(0);
+  return build(static_cast<uint32_t>(sized.size() - kThumbnail.size()));
+}
+
+struct Case {
+  std::string name;
+  Bytes file;
+  int container;
+  int32_t width, height, isColor;
+  int ending = EXIFINFO_END_OF_METADATA;
+  int32_t process = 0;
+};
+
+std::vector<Case> Cases() {
+  std::vector<Case> cases;
+  for (const ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
+    const std::string o = order == ByteOrder::kBig ? " MM" : " II";
+    const Bytes block = CameraBlock(order);
+    cases.push_back({"tiff" + o, block, EXIFINFO_CONTAINER_TIFF, 111, 222, 1});
+    cases.push_back({"orf" + o, CameraBlock(order, 0x4F52), EXIFINFO_CONTAINER_TIFF, 111, 222, 1});
+    cases.push_back({"heic" + o, HeifWith(block), EXIFINFO_CONTAINER_HEIF, 4032, 3024, 1});
+    HeifOptions idat;
+    idat.inIdat = true;
+    idat.width = 640;
+    cases.push_back({"heic idat" + o, HeifWith(block, idat), EXIFINFO_CONTAINER_HEIF, 640, 3024, 1});
+    HeifOptions avif;
+    avif.brand = "avif", avif.channels = 1, avif.width = 300, avif.height = 200;
+    cases.push_back({"avif grey" + o, HeifWith(block, avif), EXIFINFO_CONTAINER_AVIF, 300, 200, 0});
+    cases.push_back({"png" + o, PngWith(block), EXIFINFO_CONTAINER_PNG, 640, 480, 1});
+    cases.push_back({"png grey, eXIf first" + o, PngWith(block, 64, 32, 0, false), EXIFINFO_CONTAINER_PNG, 64, 32, 0});
+    cases.push_back({"webp" + o, WebpWith(block), EXIFINFO_CONTAINER_WEBP, 800, 600, 1});
+    cases.push_back({"webp Exif header" + o, WebpWith(block, 17, 9, true), EXIFINFO_CONTAINER_WEBP, 17, 9, 1});
+    cases.push_back({"jxl" + o, JxlWith(block), EXIFINFO_CONTAINER_JXL, 0, 0, 0});
+    const Bytes jpeg = JpegBuilder().Soi().App1Exif(block).BaselineFrame(90, 160).StartOfScan().Build();
+    cases.push_back({"raf" + o, RafWith(jpeg), EXIFINFO_CONTAINER_RAF, 160, 90, 1, EXIFINFO_START_OF_SCAN, 0xC0});
+  }
+  cases.push_back({"rw2", CameraBlock(ByteOrder::kLittle, 0x0055), EXIFINFO_CONTAINER_TIFF, 111, 222, 1});
+  return cases;
+}
+
+// Reads `bytes` written into a pipe by a child process.
+Photo FromPipe(const Bytes& bytes) {
+  int ends[2];
+  if (pipe(ends) != 0) return nullptr;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ends[0]);
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = write(ends[1], bytes.data() + done, bytes.size() - done);
+      if (n <= 0) _exit(1);
+      done += static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
+  close(ends[1]);
+  exifinfo_photo* p = nullptr;
+  EXPECT_EQ(exifinfo_read_fd(ends[0], &p), 0);
+  close(ends[0]);
+  waitpid(child, nullptr, 0);
+  return Photo(p);
+}
+
+TEST(Containers, EachGivesTheBlocksValuesItsOwnFrameAndTheSameResultEveryWay) {
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const Photo p = FromMemory(c.file);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->container, c.container);
+    EXPECT_EQ(p->ending, c.ending) << exifinfo_ending_name(p->ending) << " " << p->last_error;
+    EXPECT_EQ(p->HasExif, 1);
+    EXPECT_STREQ(p->CameraMake, "Tolvane");
+    EXPECT_STREQ(p->CameraModel, "Field 7");
+    EXPECT_STREQ(p->DateTime, "2024:05:06 07:08:09");
+    EXPECT_STREQ(p->CaptureTime, "2024-05-06T07:08:09+02:00");
+    EXPECT_EQ(p->Orientation, 6);
+    EXPECT_EQ(p->ExposureTime, 1.0f / 250);
+    EXPECT_EQ(p->ApertureFNumber, 2.8f);
+    EXPECT_EQ(p->ISO, 400);
+    EXPECT_EQ(p->HasGPS, 1);
+    EXPECT_NEAR(p->GPSLatitude, 59.325, 1e-9);
+    EXPECT_NEAR(p->GPSLongitude, 18.0666666667, 1e-9);
+    EXPECT_EQ(p->Width, c.width);
+    EXPECT_EQ(p->Height, c.height);
+    EXPECT_EQ(p->IsColor, c.isColor);
+    EXPECT_EQ(p->Process, c.process);
+    ASSERT_NE(p->thumbnail, nullptr);
+    EXPECT_EQ(Bytes(p->thumbnail, p->thumbnail + p->thumbnail_size), kThumbnail);
+    EXPECT_NE(std::string(p->report).find("Camera Make: Tolvane\r\n"), std::string::npos);
+    const TempFile file(c.file);
+    const std::string expected = Describe(p.get());
+    EXPECT_EQ(Describe(FromPath(file.path()).get()), expected);
+    EXPECT_EQ(Describe(FromDescriptor(file.path()).get()), expected);
+    EXPECT_EQ(Describe(FromPipe(c.file).get()), expected);
+  }
+}
+
+// A read that says it reached all the metadata has read all of it; any other prefix ends cut or
+// damaged (or, before its container is known, as no photo).
+TEST(Containers, EveryPrefixEndsCleanlyAndNeverClaimsMoreThanItRead) {
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const std::string whole = Describe(FromMemory(c.file).get());
+    for (size_t n = 0; n < c.file.size(); ++n) {
+      const Photo p = FromMemory(Bytes(c.file.begin(), c.file.begin() + static_cast<long>(n)));
+      ASSERT_NE(p, nullptr) << n;
+      if (p->ending == c.ending && p->HasExif == 1 && p->thumbnail != nullptr) {
+        EXPECT_EQ(Describe(p.get()), whole) << n;
+      }
+      EXPECT_NE(p->ending, EXIFINFO_READ_ERROR) << n;
+    }
+  }
+}
+
+// Hostile structures: each ends as stated, with no sanitizer finding and in bounded time.
+TEST(Containers, HostileStructuresEndCleanly) {
+  const Bytes block = CameraBlock(ByteOrder::kBig);
+  const Bytes heif = HeifWith(block);
+  const Bytes ftyp(heif.begin(), heif.begin() + 20);  // "heic", version, "mif1"
+  const auto withMeta = [&](const Bytes& children) { return Concat({ftyp, FullBox("meta", 0, children)}); };
+  const Bytes iinfExif = FullBox("iinf", 0, Concat({Big16(1), FullBox("infe", 2, Concat({Big16(2), Big16(0), Bytes{'E', 'x', 'i', 'f', 0}}))}));
+  // iloc version 2 with no offset or length bytes: 100,000 items of 65,535 empty extents each.
+  Bytes manyItems = Concat({Bytes{2, 0, 0, 0}, Big16(0), Big32(100000)});
+  for (int i = 0; i < 100000; ++i) Append(manyItems, Concat({Big32(static_cast<uint32_t>(i + 10)), Big16(0), Big16(0), Big16(0xFFFF)}));
+  const auto exifAt = [&](uint32_t offset, uint32_t length) {
+    return FullBox("iloc", 1, Concat({Big16(0x4400), Big16(1), Big16(2), Big16(0), Big16(0), Big16(1), Big32(offset), Big32(length)}));
+  };
+  Bytes pngHuge = PngWith(block);
+  pngHuge[8 + 25] = 0x80;  // the IDAT chunk's length past 2^31
+  Bytes webpPast = WebpWith(block);
+  webpPast[4] = 40;  // a RIFF size that ends inside the VP8 chunk
+  webpPast[5] = webpPast[6] = webpPast[7] = 0;
+  TiffBuilder loop(ByteOrder::kLittle);
+  loop.Directory().Ascii(0x010F, "Loop").NextDirectory(TiffBuilder::kSelf);
+  const Bytes bigTiff = BigTiffWith(ByteOrder::kLittle, "Big", 10, 20);
+  Bytes bigPast = bigTiff;
+  bigPast[8] = 0xF0;  // IFD0 at 240, past the file
+
+  const struct {
+    const char* name;
+    Bytes file;
+    int ending;
+  } cases[] = {
+      {"64-bit box size past the end", Concat({ftyp, Big32(1), Bytes{'f', 'r', 'e', 'e'}, Big32(0), Big32(99999)}), EXIFINFO_PREMATURE_END},
+      {"box size 0 runs to the end", Concat({ftyp, Big32(0), Bytes{'f', 'r', 'e', 'e', 1, 2, 3}}), EXIFINFO_END_OF_METADATA},
+      {"box size below its header", Concat({ftyp, Big32(4), Bytes{'m', 'e', 't', 'a'}}), EXIFINFO_DAMAGED},
+      {"meta claims more than the file", Concat({ftyp, Big32(5000), Bytes{'m', 'e', 't', 'a', 0, 0, 0, 0}}), EXIFINFO_PREMATURE_END},
+      {"child claims more than meta", withMeta(Concat({Big32(900), Bytes{'p', 'i', 't', 'm'}})), EXIFINFO_DAMAGED},
+      {"iloc with endless empty extents", withMeta(Concat({FullBox("pitm", 0, Big16(1)), iinfExif, Box("iloc", manyItems)})), EXIFINFO_END_OF_METADATA},
+      {"Exif item past the end", withMeta(Concat({iinfExif, exifAt(100000, 500)})), EXIFINFO_PREMATURE_END},
+      {"Exif item's offset outside it", withMeta(Concat({iinfExif, exifAt(0, 8)})), EXIFINFO_DAMAGED},
+      {"PNG chunk length past 2^31", pngHuge, EXIFINFO_DAMAGED},
+      {"WebP chunk past the RIFF size", webpPast, EXIFINFO_DAMAGED},
+      {"TIFF directory that links to itself", loop.Build(), EXIFINFO_END_OF_METADATA},
+      {"BigTIFF IFD0 past the file", bigPast, EXIFINFO_PREMATURE_END},
+      {"no known container", Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0}, EXIFINFO_NOT_A_JPEG},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Photo p = FromMemory(c.file);
+    ASSERT_NE(p, nullptr);
+    EXPECT_STREQ(exifinfo_ending_name(p->ending), exifinfo_ending_name(c.ending)) << p->last_error;
+    EXPECT_EQ(p->container == EXIFINFO_CONTAINER_UNKNOWN, c.ending == EXIFINFO_NOT_A_JPEG);
+  }
+  const Photo looped = FromMemory(loop.Build());
+  EXPECT_STREQ(looped->CameraMake, "Loop");
+}
+
+TEST(Containers, BigTiffInBothOrdersBecomesTheWalkersBlock) {
+  for (const ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
+    const Photo p = FromMemory(BigTiffWith(order, "Big7cam", 4000, 3000));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->container, EXIFINFO_CONTAINER_TIFF);
+    EXPECT_EQ(p->ending, EXIFINFO_END_OF_METADATA) << p->last_error;
+    EXPECT_STREQ(p->CameraMake, "Big7cam");
+    EXPECT_EQ(p->Width, 4000);
+    EXPECT_EQ(p->Height, 3000);
+    EXPECT_EQ(p->ExposureTime, 1.0f / 250);
+  }
+}
+
+TEST(Containers, Cr3JoinsItsIfd0AndExifBlocks) {
+  TiffBuilder ifd0(ByteOrder::kLittle), exif(ByteOrder::kLittle);
+  ifd0.Directory().Short(0x0100, 6000).Short(0x0101, 4000).Ascii(0x010F, "Canon").Ascii(0x0110, "EOS M50");
+  exif.Directory().Rational(0x829A, 1, 80).Short(0x8827, 12800).Ascii(0xA434, "EF-M15-45mm");
+  const Photo p = FromMemory(Cr3With(ifd0.Build(), exif.Build()));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->container, EXIFINFO_CONTAINER_CR3);
+  EXPECT_EQ(p->ending, EXIFINFO_END_OF_METADATA) << p->last_error;
+  EXPECT_STREQ(p->CameraModel, "EOS M50");
+  EXPECT_EQ(p->ExposureTime, 1.0f / 80);
+  EXPECT_EQ(p->ISO, 12800);
+  EXPECT_STREQ(p->LensModel, "EF-M15-45mm");
+  EXPECT_EQ(p->Width, 6000);
+}
+
+// EXIFInfo stays a JPEG reader: another container gives the report of a file that is no JPEG.
+TEST(Containers, ExifInfoStillReadsJpegOnly) {
+  const TempFile heic(HeifWith(CameraBlock(ByteOrder::kLittle)));
+  const TempFile none(Bytes{'n', 'o'});
+  const std::wstring heicPath(heic.path().begin(), heic.path().end()), nonePath(none.path().begin(), none.path().end());
+  const std::wstring fromHeic = EXIFInfo(heicPath.c_str(), L"");
+  EXPECT_EQ(fromHeic, std::wstring(EXIFInfo(nonePath.c_str(), L"")));
+}
+
+}  // namespace
