@@ -79,6 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (photo->thumbnail_size != 0) {
     Broken("thumbnail size without bytes");
   }
+  if (photo->container != EXIFINFO_CONTAINER_JPEG && photo->container != EXIFINFO_CONTAINER_UNKNOWN) {
+    // Other containers: EXIFInfo reads JPEG only, so the report is the values' own.
+    exifinfo_free(photo);
+    return 0;
+  }
+  if ((photo->container == EXIFINFO_CONTAINER_UNKNOWN) != (photo->ending == EXIFINFO_NOT_A_JPEG))
+    Broken("a container with no ending of its own, or an ending without one");
   static wchar_t report[exifinfo::kReportCapacity], block[exifinfo::kDataBlockCapacity];
   const size_t length = exifinfo::ReportBytes(bytes.data(), bytes.size(), {report, exifinfo::kReportCapacity},
                                               {block, exifinfo::kDataBlockCapacity}, nullptr);

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Writes the fuzzers' seed corpus: JPEG streams and EXIF blocks made with the test builders,
-// plus the real files of a corpus folder (whole, and their APP1 "Exif" contents).
-// Usage: make_seeds READ_DIR EXIF_DIR [CORPUS_DIR]
+// Writes the fuzzers' seed corpus: JPEG streams, EXIF blocks and photos in the other containers
+// made with the test builders, plus the real files of a corpus folder (whole, and their APP1
+// "Exif" contents).
+// Usage: make_seeds READ_DIR EXIF_DIR CONTAINER_DIR [CORPUS_DIR]
 #include <dirent.h>
 
 #include <cstdio>
@@ -9,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "builders.h"
+#include "container_builders.h"
 
 using namespace testing_builders;
 
@@ -61,25 +62,37 @@ std::vector<Bytes> ExifSections(const Bytes& jpeg) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: make_seeds READ_DIR EXIF_DIR [CORPUS_DIR]\n");
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: make_seeds READ_DIR EXIF_DIR CONTAINER_DIR [CORPUS_DIR]\n");
     return 2;
   }
-  const std::string readDir = argv[1], exifDir = argv[2];
+  const std::string readDir = argv[1], exifDir = argv[2], containerDir = argv[3];
   int n = 0;
   for (const Bytes& tiff : TiffSeeds()) {
     Write(exifDir + "/built-" + std::to_string(n), ExifContents(tiff));
     Write(readDir + "/built-" + std::to_string(n),
           JpegBuilder().Soi().Comment("note\r\n").App1Exif(tiff).BaselineFrame(480, 640).QuantTable().StartOfScan().Build());
+    const std::string k = std::to_string(n);
+    Write(containerDir + "/tiff-" + k, tiff);
+    Write(containerDir + "/heic-" + k, HeifWith(tiff));
+    HeifOptions idat;
+    idat.inIdat = true, idat.brand = "avif";
+    Write(containerDir + "/avif-idat-" + k, HeifWith(tiff, idat));
+    Write(containerDir + "/png-" + k, PngWith(tiff));
+    Write(containerDir + "/webp-" + k, WebpWith(tiff, 33, 17, n % 2 == 0));
+    Write(containerDir + "/jxl-" + k, JxlWith(tiff));
+    Write(containerDir + "/cr3-" + k, Cr3With(tiff, tiff));
     ++n;
   }
+  Write(containerDir + "/bigtiff-ii", BigTiffWith(ByteOrder::kLittle, "Maker", 640, 480));
+  Write(containerDir + "/bigtiff-mm", BigTiffWith(ByteOrder::kBig, "Maker", 640, 480));
   Write(readDir + "/no-exif", JpegBuilder().Soi().Segment(0xE0, "JFIF").Frame(0xC2, 10, 20, 1).StartOfScan().Build());
-  if (argc > 3) {
-    DIR* dir = opendir(argv[3]);
+  if (argc > 4) {
+    DIR* dir = opendir(argv[4]);
     while (dir != nullptr) {
       const dirent* entry = readdir(dir);
       if (entry == nullptr) break;
-      const std::string name = entry->d_name, path = std::string(argv[3]) + "/" + name;
+      const std::string name = entry->d_name, path = std::string(argv[4]) + "/" + name;
       if (name[0] == '.' || name == "expected" || name == "README.md" || name == "SHA256SUMS") continue;
       std::ifstream in(path, std::ios::binary);
       const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

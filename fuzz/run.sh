@@ -12,17 +12,17 @@ merge=${2:-}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
 work=$root/fuzz/corpus-work
-targets=(read exif api faults)
+targets=(read exif api faults container)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DEXIFINFO_BUILD_FUZZERS=ON -DEXIFINFO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target "${targets[@]/#/fuzz_}" fuzz_make_seeds >/dev/null
 
 rm -rf "$work/crashes" "$work/seeds"
-mkdir -p "$work"/seeds/{read,exif,faults} "$work"/crashes
+mkdir -p "$work"/seeds/{read,exif,faults,container} "$work"/crashes
 for t in "${targets[@]}"; do mkdir -p "$work/$t" "$root/fuzz/corpus/$t"; done
 # Seeds are made by the builders: no photo of the shared corpus enters the kept corpus.
-"$build/fuzz_make_seeds" "$work/seeds/read" "$work/seeds/exif"
+"$build/fuzz_make_seeds" "$work/seeds/read" "$work/seeds/exif" "$work/seeds/container"
 cp "$root"/fuzz/regressions/read/* "$work/seeds/read/" 2>/dev/null || true
 cp "$root"/fuzz/regressions/exif/* "$work/seeds/exif/" 2>/dev/null || true
 # The faults target reads a plan first: byte 0 (buffer size, seekable, event count), then

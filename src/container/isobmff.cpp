@@ -314,11 +314,12 @@ void ReadExifItem(ContainerWalk& walk, const MetaFacts& facts, ExifReader& reade
 }
 
 void ReadMeta(ContainerWalk& walk, const Box& meta, ExifReader& reader) {
-  if (meta.end == kUnknownSize || meta.end - meta.contents > RangeReader::kMaxFetchBytes) {
-    walk.damaged = true;
-    return;
-  }
-  const ByteView bytes = walk.Need(meta.contents, meta.end - meta.contents);
+  // Read in one piece, up to 1 MiB (a real meta box holds a few KiB; one that runs to the end of
+  // a pipe has no size to go by); a child past what was read is cut or damaged like any other.
+  const uint64_t declared = meta.end == kUnknownSize ? UINT64_MAX : meta.end - meta.contents;
+  const size_t wanted = declared < RangeReader::kMaxFetchBytes ? static_cast<size_t>(declared) : RangeReader::kMaxFetchBytes;
+  const ByteView bytes = walk.source.Fetch(meta.contents, wanted);
+  if (bytes.size < wanted && meta.end != kUnknownSize && !walk.source.failed()) walk.truncated = true;
   if (bytes.size == 0) return;
   MetaFacts facts;
   ByteView iinf, iref, iloc, iprp;
@@ -337,7 +338,8 @@ void ReadMeta(ContainerWalk& walk, const Box& meta, ExifReader& reader) {
       facts.idatSize = contents.size;
     }
   }
-  bool damaged = children.damaged;
+  // A child that runs past what was read is cut off with the meta box, not malformed.
+  bool damaged = children.damaged && bytes.size == declared;
   if (iinf.data != nullptr) ParseIinf(iinf, facts, damaged);
   ChooseExifItem(iref, facts);
   if (facts.exifCount > 0 && iloc.data != nullptr) ParseIloc(iloc, facts, damaged);
@@ -351,29 +353,33 @@ void ReadMeta(ContainerWalk& walk, const Box& meta, ExifReader& reader) {
 // CR3: moov holds a uuid box whose CMT1 box is IFD0 as a TIFF block, CMT2 the EXIF directory
 // and CMT4 the GPS directory, each as a TIFF block of its own.
 void ReadCanonMoov(ContainerWalk& walk, const Box& moov, ExifReader& reader) {
-  if (moov.end == kUnknownSize) return void(walk.damaged = true);
-  uint64_t at = moov.contents;
+  uint64_t at = moov.contents;  // an end of kUnknownSize (to the end of a pipe) is a bound like any other
   for (uint64_t n = 0; n < kMaxChildBoxes && at < moov.end; ++n) {
-    const ByteView header = walk.Need(at, moov.end - at < 24 ? moov.end - at : 24);
+    const ByteView header = walk.source.Fetch(at, 24);  // the header, and a uuid box's uuid
     Box box;
-    if (header.size == 0 || !ParseBoxHeader(header, at, moov.end, box)) {
-      if (header.size != 0) walk.damaged = true;
-      return;
-    }
+    if (header.size < 8) return void(walk.truncated = !walk.source.failed());
+    // Children are held to the input's end, not their parent's: a moov that runs to the end of
+    // a pipe has no end to hold them to, and the walk reads the same either way.
+    if (!ParseBoxHeader(header, at, kUnknownSize, box)) return void(walk.damaged = true);
     if (IsType(box, "uuid") && header.size >= box.contents - at + 16 &&
         std::memcmp(header.At(box.contents - at), kCanonUuid, 16) == 0) {
       TiffPart parts[3] = {};
       const char* const names[3] = {"CMT1", "CMT2", "CMT4"};
       uint64_t inner = box.contents + 16;
       for (uint64_t m = 0; m < kMaxChildBoxes && inner < box.end; ++m) {
-        const ByteView h = walk.Need(inner, box.end - inner < 16 ? box.end - inner : 16);
+        const ByteView h = walk.source.Fetch(inner, 16);
         Box part;
-        if (h.size == 0 || !ParseBoxHeader(h, inner, box.end, part)) {
-          if (h.size != 0) walk.damaged = true;
+        if (h.size < 8) {
+          walk.truncated = !walk.source.failed();
+          break;
+        }
+        if (!ParseBoxHeader(h, inner, kUnknownSize, part)) {
+          walk.damaged = true;
           break;
         }
         for (int k = 0; k < 3; ++k)
-          if (IsType(part, names[k])) parts[k] = TiffPart{part.contents, part.end - part.contents, true};
+          if (IsType(part, names[k]))
+            parts[k] = TiffPart{part.contents, part.end == kUnknownSize ? kUnknownSize : part.end - part.contents, true};
         inner = part.end;
       }
       TiffFrame frame;  // CMT1 is IFD0 of the main image: its size, as a TIFF's
@@ -410,7 +416,8 @@ void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& read
     if (header.size < 8) return void(walk.truncated = true);
     if (!ParseBoxHeader(header, at, kUnknownSize, box)) return void(walk.damaged = true);
     if (box.end == kUnknownSize) box.end = end;  // size 0: to the end of the file
-    if (end != kUnknownSize && box.end > end) return void(walk.truncated = true);
+    // A box cut by the end of the input is walked as it says it is: what it holds before the
+    // cut is still read, and a read past the end says the input was cut.
     if (container == Container::kCr3 && IsType(box, "moov")) return ReadCanonMoov(walk, box, reader);
     if ((container == Container::kHeif || container == Container::kAvif) && IsType(box, "meta"))
       return ReadMeta(walk, box, reader);
@@ -419,6 +426,8 @@ void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& read
     if (box.end == kUnknownSize) return;
     at = box.end;
   }
+  // The last box ran past the end: the box the walk looks for may have been cut off.
+  if (end != kUnknownSize && at > end) walk.truncated = true;
 }
 
 }  // namespace exifinfo

@@ -28,15 +28,20 @@ class RangeSource {
   virtual ByteView direct() const { return ByteView{}; }
 };
 
+// Bytes in memory, handed out as views of themselves. The other modes make them behave like a
+// file (copies through the reader's cache) or a pipe (copies, and no size known), so that tests
+// and fuzzers can hold every way of reading to the same result.
 class MemorySource final : public RangeSource {
  public:
-  explicit MemorySource(ByteView bytes) : bytes_(bytes) {}
+  enum class Mode { kViews, kCopies, kCopiesOfUnknownSize };
+  explicit MemorySource(ByteView bytes, Mode mode = Mode::kViews) : bytes_(bytes), mode_(mode) {}
   int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) override;
-  uint64_t size() const override { return bytes_.size; }
-  ByteView direct() const override { return bytes_; }
+  uint64_t size() const override { return mode_ == Mode::kCopiesOfUnknownSize ? kUnknownSize : bytes_.size; }
+  ByteView direct() const override { return mode_ == Mode::kViews ? bytes_ : ByteView{}; }
 
  private:
   ByteView bytes_;
+  Mode mode_;
 };
 
 // A descriptor read with pread from `base` on, which leaves its position alone. One that cannot
