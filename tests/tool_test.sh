@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The command-line tool: output, diagnostics on standard error, exit codes.
-# Usage: tool_test.sh EXIFINFO SAMPLE_JPEG
+# Usage: tool_test.sh EXIFINFO SAMPLE_JPEG [CONTAINERS_DIR]
 set -u
 tool=$1
 sample=$2
+containers=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0
@@ -187,6 +188,24 @@ exec 3<>"$work/many/zz-fifo.jpg"  # a writer that stays and never writes
 exec 3>&-
 check "a closed pipe stops the run at once, exit 1" test "$(cat "$work/status")" = 1
 check "a closed pipe: message" grep -q "write error: Broken pipe" "$work/err"
+
+# Photos in other containers: every one read under -r, its container named, thumbnails written.
+if [ -d "$containers" ]; then
+  photos=$(find "$containers" -type f ! -name README.md ! -name SHA256SUMS | wc -l)
+  mkdir "$work/container-thumbs"
+  "$tool" -r --json -t "$work/container-thumbs" "$containers" >"$work/containers.json" 2>"$work/err"
+  check "-r over other containers exits 0" test $? = 0
+  check "-r: a row for every photo" test "$(wc -l <"$work/containers.json")" = "$photos"
+  check "-r: no photo is of no container" test "$(grep -c '"container":"unknown"' "$work/containers.json")" = 0
+  check "-r: a HEIC is heif" grep -q 'IMG_1034.heic",.*"container":"heif"}$' "$work/containers.json"
+  check "-t: a thumbnail for each photo that has one" \
+    test "$(find "$work/container-thumbs" -type f | wc -l)" = "$(grep -c '"ThumbnailOffset":[0-9]' "$work/containers.json")"
+  check "-t: an AVIF's thumbnail is a JPEG" test "$(head -c 2 "$work/container-thumbs/mde-avif_Issue_649.avif.thumb.jpg" | od -An -tx1 | tr -d ' ')" = ffd8
+  "$tool" "$containers/mde-heic_IMG_1034.heic" >"$work/heic.txt"
+  check "the report of a HEIC" grep -q '^Camera Make: Apple$' "$work/heic.txt"
+  "$tool" --csv "$containers/mde-png_Issue_280_(dotnet).png" >"$work/png.csv"
+  check "CSV ends with the container" grep -q ',png'$'\r''$' "$work/png.csv"
+fi
 
 echo "$passed passed, $failed failed"
 test "$failed" = 0

@@ -22,6 +22,22 @@ TOOL = os.environ["EXIFINFO_TOOL"]
 
 
 class ModuleTest(unittest.TestCase):
+    def test_every_container_is_named_and_read(self):
+        # A PNG: IHDR 64 x 32 grey, then an eXIf chunk whose TIFF block holds Make "Tolvane".
+        def chunk(kind, data):
+            return struct.pack(">I", len(data)) + kind + data + b"\0\0\0\0"
+        tiff = b"II*\0\x08\0\0\0\x01\0\x0f\x01\x02\0\x08\0\0\0\x1a\0\0\0\0\0\0\0Tolvane\0"
+        png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 64, 32, 8, 0, 0, 0, 0)) +
+               chunk(b"eXIf", tiff) + chunk(b"IEND", b""))
+        photo = tei.read(png)
+        self.assertEqual(photo.container, tei.Container.PNG)
+        self.assertEqual((photo.CameraMake, photo.Width, photo.Height, photo.IsColor), ("Tolvane", 64, 32, 0))
+        self.assertEqual(photo.ending, tei.Ending.END_OF_METADATA)
+        self.assertEqual(tei.record("x.png", photo)["container"], "png")
+        self.assertEqual(tei.read(SAMPLE).container, "jpeg")
+        self.assertEqual(tei.read(b"not a photo").container, tei.Container.UNKNOWN)
+        self.assertIsNone(tei.record("gone", None, "cannot open")["container"])
+
     def test_where_and_when(self):
         corpus = os.environ.get("EXIFINFO_CORPUS", "")
         apple = os.path.join(corpus, "exiftool-Apple.jpg")
