@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # valgrind memcheck over the test suites and over the tool on every corpus file: any error or
-# leak fails the run. Usage: tests/valgrind.sh BUILD_DIR [CORPUS_DIR]
+# leak fails the run. Usage: tests/valgrind.sh BUILD_DIR [CORPUS_DIR...]
 set -euo pipefail
 build=$1
-corpus=${2:-}
+shift
 root=$(cd "$(dirname "$0")/.." && pwd)
 memcheck=(valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --suppressions="$root/tests/valgrind.supp"
   --errors-for-leak-kinds=definite,indirect,possible --show-leak-kinds=definite,indirect,possible --quiet)
@@ -16,9 +16,10 @@ echo "== memcheck: api_tests"
 echo "== memcheck: export_tests"
 "${memcheck[@]}" "$build/tests/export_tests" --gtest_brief=1
 files=("$root/samples/sample.jpg")
-if [ -n "$corpus" ] && [ -d "$corpus" ]; then
+for corpus in "$@"; do
+  [ -d "$corpus" ] || continue
   for f in "$corpus"/*; do [ -f "$f" ] && files+=("$f"); done
-fi
+done
 echo "== memcheck: exifinfo over ${#files[@]} files"
 status=0
 "${memcheck[@]}" "$build/exifinfo" "${files[@]}" >/dev/null 2>"$build/valgrind-tool.err" || status=$?
