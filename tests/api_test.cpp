@@ -189,6 +189,22 @@ TEST(Api, SocketAndPipeDescriptorsReadFromWhereTheyStand) {
   EXPECT_EQ(Describe(fromSocket.get()), Describe(expected.get()));
 }
 
+// A writer that stays: a JPEG shorter than any container's signature is read as soon as its
+// bytes are there, without waiting for more.
+TEST(Api, AShortJpegFromAPipeWhoseWriterStaysIsReadAtOnce) {
+  const Bytes jpeg = JpegBuilder().Soi().StartOfScan().Build();
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_EQ(write(ends[1], jpeg.data(), jpeg.size()), static_cast<ssize_t>(jpeg.size()));
+  exifinfo_photo* p = nullptr;
+  ASSERT_EQ(exifinfo_read_fd(ends[0], &p), 0);  // the write end is still open here
+  const Photo photo(p);
+  close(ends[0]);
+  close(ends[1]);
+  EXPECT_EQ(photo->ending, EXIFINFO_START_OF_SCAN);
+  EXPECT_EQ(photo->container, EXIFINFO_CONTAINER_JPEG);
+}
+
 TEST(Api, AReadErrorAfterSomeBytesIsAResult) {
   // Past the end of the input a cut file reads as the end; a failed read needs a device whose
   // reads fail: /proc/self/mem fails at its first read, so it is an errno, not a result.

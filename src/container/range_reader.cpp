@@ -81,10 +81,7 @@ int64_t DescriptorSource::ReadAt(uint64_t offset, uint8_t* out, size_t count, in
   return static_cast<int64_t>(done);
 }
 
-RangeReader::~RangeReader() {
-  std::free(head_.bytes);
-  std::free(moving_.bytes);
-}
+RangeReader::~RangeReader() { std::free(buffer_); }
 
 int64_t RangeReader::ReadSource(uint64_t offset, uint8_t* out, size_t count) {
   if (error_ != 0) return -1;  // sticky: nothing is read past a failure
@@ -99,26 +96,24 @@ int64_t RangeReader::ReadSource(uint64_t offset, uint8_t* out, size_t count) {
   return n;
 }
 
-bool RangeReader::SeedHead(uint64_t offset, ByteView bytes) {
-  head_.bytes = static_cast<uint8_t*>(std::malloc(bytes.size == 0 ? 1 : bytes.size));
-  if (head_.bytes == nullptr) return !(outOfMemory_ = true);
-  std::memcpy(head_.bytes, bytes.data, bytes.size);
+void RangeReader::SeedHead(uint64_t offset, ByteView bytes) {
+  head_.bytes = bytes.data;
   head_.offset = offset;
   head_.size = head_.capacity = bytes.size;
   ++reads_;
   bytesRead_ += bytes.size;
-  return true;
 }
 
 bool RangeReader::Load(Window& window, uint64_t start, size_t count) {
   if (window.capacity < count) {
-    std::free(window.bytes);
-    window.bytes = static_cast<uint8_t*>(std::malloc(count));
-    window.capacity = window.bytes != nullptr ? count : 0;
+    std::free(buffer_);
+    buffer_ = static_cast<uint8_t*>(std::malloc(count));
+    window.bytes = buffer_;
+    window.capacity = buffer_ != nullptr ? count : 0;
     window.size = 0;
-    if (window.bytes == nullptr) return !(outOfMemory_ = true);
+    if (buffer_ == nullptr) return !(outOfMemory_ = true);
   }
-  const int64_t n = ReadSource(start, window.bytes, count);
+  const int64_t n = ReadSource(start, buffer_, count);
   window.offset = start;
   window.size = n > 0 ? static_cast<size_t>(n) : 0;
   return n >= 0;

@@ -89,8 +89,9 @@ class RangeReader {
   RangeReader(const RangeReader&) = delete;
   RangeReader& operator=(const RangeReader&) = delete;
 
-  // Takes `bytes`, read by the caller at `offset`, as the head window (copied; counted as one read).
-  bool SeedHead(uint64_t offset, ByteView bytes);
+  // Takes `bytes`, read by the caller at `offset`, as the head window (borrowed: they must
+  // outlive the reader; counted as one read).
+  void SeedHead(uint64_t offset, ByteView bytes);
 
   // The bytes [offset, offset + count): all of them, or fewer when the input ends first
   // (then ended() is true), or none after a failed read (failed() and error() say so).
@@ -108,7 +109,7 @@ class RangeReader {
 
  private:
   struct Window {
-    uint8_t* bytes = nullptr;
+    const uint8_t* bytes = nullptr;
     uint64_t offset = 0;
     size_t size = 0;  // bytes held
     size_t capacity = 0;
@@ -119,8 +120,9 @@ class RangeReader {
 
   RangeSource& source_;
   uint64_t size_;
-  Window head_;
-  Window moving_;
+  Window head_;     // borrowed
+  Window moving_;   // owned: the bytes of `buffer_`
+  uint8_t* buffer_ = nullptr;
   int error_ = 0;
   bool outOfMemory_ = false;
   uint32_t reads_ = 0;

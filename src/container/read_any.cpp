@@ -59,9 +59,10 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
   RangeSource& source = fromMemory ? static_cast<RangeSource&>(memory) : descriptor;
   RangeReader ranges(source);
   // The bytes the stream took already: a forward-only descriptor cannot give them again.
-  const bool seeded = fromMemory ? true
-                      : stream.forwardOnly() ? descriptor.KeepStreamBytes(head)
-                                             : ranges.SeedHead(0, head);
+  // (The stream's buffer outlives the reader: the head is borrowed, not copied.)
+  bool seeded = true;
+  if (!fromMemory && stream.forwardOnly()) seeded = descriptor.KeepStreamBytes(head);
+  else if (!fromMemory) ranges.SeedHead(0, head);
   ReadEnding read;
   if (!seeded) {
     read.ending = ScanEnding::kOutOfMemory;

@@ -24,7 +24,10 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
 // Reads the photo and hands `visit(const ExifReader&, ReadEnding, Container)` the finished reader.
 template <typename Visit>
 void ReadAnyPhoto(InputStream& stream, const PhotoInput& input, bool extras, Visit&& visit) {
-  const Container container = IdentifyContainer(stream.Peek(kIdentifyBytes));
+  // A JPEG is known by its first two bytes: only another container waits for more, so that a
+  // short JPEG from a pipe whose writer stays is read as soon as its bytes are there.
+  Container container = IdentifyContainer(stream.Peek(2));
+  if (container != Container::kJpeg) container = IdentifyContainer(stream.Peek(kIdentifyBytes));
   if (container == Container::kJpeg || container == Container::kUnknown) {
     ReadPhoto(stream, nullptr, extras, [&](const ExifReader& reader, ReadEnding read) { visit(reader, read, container); });
     return;
