@@ -205,6 +205,33 @@ TEST(Api, AShortJpegFromAPipeWhoseWriterStaysIsReadAtOnce) {
   EXPECT_EQ(photo->container, EXIFINFO_CONTAINER_JPEG);
 }
 
+// Discarded sections without end: 16 MiB of them end the read as too many sections, from
+// memory and from a stream that would flow for ever; the kept ones before still count.
+TEST(Api, EndlessDiscardedSectionsEndTheRead) {
+  const Bytes app0 = JpegBuilder().Segment(0xE0, Bytes(65533, 'J')).Build();  // 65,537 bytes
+  Bytes many = JpegBuilder().Soi().Comment("kept").Build();
+  for (int i = 0; i < 260; ++i) many.insert(many.end(), app0.begin(), app0.end());
+  many.insert(many.end(), {0xFF, 0xDA, 0, 2});
+  const Photo fromMemory = FromMemory(many);
+  EXPECT_EQ(fromMemory->ending, EXIFINFO_TOO_MANY_SECTIONS);
+  EXPECT_STREQ(fromMemory->Comments, "kept");
+  int sockets[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets), 0);
+  std::thread writer([&] {
+    const Bytes soi = JpegBuilder().Soi().Build();
+    bool open = send(sockets[1], soi.data(), soi.size(), MSG_NOSIGNAL) > 0;
+    while (open) open = send(sockets[1], app0.data(), app0.size(), MSG_NOSIGNAL) > 0;
+  });
+  exifinfo_photo* p = nullptr;
+  EXPECT_EQ(exifinfo_read_fd(sockets[0], &p), 0);
+  const Photo fromStream(p);
+  shutdown(sockets[0], SHUT_RDWR);
+  writer.join();
+  close(sockets[0]);
+  close(sockets[1]);
+  EXPECT_EQ(fromStream->ending, EXIFINFO_TOO_MANY_SECTIONS);
+}
+
 TEST(Api, AReadErrorAfterSomeBytesIsAResult) {
   // Past the end of the input a cut file reads as the end; a failed read needs a device whose
   // reads fail: /proc/self/mem fails at its first read, so it is an errno, not a result.

@@ -21,6 +21,11 @@ struct PhotoInput {
 // stream has buffered, the input's first bytes.
 ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, InputStream& stream, ExifReader& reader);
 
+// The most bytes of JPEG sections read before the start of scan. No camera writes more than a
+// few hundred KiB there (20 kept sections of at most 64 KiB, and some discarded ones); past
+// this, a stream of discarded sections from a pipe would be read for as long as it flows.
+constexpr uint64_t kMaxHeaderBytes = uint64_t{16} << 20;
+
 // Reads the photo and hands `visit(const ExifReader&, ReadEnding, Container)` the finished reader.
 template <typename Visit>
 void ReadAnyPhoto(InputStream& stream, const PhotoInput& input, bool extras, Visit&& visit) {
@@ -29,11 +34,13 @@ void ReadAnyPhoto(InputStream& stream, const PhotoInput& input, bool extras, Vis
   Container container = IdentifyContainer(stream.Peek(2));
   if (container != Container::kJpeg) container = IdentifyContainer(stream.Peek(kIdentifyBytes));
   if (container == Container::kJpeg || container == Container::kUnknown) {
-    ReadPhoto(stream, nullptr, extras, [&](const ExifReader& reader, ReadEnding read) { visit(reader, read, container); });
+    ReadPhoto(stream, nullptr, extras, [&](const ExifReader& reader, ReadEnding read) { visit(reader, read, container); },
+              kMaxHeaderBytes);
     return;
   }
   ExifReader reader;
   reader.GatherExtras(extras);
+  reader.BoundHeader(kMaxHeaderBytes);  // a RAF's embedded JPEG
   ReadEnding read;
   if (reader.HasInfo()) {
     read = ReadOtherContainer(container, input, stream, reader);

@@ -90,6 +90,10 @@ class ExifReader {
   // A reader made for the report alone is told not to gather them: they cost a tenth of a read.
   const ExtraValues& extras() const { return Extras; }
   void GatherExtras(bool gather) { WantExtras = gather; }
+  // Ends a scan as kTooManySections once its sections took more than `bytes` of the input
+  // (0: no bound). Only discarded sections can add up to that much: a stream of them would
+  // otherwise be read for as long as it flows.
+  void BoundHeader(uint64_t bytes) { HeaderBound = bytes; }
   int largestDimension() const { return LargestDimension; }
   bool bigEndian() const { return BigEndian != 0; }
   uint32_t directoriesWalked() const { return DirectoriesWalked; }
@@ -117,6 +121,8 @@ class ExifReader {
   uint32_t ThumbnailOffset;
   ExtraValues Extras;
   bool WantExtras = true;
+  uint64_t HeaderBound = 0;
+  uint64_t HeaderBytes = 0;  // the bytes of the sections scanned so far, markers included
 
   enum class SectionOutcome { kNext, kStartOfScan, kFailed };
   enum class Contents { kCopy, kCopyIfExif, kSkip };

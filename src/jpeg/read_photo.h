@@ -20,11 +20,12 @@ struct ReadEnding {
 // `visit(const ExifReader&, ReadEnding)` while it lives: the thumbnail points into one of its
 // section copies, which die with it. A record that cannot be allocated reads nothing and ends
 // as kOutOfMemory (the reader then has no info). `extras`: also gather the values beyond the
-// report (reader.extras()).
+// report (reader.extras()). `headerBound`: see ExifReader::BoundHeader.
 template <typename Visit>
-void ReadPhoto(InputStream& stream, FILE* diagnostics, bool extras, Visit&& visit) {
+void ReadPhoto(InputStream& stream, FILE* diagnostics, bool extras, Visit&& visit, uint64_t headerBound = 0) {
   ExifReader reader;
   reader.GatherExtras(extras);
+  reader.BoundHeader(headerBound);
   ReadEnding read;
   if (reader.HasInfo()) {
     reader.ScanSections(stream, diagnostics);

@@ -113,6 +113,11 @@ ExifReader::SectionOutcome ExifReader::ReadSection(InputStream& stream, FILE* di
     return SectionOutcome::kFailed;
   }
   slot.Length = length;
+  HeaderBytes += static_cast<uint64_t>(length) + 2;
+  if (HeaderBound != 0 && HeaderBytes > HeaderBound) {
+    End(ScanEnding::kTooManySections, errors::kTooManySections);
+    return SectionOutcome::kFailed;
+  }
   if (!ReadContents(stream, slot, NeedsCopy(marker, commentTaken))) return SectionOutcome::kFailed;
   ++SectionCount;
   return ActOnSection(marker, diagnostics, commentTaken);
