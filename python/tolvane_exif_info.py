@@ -14,9 +14,10 @@ in parallel from any number of threads: ctypes lets go of the interpreter lock d
 The module has three parts, fenced below: 1. report() and fields(), 2. read() and its
 Photo, 3. record(), the objects exifinfo --json prints.
 
-report() and fields() use EXIFInfo of libTOLVANEEXIFINFO: the library named by
-TOLVANE_EXIF_INFO_LIBRARY when it is set, else libTOLVANEEXIFINFO.so.1; those calls take a
-lock, since that library's report buffer is shared.
+report() and fields() give the report of read(path): for a JPEG the very text EXIFInfo
+returns, with nothing printed. report() with an output path calls EXIFInfo of
+libTOLVANEEXIFINFO itself: the library named by TOLVANE_EXIF_INFO_LIBRARY when it is set, else
+libTOLVANEEXIFINFO.so.1; that call takes a lock, since that library's report buffer is shared.
 """
 import collections
 import ctypes
@@ -45,7 +46,7 @@ DATA_KEYS = ("Height", "Width", "Orientation", "IsColor", "Process", "FlashUsed"
 API_LIBRARY_VARIABLE = "EXIFINFO_LIBRARY"
 API_SONAME = "libexifinfo.so.1"
 
-# ==== 1. report() and fields(): EXIFInfo of libTOLVANEEXIFINFO ====
+# ==== 1. report() and fields(): the report text, and EXIFInfo of libTOLVANEEXIFINFO ====
 
 _lock = threading.Lock()  # the library's report buffer is shared: calls must not overlap
 _library = None
@@ -75,10 +76,21 @@ def _load():
 
 
 def report(path, output_path=""):
-    """The report of the JPEG file at `path`; also written to `output_path` when not empty."""
-    library = _load()
-    with _lock:
-        return library.EXIFInfo(os.fspath(path), os.fspath(output_path))
+    """The report of the photo at `path`; the report of defaults when it cannot be read.
+
+    Without `output_path` it comes from libexifinfo (read(path).report), so nothing is printed
+    and any container is read; for a JPEG it is the very text EXIFInfo returns. With
+    `output_path`, EXIFInfo itself is called (a JPEG reader) and also writes the report there.
+    """
+    target = os.fspath(output_path)
+    if target:
+        library = _load()
+        with _lock:
+            return library.EXIFInfo(os.fspath(path), target)
+    try:
+        return read_path(path).report
+    except OSError:
+        return read_bytes(b"").report  # what EXIFInfo returns for a file it cannot read
 
 
 def parse(text):
@@ -109,8 +121,9 @@ def parse(text):
 
 
 def fields(path):
-    """The report of the JPEG file at `path`, as a dict of typed values."""
-    return parse(report(path))
+    """The report's values of the photo at `path`, as a dict of typed values. A path that cannot
+    be opened raises the matching OSError, as read() does."""
+    return parse(read_path(path).report)
 
 
 # ==== 2. read(): typed values through libexifinfo ====

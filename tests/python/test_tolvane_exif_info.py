@@ -91,9 +91,21 @@ class ModuleTest(unittest.TestCase):
         with self.assertRaises(ValueError):
             tei.parse("Version: \r\n")
 
-    def test_missing_file_gives_the_report_of_defaults(self):
-        f = tei.fields("/nonexistent/photo.jpg")
+    def test_missing_file_gives_the_report_of_defaults_and_fields_raise(self):
+        f = tei.parse(tei.report("/nonexistent/photo.jpg"))
         self.assertEqual((f["Width"], f["CameraMake"], f["Brightness"]), (0, "", 0.0))
+        with self.assertRaises(FileNotFoundError):
+            tei.fields("/nonexistent/photo.jpg")
+
+    def test_report_prints_nothing(self):
+        # Seven fill bytes: EXIFInfo prints its "too many padding" line to standard output.
+        with tempfile.NamedTemporaryFile(suffix=".jpg") as f:
+            f.write(b"\xff\xd8" + b"\xff" * 8)
+            f.flush()
+            code = "import sys, tolvane_exif_info as t; t.report(sys.argv[1]); t.fields(sys.argv[1])"
+            run = subprocess.run([sys.executable, "-c", code, f.name], capture_output=True, check=True)
+            self.assertEqual(run.stdout, b"")
+            self.assertEqual(tei.fields(f.name)["Width"], 0)
 
     def test_output_path_and_path_like(self):
         import pathlib
@@ -103,7 +115,7 @@ class ModuleTest(unittest.TestCase):
             self.assertEqual(out.read_bytes(), text.encode("utf-8"))
 
     def test_a_library_that_cannot_be_loaded_says_what_was_tried(self):
-        code = "import tolvane_exif_info as t\ntry:\n  t.report('x')\nexcept OSError as e:\n  print(e)\n"
+        code = "import tolvane_exif_info as t\ntry:\n  t.report('x', 'x.txt')\nexcept OSError as e:\n  print(e)\n"
         for env, expected in ((dict(os.environ, TOLVANE_EXIF_INFO_LIBRARY="/nowhere/libX.so"),
                                "tried TOLVANE_EXIF_INFO_LIBRARY=/nowhere/libX.so"),
                               ({k: v for k, v in os.environ.items() if k not in ("TOLVANE_EXIF_INFO_LIBRARY", "LD_LIBRARY_PATH")},
