@@ -152,7 +152,9 @@ check "-t does not replace a file: exit 1" test $? = 1
 check "-t does not replace a file" test "$(cat "$work/thumbs/own.thumb.jpg")" = mine
 "$tool" -t "$work/thumbs" --force "$work/own" >/dev/null 2>&1
 check "--force replaces it" cmp -s "$work/thumbs/own.thumb.jpg" "$work/thumbs/day1/a.jpg.thumb.jpg"
-check "-t into a missing folder exits 1" test "$(status_of "$tool" -t "$work/nowhere" "$sample")" = 1
+check "-t makes a missing folder and its parents" test "$(status_of "$tool" -t "$work/new/deeper" "$sample")" = 0
+check "-t wrote into the folder it made" test -s "$work/new/deeper/sample.jpg.thumb.jpg"
+check "-t where a file stands exits 1" test "$(status_of "$tool" -t "$sample/below" "$sample")" = 1
 rm -f "$work/thumbs/own.thumb.jpg"
 # No file may grow (as on a full disk); messages and status come back through a pipe.
 full=$( (trap '' XFSZ; ulimit -f 0; "$tool" -t "$work/thumbs" "$work/own" 2>&1 >/dev/null; echo "status $?") )
@@ -188,6 +190,47 @@ exec 3<>"$work/many/zz-fifo.jpg"  # a writer that stays and never writes
 exec 3>&-
 check "a closed pipe stops the run at once, exit 1" test "$(cat "$work/status")" = 1
 check "a closed pipe: message" grep -q "write error: Broken pipe" "$work/err"
+
+# Under -r only regular files are opened: a FIFO whose writer stays, a socket and a link to a
+# device are passed over (-v names them), so the run goes on; -q drops the "not a photo" lines.
+mkdir -p "$work/odd"
+cp "$sample" "$work/odd/a.jpg"
+cp "$sample" "$work/odd/z.jpg"
+printf 'text' >"$work/odd/notes.txt"
+mkfifo "$work/odd/m-fifo.jpg"
+ln -s /dev/zero "$work/odd/n-zero.jpg"
+python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$work/odd/o-socket.jpg"
+exec 4<>"$work/odd/m-fifo.jpg"  # a writer that stays and never writes
+timeout 20 "$tool" -r -v --json "$work/odd" >"$work/odd.json" 2>"$work/odd.err"
+check "-r passes over a FIFO with a writer, a socket and a device: exit 0" test $? = 0
+exec 4>&-
+check "-r: rows for the two photos only" test "$(grep -c '"container":"jpeg"' "$work/odd.json")" = 2
+check "-v names the FIFO passed over" grep -q "m-fifo.jpg: passed over: a FIFO" "$work/odd.err"
+check "-v names the device passed over" grep -q "n-zero.jpg: passed over: a device" "$work/odd.err"
+check "-v names the socket passed over" grep -q "o-socket.jpg: passed over: a socket" "$work/odd.err"
+check "-v ends with a summary" test "$(tail -n 1 "$work/odd.err")" = "exifinfo: 2 read, 4 passed over, 0 failed"
+rm "$work/odd/m-fifo.jpg" "$work/odd/o-socket.jpg" "$work/odd/n-zero.jpg"
+"$tool" -r -q "$work/odd" >/dev/null 2>"$work/err"
+check "-q: no line for a file that is no photo" test ! -s "$work/err"
+"$tool" -r "$work/odd" >/dev/null 2>"$work/err"
+check "without -q the line is there" grep -q "notes.txt: not a photo" "$work/err"
+# A folder that cannot be read gets a row of its own under --json and --csv (not as root: root
+# reads any folder, so the run drops to nobody where it can).
+mkdir -p "$work/shut/in"
+cp "$sample" "$work/shut/a.jpg"
+chmod 755 "$work" "$work/shut" && chmod 644 "$work/shut/a.jpg" && chmod 000 "$work/shut/in"
+as_user=()
+if [ "$(id -u)" = 0 ]; then as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups); fi
+if "${as_user[@]}" true 2>/dev/null; then
+  "${as_user[@]}" "$tool" -r --json -f path,error "$work/shut" >"$work/shut.json" 2>"$work/err"
+  check "an unreadable folder exits 1" test $? = 1
+  check "an unreadable folder gets a JSON row" grep -qx "{\"path\":\"$work/shut/in\",\"error\":\"cannot read directory: Permission denied\"}" "$work/shut.json"
+  "${as_user[@]}" "$tool" -r --csv -f path,error "$work/shut" >"$work/shut.csv" 2>/dev/null
+  check "an unreadable folder gets a CSV row" grep -q "^$work/shut/in,cannot read directory: Permission denied" "$work/shut.csv"
+else
+  echo "skipped: the unreadable-folder row (cannot drop to another user)"
+fi
+chmod 755 "$work/shut/in"
 
 # Photos in other containers: every one read under -r, its container named, thumbnails written.
 if [ -d "$containers" ]; then

@@ -81,18 +81,40 @@ class TempTree {
   std::string root_;
 };
 
-TEST(Walk, DepthFirstInByteOrderWithoutFollowingDirectoryLinks) {
+TEST(Walk, DepthFirstInByteOrderWithoutFollowingDirectoryLinksOrOpeningDevices) {
   TempTree tree;
   for (const char* f : {"b/2.jpg", "a/1.jpg", "a.jpg", "B.jpg", "a/z/3.jpg", "c.jpg"}) tree.File(f);
   fs::create_directory_symlink("/", tree.Path("root-link"));
   fs::create_directory_symlink(tree.Path("a"), tree.Path("loop"));
+  ASSERT_EQ(mkfifo(tree.Path("fifo.jpg").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", tree.Path("zero.jpg"));
+  fs::create_symlink(tree.Path("a.jpg"), tree.Path("photo-link.jpg"));
   exifinfo_tool::FileWalk walk({tree.Path(""), tree.Path("c.jpg")}, true);
   std::vector<std::string> relative;
-  for (exifinfo_tool::WalkedFile f; walk.Next(f);) relative.push_back(f.relative + (f.walked ? "" : " (operand)"));
-  const std::vector<std::string> expected = {"B.jpg", "a/1.jpg", "a/z/3.jpg", "a.jpg", "b/2.jpg", "c.jpg",
-                                             "loop",  "root-link", "c.jpg (operand)"};
-  EXPECT_EQ(relative, expected);  // links are listed as files; the reader finds them directories
-  EXPECT_FALSE(walk.failed());
+  for (exifinfo_tool::WalkedFile f; walk.Next(f);) {
+    relative.push_back(f.relative + (f.walked ? "" : " (operand)") + (f.note.empty() ? "" : " [" + f.note + "]"));
+    EXPECT_NE(f.kind, exifinfo_tool::WalkedFile::Kind::kUnreadableDirectory);
+  }
+  const std::vector<std::string> expected = {"B.jpg",  "a/1.jpg",          "a/z/3.jpg", "a.jpg", "b/2.jpg",
+                                             "c.jpg",  "fifo.jpg [a FIFO]", "loop",     "photo-link.jpg",
+                                             "root-link", "zero.jpg [a device]", "c.jpg (operand)"};
+  EXPECT_EQ(relative, expected);  // links to directories are listed as files; the reader finds them so
+}
+
+TEST(Walk, AFolderThatVanishesIsGivenInItsPlace) {
+  TempTree tree;
+  for (const char* f : {"a.jpg", "b/1.jpg", "c.jpg"}) tree.File(f);
+  exifinfo_tool::FileWalk walk({tree.Path("")}, true);
+  exifinfo_tool::WalkedFile f;
+  ASSERT_TRUE(walk.Next(f));
+  EXPECT_EQ(f.relative, "a.jpg");
+  fs::remove_all(tree.Path("b"));  // listed, then gone before the walk enters it
+  ASSERT_TRUE(walk.Next(f));
+  EXPECT_EQ(f.kind, exifinfo_tool::WalkedFile::Kind::kUnreadableDirectory);
+  EXPECT_EQ(f.path, tree.Path("b"));
+  EXPECT_EQ(f.note, "No such file or directory");
+  ASSERT_TRUE(walk.Next(f));
+  EXPECT_EQ(f.relative, "c.jpg");
 }
 
 TEST(Walk, AFolderThatCannotBeReadIsReportedAndPassedOver) {

@@ -62,7 +62,10 @@ void PrintHelp() {
       "  -r, --recursive        read the files of each directory FILE and its\n"
       "                         subdirectories, depth first, names in byte order; files\n"
       "                         in no known container are reported as \"not a photo\"\n"
-      "                         and skipped; symbolic links to directories are not followed\n"
+      "                         and skipped; symbolic links to directories are not\n"
+      "                         followed; FIFOs, sockets and devices are passed over\n"
+      "                         unopened; a directory that cannot be read gets a JSON or\n"
+      "                         CSV row with its error\n"
       "  -j, --jobs=N           read N files at a time (default 16); the output keeps\n"
       "                         the order of the files\n"
       "      --json             print one JSON object per file instead of the report\n"
@@ -70,10 +73,14 @@ void PrintHelp() {
       "  -f, --fields=LIST      print only these keys in JSON and CSV, in this order\n"
       "                         (comma-separated, e.g. path,CaptureTime,GPSLatitude)\n"
       "  -t, --thumbnails=DIR   write each embedded thumbnail to DIR, named after its\n"
-      "                         photo (its path below FILE under -r) plus .thumb.jpg\n"
+      "                         photo (its path below FILE under -r) plus .thumb.jpg;\n"
+      "                         DIR and its parents are made when missing\n"
       "      --force            let --thumbnails replace files that exist\n"
       "      --crlf             end report lines with CR LF, as the library does\n"
-      "  -v, --verbose          also say which photos have no thumbnail\n"
+      "  -q, --quiet            no line for the files passed over as no photo\n"
+      "  -v, --verbose          also say which photos have no thumbnail, what was passed\n"
+      "                         over, and how many files were read (also said when\n"
+      "                         standard error is a terminal)\n"
       "  -h, --help             display this help and exit\n"
       "  -V, --version          output version information and exit\n"
       "\n"
@@ -117,6 +124,17 @@ bool WriteOutput(const std::string& input, const std::string& outputPath, const 
   return true;
 }
 
+// mkdir -p: each missing folder of `path`, made in turn (0777 less the umask). 0, or -1 with
+// errno set by the mkdir that failed.
+int MakeDirectories(const std::string& path) {
+  for (size_t at = 1; at <= path.size(); ++at) {
+    if (at < path.size() && path[at] != '/') continue;
+    const std::string prefix = path.substr(0, at);
+    if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+  }
+  return 0;
+}
+
 bool ParseJobs(const char* text, long& jobs) {
   char* end = nullptr;
   errno = 0;
@@ -137,11 +155,12 @@ int ParseOptions(int argc, char** argv, Options& options) {
       {"force", no_argument, nullptr, kForceOption},   {"crlf", no_argument, nullptr, kCrlfOption},
       {"verbose", no_argument, nullptr, 'v'},          {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},          {"fields", required_argument, nullptr, 'f'},
+      {"quiet", no_argument, nullptr, 'q'},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
   int formats = 0;
-  for (int c; (c = getopt_long(argc, argv, ":o:rj:t:f:vhV", kOptions, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, ":o:rj:t:f:qvhV", kOptions, nullptr)) != -1;) {
     switch (c) {
       case 'o': options.outputPath = optarg; break;
       case 'r': options.recursive = true; break;
@@ -151,6 +170,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
       case 't': options.thumbnailFolder = optarg; break;
       case 'f': fields = optarg, fieldsGiven = true; break;
       case 'v': options.verbose = true; break;
+      case 'q': options.quiet = true; break;
       case kJsonOption: options.format = Format::kJson, ++formats; break;
       case kCsvOption: options.format = Format::kCsv, ++formats; break;
       case kForceOption: options.force = true; break;
@@ -186,7 +206,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
   if (options.force && options.thumbnailFolder.empty()) return UsageError("--force goes with --thumbnails");
   if (!options.thumbnailFolder.empty()) {
     struct stat st {};
-    const int error = stat(options.thumbnailFolder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    const int error = MakeDirectories(options.thumbnailFolder) != 0          ? errno
+                      : stat(options.thumbnailFolder.c_str(), &st) != 0 ? errno
+                      : S_ISDIR(st.st_mode)                              ? 0
+                                                                         : ENOTDIR;
     if (error != 0) {
       std::fprintf(stderr, "exifinfo: %s: cannot write thumbnails there: %s\n", options.thumbnailFolder.c_str(),
                    std::strerror(error));
@@ -223,6 +246,12 @@ int main(int argc, char** argv) {
   const FileReader reader(options, *defaults, headers);
   int status = kExitOk;
   bool writeFailed = false, first = true;
+  size_t filesRead = 0, passedOver = 0, failed = 0;
+  const auto count = [&](const FileResult& result) {
+    if (result.trouble) ++failed;
+    else if (result.skipped) ++passedOver;
+    else ++filesRead;
+  };
   if (options.format == Format::kCsv && std::fputs(exifinfo_tool::CsvHeader(options.columns).c_str(), stdout) < 0) writeFailed = true;
 
   if (!options.outputPath.empty()) {
@@ -231,6 +260,7 @@ int main(int argc, char** argv) {
     walk.Next(file);
     Photo photo;
     const FileResult result = reader.Read(file, &photo);
+    count(result);
     std::fputs(result.err.c_str(), stderr);
     if (result.trouble) status = kExitTrouble;
     if (std::fwrite(result.out.data(), 1, result.out.size(), stdout) != result.out.size()) writeFailed = true;
@@ -240,6 +270,7 @@ int main(int argc, char** argv) {
     auto read = [&](const WalkedFile& file) { return reader.Read(file); };
     exifinfo_tool::RunOrdered<WalkedFile, FileResult>(next, read, options.jobs, [&](FileResult result) {
       std::fputs(result.err.c_str(), stderr);
+      count(result);
       if (result.trouble) status = kExitTrouble;
       if (result.skipped) return true;
       // Reports are separated by an empty line, as head(1) separates files.
@@ -249,7 +280,10 @@ int main(int argc, char** argv) {
       return !writeFailed;
     });
   }
-  if (walk.failed()) status = kExitTrouble;
+  const int writeError = errno;  // of the write that failed, if one did: isatty may change it
+  if (options.verbose || isatty(STDERR_FILENO))
+    std::fprintf(stderr, "exifinfo: %zu read, %zu passed over, %zu failed\n", filesRead, passedOver, failed);
+  errno = writeError;
   if (writeFailed || std::fflush(stdout) != 0) {
     std::fprintf(stderr, "exifinfo: write error: %s\n", std::strerror(errno));
     return kExitTrouble;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "file_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,11 +45,42 @@ void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out) {
   }
 }
 
+// Opens a file met in a walk and reads it only when it is still a regular file (it may have
+// become a FIFO since the walk listed it); `special` then says what else it is. EISDIR for a
+// directory, as a read of it gives.
+int ReadWalkedFile(const std::string& path, exifinfo_photo** photo, const char*& special) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat st {};
+  int error = fstat(fd, &st) != 0 ? errno : 0;
+  if (error == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
+  if (error == 0 && !S_ISREG(st.st_mode)) special = S_ISFIFO(st.st_mode) ? "a FIFO" : S_ISSOCK(st.st_mode) ? "a socket" : "a device";
+  if (error == 0 && special == nullptr) error = exifinfo_read_fd(fd, photo);
+  close(fd);
+  return error;
+}
+
 FileResult FileReader::Read(const WalkedFile& file, Photo* keep) const {
   FileResult result;
+  if (file.kind == WalkedFile::Kind::kSpecial) return PassOver(file.path, file.note.c_str());
+  if (file.kind == WalkedFile::Kind::kUnreadableDirectory) {
+    const FileRecord record{file.path, nullptr, "cannot read directory: " + file.note};
+    result.err = "exifinfo: " + file.path + ": " + record.error + "\n";
+    result.trouble = true;
+    if (options_.format == Format::kReport) {
+      result.skipped = true;  // no report: it is no photo; JSON and CSV give it a row
+    } else {
+      Format(record, result);
+    }
+    return result;
+  }
   exifinfo_photo* raw = nullptr;
   const bool standardInput = !file.walked && file.path == "-";
-  const int error = standardInput ? exifinfo_read_fd(STDIN_FILENO, &raw) : exifinfo_read_path(file.path.c_str(), &raw);
+  const char* special = nullptr;
+  const int error = standardInput ? exifinfo_read_fd(STDIN_FILENO, &raw)
+                    : file.walked ? ReadWalkedFile(file.path, &raw, special)
+                                  : exifinfo_read_path(file.path.c_str(), &raw);
+  if (special != nullptr) return PassOver(file.path, special);
   Photo photo(raw);
   if (error == ENOMEM) OutOfMemory();
   FileRecord record{standardInput ? "-" : file.path, photo.get(), ""};
@@ -66,11 +99,12 @@ FileResult FileReader::Read(const WalkedFile& file, Photo* keep) const {
   } else {
     switch (photo->ending) {
       case EXIFINFO_NOT_A_JPEG:
-        result.err = "exifinfo: " + name + ": not a photo (in no known container)\n";
         if (file.walked) {
+          if (!options_.quiet) result.err = "exifinfo: " + name + ": not a photo (in no known container)\n";
           result.skipped = true;
           return result;
         }
+        result.err = "exifinfo: " + name + ": not a photo (in no known container)\n";
         result.trouble = true;
         break;
       case EXIFINFO_READ_ERROR:
@@ -91,6 +125,13 @@ FileResult FileReader::Read(const WalkedFile& file, Photo* keep) const {
   }
   Format(record, result);
   if (keep != nullptr) *keep = std::move(photo);
+  return result;
+}
+
+FileResult FileReader::PassOver(const std::string& path, const char* what) const {
+  FileResult result;
+  result.skipped = true;
+  if (options_.verbose) result.err = "exifinfo: " + path + ": passed over: " + what + "\n";
   return result;
 }
 

@@ -21,6 +21,7 @@ struct ReadOptions {
   std::string thumbnailFolder;
   bool force = false;
   bool verbose = false;
+  bool quiet = false;  // no line for a file passed over as no photo
   bool crlf = false;
   Format format = Format::kReport;
   std::vector<Column> columns;  // what JSON and CSV print
@@ -58,6 +59,8 @@ class FileReader {
   FileResult Read(const WalkedFile& file, Photo* keep = nullptr) const;
 
  private:
+  // A node met in a walk that no photo can be (a FIFO...): never opened; -v names it.
+  FileResult PassOver(const std::string& path, const char* what) const;
   void SaveThumbnail(const WalkedFile& file, const exifinfo_photo& photo, FileResult& result) const;
   void Format(const FileRecord& record, FileResult& result) const;
 

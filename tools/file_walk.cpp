@@ -20,17 +20,25 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// What a node that no photo can be is, or null for one that may be read.
+const char* Special(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return nullptr;
+}
+
 }  // namespace
 
 // Lists a directory's entries with their types as readdir gives them: only a file system that
-// does not say (DT_UNKNOWN) costs an fstatat. Subdirectories are marked with a final '/' in the
-// sorted list, so that the walk needs no stat of its own for them.
-bool FileWalk::Enter(const std::string& dir, const std::string& relative) {
+// does not say (DT_UNKNOWN) and symbolic links (whose target may be a device) cost a stat.
+// FIFOs, sockets and device nodes are marked, so that they are passed over and never opened:
+// a FIFO with a writer that never writes would stop the run there.
+void FileWalk::Enter(const std::string& dir, const std::string& relative) {
   DIR* d = opendir(dir.c_str());
   if (d == nullptr) {
-    std::fprintf(stderr, "exifinfo: %s: cannot read directory: %s\n", dir.c_str(), std::strerror(errno));
-    failed_ = true;
-    return false;
+    unreadable_.push_back(WalkedFile{dir, relative, true, WalkedFile::Kind::kUnreadableDirectory, std::strerror(errno)});
+    return;
   }
   Level level;
   level.prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
@@ -39,45 +47,58 @@ bool FileWalk::Enter(const std::string& dir, const std::string& relative) {
   while (const dirent* entry = readdir(d)) {
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    bool isDirectory = entry->d_type == DT_DIR;
-    if (entry->d_type == DT_UNKNOWN) {
-      struct stat st {};
-      isDirectory = fstatat(dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    Entry e{name, entry->d_type == DT_DIR, nullptr};
+    switch (entry->d_type) {
+      case DT_FIFO: e.special = "a FIFO"; break;
+      case DT_SOCK: e.special = "a socket"; break;
+      case DT_CHR:
+      case DT_BLK: e.special = "a device"; break;
+      case DT_LNK:
+      case DT_UNKNOWN: {
+        struct stat st {};
+        if (fstatat(dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) != 0) break;
+        e.directory = S_ISDIR(st.st_mode);
+        // A link's target decides, but a link to a directory is never followed.
+        if (S_ISLNK(st.st_mode) && fstatat(dirfd(d), name, &st, 0) == 0 && !S_ISDIR(st.st_mode))
+          e.special = Special(st.st_mode);
+        else if (!S_ISLNK(st.st_mode))
+          e.special = Special(st.st_mode);
+        break;
+      }
+      default: break;
     }
-    level.names.emplace_back(isDirectory ? std::string(name) + "/" : std::string(name));
+    level.entries.push_back(std::move(e));
   }
   const int readError = errno;
   closedir(d);
-  if (readError != 0) {
-    std::fprintf(stderr, "exifinfo: %s: cannot read directory: %s\n", dir.c_str(), std::strerror(readError));
-    failed_ = true;
-  }
-  // Byte order of the names themselves: the '/' of a directory sorts it as its name would.
-  std::sort(level.names.begin(), level.names.end(), [](const std::string& a, const std::string& b) {
-    const size_t an = a.back() == '/' ? a.size() - 1 : a.size(), bn = b.back() == '/' ? b.size() - 1 : b.size();
-    const int c = std::memcmp(a.data(), b.data(), std::min(an, bn));
-    return c != 0 ? c < 0 : an < bn;
-  });
+  if (readError != 0)
+    unreadable_.push_back(WalkedFile{dir, relative, true, WalkedFile::Kind::kUnreadableDirectory, std::strerror(readError)});
+  std::sort(level.entries.begin(), level.entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   levels_.push_back(std::move(level));
-  return true;
 }
 
 bool FileWalk::Next(WalkedFile& file) {
   for (;;) {
-    while (!levels_.empty()) {
+    if (!unreadable_.empty()) {
+      file = std::move(unreadable_.front());
+      unreadable_.erase(unreadable_.begin());
+      return true;
+    }
+    if (!levels_.empty()) {
       Level& level = levels_.back();
-      if (level.next == level.names.size()) {
+      if (level.next == level.entries.size()) {
         levels_.pop_back();
         continue;
       }
-      const std::string& name = level.names[level.next++];
-      if (name.back() == '/') {
-        const std::string bare = name.substr(0, name.size() - 1);
-        const std::string path = level.prefix + bare, relative = level.relative + bare + "/";
+      const Entry& entry = level.entries[level.next++];
+      if (entry.directory) {
+        const std::string path = level.prefix + entry.name, relative = level.relative + entry.name + "/";
         Enter(path, relative);  // may grow levels_: `level` is not used after this
         continue;
       }
-      file = WalkedFile{level.prefix + name, level.relative + name, true};
+      file = WalkedFile{level.prefix + entry.name, level.relative + entry.name, true,
+                        entry.special != nullptr ? WalkedFile::Kind::kSpecial : WalkedFile::Kind::kFile,
+                        entry.special != nullptr ? entry.special : ""};
       return true;
     }
     if (nextOperand_ == operands_.size()) return false;
@@ -87,7 +108,8 @@ bool FileWalk::Next(WalkedFile& file) {
       continue;
     }
     const size_t slash = operand.find_last_of('/');
-    file = WalkedFile{operand, slash == std::string::npos ? operand : operand.substr(slash + 1), false};
+    file = WalkedFile{operand, slash == std::string::npos ? operand : operand.substr(slash + 1), false,
+                      WalkedFile::Kind::kFile, ""};
     return true;
   }
 }

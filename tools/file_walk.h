@@ -11,9 +11,16 @@
 namespace exifinfo_tool {
 
 struct WalkedFile {
+  enum class Kind {
+    kFile,                 // to be read (under -r: a regular file, or a link that is no device)
+    kSpecial,              // under -r, a FIFO, socket or device node: passed over unopened
+    kUnreadableDirectory,  // a directory that could not be listed (whole or in part)
+  };
   std::string path;      // as given, or the operand's path joined with the names below it
   std::string relative;  // under -r, the path below the operand; else the file's own name
   bool walked = false;   // found inside a directory given with -r
+  Kind kind = Kind::kFile;
+  std::string note;      // kSpecial: what it is ("a FIFO"); kUnreadableDirectory: why
 };
 
 class FileWalk {
@@ -21,27 +28,32 @@ class FileWalk {
   FileWalk(std::vector<std::string> operands, bool recursive)
       : operands_(std::move(operands)), recursive_(recursive) {}
 
-  // The next file, false when there is none. A directory that cannot be read is reported on
-  // standard error and passed over; failed() then says so. Symbolic links to directories are
-  // never followed (a link met in a walk is read as a file: a link to a directory then reads
-  // as one and is passed over by the caller).
+  // The next file, false when there is none. A directory that cannot be read comes as a file
+  // of kind kUnreadableDirectory, in its place; FIFOs, sockets and device nodes met in a walk,
+  // directly or through a link, as kSpecial. Symbolic links to directories are never followed
+  // (a link met in a walk is read as a file: a link to a directory then reads as one and is
+  // passed over by the caller).
   bool Next(WalkedFile& file);
-  bool failed() const { return failed_; }
 
  private:
+  struct Entry {
+    std::string name;
+    bool directory = false;
+    const char* special = nullptr;  // "a FIFO", "a socket", "a device": passed over
+  };
   struct Level {
     std::string prefix;  // the directory's path with a final '/'
     std::string relative;  // the same below the operand
-    std::vector<std::string> names;  // sorted
+    std::vector<Entry> entries;  // sorted by name
     size_t next = 0;
   };
-  bool Enter(const std::string& dir, const std::string& relative);
+  void Enter(const std::string& dir, const std::string& relative);
 
   std::vector<std::string> operands_;
   bool recursive_;
   size_t nextOperand_ = 0;
   std::vector<Level> levels_;
-  bool failed_ = false;
+  std::vector<WalkedFile> unreadable_;  // directories that could not be listed, due next
 };
 
 }  // namespace exifinfo_tool
