@@ -3,7 +3,9 @@
 // walk, and thumbnail names that would lead outside their folder.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -123,6 +125,36 @@ TEST(Walk, AFolderThatCannotBeReadIsReportedAndPassedOver) {
   EXPECT_TRUE(walk.Next(f));  // not a directory: given back as a file, which cannot be opened
   EXPECT_EQ(f.path, "/nonexistent-folder-of-photos");
   EXPECT_FALSE(walk.Next(f));
+}
+
+// Where a file system has no unnamed files, thumbnails go through named temporaries: a SIGTERM
+// in the middle of writes removes them before the process ends by it. (Unnamed files leave
+// nothing to remove, whatever ends the process.)
+TEST(Thumbnails, ASignalLeavesNoTemporaryFile) {
+  TempTree tree;
+  fs::create_directories(tree.Path("thumbs"));
+  const std::vector<unsigned char> big(8 << 20, 0xAB);  // long writes: the signal lands in one
+  for (const bool unnamed : {false, true}) {
+    for (const int delayMs : {5, 20, 60}) {
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        exifinfo_tool::RemoveTemporariesOnSignals();
+        const exifinfo_tool::ThumbnailFolder folder(tree.Path("thumbs"), true, unnamed);
+        for (int i = 0;; ++i) {
+          std::string name;
+          folder.Write("t" + std::to_string(i % 3) + ".jpg", big.data(), big.size(), name);
+        }
+      }
+      usleep(static_cast<useconds_t>(delayMs) * 1000);
+      kill(child, SIGTERM);
+      int status = 0;
+      waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+      for (const auto& entry : fs::directory_iterator(tree.Path("thumbs")))
+        EXPECT_EQ(entry.path().extension(), ".jpg") << entry.path() << (unnamed ? " (unnamed)" : " (named)");
+    }
+  }
 }
 
 TEST(Thumbnails, NamesThatWouldLeaveTheFolderAreRefused) {

@@ -242,6 +242,7 @@ int main(int argc, char** argv) {
   static char outputBuffer[1 << 16];
   setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   const bool headers = options.operands.size() > 1 || options.recursive;
+  if (!options.thumbnailFolder.empty()) exifinfo_tool::RemoveTemporariesOnSignals();
   exifinfo_tool::FileWalk walk(options.operands, options.recursive);
   const FileReader reader(options, *defaults, headers);
   int status = kExitOk;

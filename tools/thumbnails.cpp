@@ -2,12 +2,15 @@
 #include "thumbnails.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -28,6 +31,62 @@ struct Fd {
 
 std::string Why(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
+constexpr char kExists[] = "exists; not replaced (--force replaces it)";
+
+std::string TemporaryName(const std::string& file, int attempt) {
+  return "." + file + "." + std::to_string(getpid()) + "." + std::to_string(attempt) + ".tmp";
+}
+
+// The temporary files that have a name right now, for the signal handler: each writing thread
+// claims a slot while its file exists. A name is stored before its directory descriptor is
+// published, and the handler reads the descriptor first, so it never sees half a name.
+constexpr int kSlots = 512;  // more than the most reader threads a run has
+constexpr size_t kNameBytes = 320;
+struct Slot {
+  std::atomic<bool> claimed{false};
+  std::atomic<int> dir{-1};
+  char name[kNameBytes];
+};
+Slot gSlots[kSlots];
+
+class Registration {
+ public:
+  // `dir` -1, or a name too long for a slot (no such file can be made anyway): nothing kept.
+  Registration(int dir, const std::string& name) {
+    if (dir < 0 || name.size() >= kNameBytes) return;
+    for (int i = 0; i < kSlots && slot_ < 0; ++i) {
+      bool expected = false;
+      if (gSlots[i].claimed.compare_exchange_strong(expected, true)) slot_ = i;
+    }
+    if (slot_ < 0) return;
+    std::memcpy(gSlots[slot_].name, name.c_str(), name.size() + 1);
+    gSlots[slot_].dir.store(dir, std::memory_order_release);
+  }
+  ~Registration() {
+    if (slot_ < 0) return;
+    gSlots[slot_].dir.store(-1, std::memory_order_release);
+    gSlots[slot_].claimed.store(false, std::memory_order_release);
+  }
+  Registration(const Registration&) = delete;
+  Registration& operator=(const Registration&) = delete;
+
+ private:
+  int slot_ = -1;
+};
+
+extern "C" void RemoveTemporariesAndEnd(int signal) {
+  const int saved = errno;
+  for (Slot& slot : gSlots) {
+    const int dir = slot.dir.load(std::memory_order_acquire);
+    if (dir >= 0) unlinkat(dir, slot.name, 0);
+  }
+  errno = saved;
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigaction(signal, &action, nullptr);
+  raise(signal);  // ends the process as the signal would have
+}
+
 bool WriteAll(int fd, const unsigned char* bytes, size_t size) {
   while (size != 0) {
     const ssize_t n = write(fd, bytes, size);
@@ -43,6 +102,14 @@ bool WriteAll(int fd, const unsigned char* bytes, size_t size) {
 }
 
 }  // namespace
+
+void RemoveTemporariesOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = RemoveTemporariesAndEnd;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
 
 std::string ThumbnailFolder::Write(const std::string& relative, const unsigned char* bytes, size_t size,
                                    std::string& name) const {
@@ -66,32 +133,66 @@ std::string ThumbnailFolder::Write(const std::string& relative, const unsigned c
     dir = std::move(next);
   }
   const std::string file = parts.back() + ".thumb.jpg";
-  if (!force_ && faccessat(dir->fd, file.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0) return "exists; not replaced (--force replaces it)";
+  if (!force_ && faccessat(dir->fd, file.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0) return kExists;
 
-  // Whole or nothing: a temporary file, then its final name.
+  // Whole or nothing, and nothing left behind: an unnamed file takes its name once whole.
+  if (unnamed_) {
+    const int fd = openat(dir->fd, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+    if (fd >= 0) return WriteUnnamed(dir->fd, fd, file, bytes, size);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Why("cannot create");
+  }
+  return WriteNamed(dir->fd, file, bytes, size);
+}
+
+std::string ThumbnailFolder::WriteUnnamed(int dir, int fd, const std::string& file, const unsigned char* bytes,
+                                          size_t size) const {
+  Fd owned(fd);
+  if (!WriteAll(fd, bytes, size)) return Why("cannot write");
+  // Without --force, linkat refuses a name that exists; with it, the file is linked to a
+  // temporary name, which renameat puts over the old file at once.
+  const std::string target = force_ ? TemporaryName(file, 0) : file;
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  Registration registration(force_ ? dir : -1, target);
+  if (linkat(AT_FDCWD, self, dir, target.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
+      linkat(fd, "", dir, target.c_str(), AT_EMPTY_PATH) != 0) {  // no /proc: privileged callers only
+    if (errno == EEXIST && !force_) return kExists;
+    return Why("cannot name");
+  }
+  if (force_ && renameat(dir, target.c_str(), dir, file.c_str()) != 0) {
+    const std::string why = Why("cannot name");
+    unlinkat(dir, target.c_str(), 0);
+    return why;
+  }
+  return "";
+}
+
+std::string ThumbnailFolder::WriteNamed(int dir, const std::string& file, const unsigned char* bytes,
+                                        size_t size) const {
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temporary = "." + file + "." + std::to_string(getpid()) + "." + std::to_string(attempt) + ".tmp";
-    fd = openat(dir->fd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    temporary = TemporaryName(file, attempt);
+    fd = openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0 && errno != EEXIST) return Why("cannot create");
   }
   if (fd < 0) return Why("cannot create");
+  Registration registration(dir, temporary);  // created just now: a signal from here removes it
   const bool written = WriteAll(fd, bytes, size);
   const int writeError = errno;
   const bool closed = close(fd) == 0;
   if (!written || !closed) {
     errno = written ? errno : writeError;
     const std::string why = Why("cannot write");
-    unlinkat(dir->fd, temporary.c_str(), 0);
+    unlinkat(dir, temporary.c_str(), 0);
     return why;
   }
   // Without --force, renameat2's RENAME_NOREPLACE refuses a file that appeared meanwhile.
-  const int renamed = force_ ? renameat(dir->fd, temporary.c_str(), dir->fd, file.c_str())
-                             : renameat2(dir->fd, temporary.c_str(), dir->fd, file.c_str(), RENAME_NOREPLACE);
+  const int renamed = force_ ? renameat(dir, temporary.c_str(), dir, file.c_str())
+                             : renameat2(dir, temporary.c_str(), dir, file.c_str(), RENAME_NOREPLACE);
   if (renamed != 0) {
-    const std::string why = errno == EEXIST ? "exists; not replaced (--force replaces it)" : Why("cannot name");
-    unlinkat(dir->fd, temporary.c_str(), 0);
+    const std::string why = errno == EEXIST ? kExists : Why("cannot name");
+    unlinkat(dir, temporary.c_str(), 0);
     return why;
   }
   return "";
