@@ -232,6 +232,16 @@ else
 fi
 chmod 755 "$work/shut/in"
 
+# Names that are not UTF-8 come back from JSON as the same bytes (surrogate escapes).
+mkdir -p "$work/names"
+cp "$sample" "$work/names/caf"$'\xe9'".jpg"
+cp "$sample" "$work/names/caf"$'\xc3\xa9'".jpg"
+"$tool" -r --json -f path "$work/names" >"$work/names.json"
+check "JSON names round-trip to the very files" python3 -c '
+import json, os, sys
+paths = [os.fsencode(json.loads(line)["path"]) for line in open(sys.argv[1], encoding="utf-8")]
+sys.exit(not (len(set(paths)) == 2 and all(os.path.isfile(p) for p in paths)))' "$work/names.json"
+
 # Photos in other containers: every one read under -r, its container named, thumbnails written.
 if [ -d "$containers" ]; then
   photos=$(find "$containers" -type f ! -name README.md ! -name SHA256SUMS | wc -l)

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -157,12 +158,55 @@ bool SelectColumns(const std::string& list, std::vector<Column>& out, std::strin
   return true;
 }
 
+std::string JsonString(const std::string& bytes) {
+  std::string out = "\"";
+  const auto* text = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (size_t i = 0; i < bytes.size();) {
+    const uint8_t c = text[i];
+    uint32_t codePoint = 0;
+    const size_t length = c < 0x80 ? 1 : exifinfo::DecodeUtf8(text, bytes.size(), i, codePoint);
+    if (length == 0) {  // a byte that starts no character: U+DC80 to U+DCFF, as Python escapes it
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\udc%02x", c);
+      out += escape;
+      ++i;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out.append(bytes, i, length);
+    }
+    i += length;
+  }
+  return out + "\"";
+}
+
 std::string JsonLine(const FileRecord& record, const std::vector<Column>& columns) {
   ordered_json o = ordered_json::object();
-  for (const Column& c : columns)
+  bool hasPath = false;
+  for (const Column& c : columns) {
+    if (c.own == Column::kPath) {
+      o[c.name] = "";  // its place: the path is written below, byte for byte
+      hasPath = true;
+      continue;
+    }
     o[c.name] = c.own == Column::kField ? FieldJson(record.photo, static_cast<size_t>(c.field)) : OwnJson(record, c.own);
-  // A file name need not be UTF-8: bytes that are not become U+FFFD rather than failing.
-  return o.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+  }
+  std::string line = o.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+  if (hasPath) {
+    // "path":"" is the only such pair: every other key is a field's, and the path's value is
+    // the empty string, which no key equals.
+    const std::string empty = "\"path\":\"\"";
+    const size_t at = line.find(empty);
+    if (at != std::string::npos) line.replace(at, empty.size(), "\"path\":" + JsonString(record.path));
+  }
+  return line;
 }
 
 std::string CsvHeader(const std::vector<Column>& columns) {

@@ -34,7 +34,13 @@ std::vector<Column> AllColumns();
 // unknown key in `unknown`, when a key names no column.
 bool SelectColumns(const std::string& list, std::vector<Column>& out, std::string& unknown);
 
-std::string JsonLine(const FileRecord& record, const std::vector<Column>& columns);  // one line, no line end
+// One line, no line end. The path is written as it is, and a file name need not be UTF-8: each
+// byte that starts no UTF-8 character is written as the lone surrogate U+DC80 + (byte - 0x80)
+// ("\udcff" for 0xFF), as Python's "surrogateescape" reads it, so that
+// os.fsencode(json.loads(line)["path"]) gives back the very bytes of the name.
+std::string JsonLine(const FileRecord& record, const std::vector<Column>& columns);
+// A JSON string of `bytes` by that rule.
+std::string JsonString(const std::string& bytes);
 std::string CsvHeader(const std::vector<Column>& columns);                         // with its CRLF
 std::string CsvRow(const FileRecord& record, const std::vector<Column>& columns);  // with its CRLF
 
