@@ -28,17 +28,24 @@ cmake -S "$here/consumers/cmake" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$pr
 cmake --build "$work/cmake-build" >/dev/null
 with_cmake=$(LD_LIBRARY_PATH="$prefix/$lib" "$work/cmake-build/consumer" "$sample")
 
-# The .pc files name the configured prefix; installed elsewhere, the consumer says where.
-pc() { PKG_CONFIG_PATH="$prefix/$lib/pkgconfig" pkg-config --define-variable=prefix="$prefix" "$@"; }
-flags=$(pc --cflags --libs tolvane-exif-info)
+# The .pc files name the prefix installed to (given only now, with --prefix): pkg-config,
+# pointed at the file itself, needs nothing else.
+pc() { local name=$1; shift; pkg-config "$@" "$prefix/$lib/pkgconfig/$name.pc"; }
+[ "$(pc exifinfo --variable=prefix)" = "$prefix" ] || { echo "exifinfo.pc names '$(pc exifinfo --variable=prefix)'"; exit 1; }
+flags=$(pc tolvane-exif-info --cflags --libs)
 # shellcheck disable=SC2086
 cc -std=c99 -Wall -Werror "$here/consumers/consumer.c" $flags -o "$work/pkgconfig-consumer"
 with_pkgconfig=$(LD_LIBRARY_PATH="$prefix/$lib" "$work/pkgconfig-consumer" "$sample")
 
-# The C API example, built against the installed files each way.
-api_flags=$(pc --cflags --libs exifinfo)
+# The C API example, built against the installed files each way; the README's recipe for a
+# private prefix records the library's folder as the program's run path.
+api_flags="$(pc exifinfo --cflags --libs) -Wl,-rpath,$(pc exifinfo --variable=libdir)"
 # shellcheck disable=SC2086
 cc -std=c99 -Wall -Wextra -pedantic -Werror "$here/../examples/read_photo.c" $api_flags -o "$work/read_photo"
+# No environment: the example by its run path, the installed tool by its own ($ORIGIN/../lib).
+line=$(env -i "$work/read_photo" "$sample")
+case "$line" in "$sample: Tolvane Optics"*) ;; *) echo "example without environment printed '$line'"; exit 1 ;; esac
+env -i "$prefix/bin/exifinfo" "$sample" | grep -q '^Camera Make: Tolvane Optics' || { echo "installed tool without environment failed"; exit 1; }
 expected="$sample: Tolvane Optics TX-100 Travel Zoom, 160x120, ISO 200, 0.004 s, thumbnail"
 for program in "$work/read_photo" "$work/cmake-build/read_photo"; do
   line=$(LD_LIBRARY_PATH="$prefix/$lib" "$program" "$sample")
