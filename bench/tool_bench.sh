@@ -57,9 +57,19 @@ for ((r = 0; r < rounds; r++)); do
   "$tool" -r "$work/warm" >/dev/null 2>&1 || true  # untimed pass: the cache and the code are warm
   t=$(now); "$build/bench/bench_floor" "$work/warm.half.aa" >/dev/null & "$build/bench/bench_floor" "$work/warm.half.ab" >/dev/null; wait
   warm[floor]+="$(( $(now) - t )) "
-  "$tool" -r "$work/warm" >/dev/null 2>&1 || true
-  t=$(now); "$tool" -r "$work/warm" >/dev/null 2>/dev/null || true
-  warm[exifinfo]+="$(( $(now) - t )) "
+  for run in exifinfo j2 j16 old; do
+    case $run in
+      exifinfo) args=() ;;
+      j2) args=(-j 2) ;;
+      j16) args=(-j 16) ;;
+      old) [ -n "${OLD_TOOL:-}" ] || continue ;;
+    esac
+    program=$tool
+    [ "$run" = old ] && program=$OLD_TOOL
+    "$program" -r "${args[@]}" "$work/warm" >/dev/null 2>&1 || true
+    t=$(now); "$program" -r "${args[@]}" "$work/warm" >/dev/null 2>/dev/null || true
+    warm[$run]+="$(( $(now) - t )) "
+  done
 done
 floor=$(median <<<"${warm[floor]}")
 ours=$(median <<<"${warm[exifinfo]}")
@@ -67,6 +77,12 @@ echo "| reader | per file | vs floor |"
 echo "|---|---:|---:|"
 echo "| floor, two processes | $(per_file "$floor" "$warm_files") µs | 1.00x |"
 echo "| exifinfo -r (defaults) | $(per_file "$ours" "$warm_files") µs | $(echo "scale=2; $ours / $floor" | bc)x |"
+for run in j2 j16 old; do
+  [ -n "${warm[$run]:-}" ] || continue
+  m=$(median <<<"${warm[$run]}")
+  name=$(case $run in j2) echo "exifinfo -r -j 2" ;; j16) echo "exifinfo -r -j 16" ;; old) echo "before: exifinfo -r (default then, 16 running)" ;; esac)
+  echo "| $name | $(per_file "$m" "$warm_files") µs | $(echo "scale=2; $m / $floor" | bc)x |"
+done
 if command -v exiv2 >/dev/null; then
   exiv2 -pa $(head -n 2000 "$work/warm.list") >/dev/null 2>&1 || true
   t=$(now); exiv2 -pa $(head -n 2000 "$work/warm.list") >/dev/null 2>&1 || true; e=$(( $(now) - t ))
@@ -105,7 +121,7 @@ if [ "$(id -u)" = 0 ] && [ -w /proc/sys/vm/drop_caches ]; then
   echo "|---|---:|---:|---:|"
   for j in "${runs[@]}"; do
     m=$(median <<<"${cold[$j]}")
-    name=$([ "$j" = default ] && echo "exifinfo -r (default, -j 16)" || ([ "$j" = old ] && echo "before: exifinfo -r (default then, -j 2)" || echo "exifinfo -r -j $j"))
+    name=$([ "$j" = default ] && echo "exifinfo -r (default: processors running, 16 waiting)" || ([ "$j" = old ] && echo "before: exifinfo -r (default then, 16 running)" || echo "exifinfo -r -j $j"))
     echo "| $name | $(echo "scale=3; $m / 1000000000" | bc) s | $(per_file "$m" "$cold_files") µs | $(echo "scale=2; $m / $best" | bc)x |"
   done
 else

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "file_walk.h"
+#include "pipeline.h"
 #include "records.h"
 #include "thumbnails.h"
 
@@ -155,6 +157,41 @@ TEST(Thumbnails, ASignalLeavesNoTemporaryFile) {
         EXPECT_EQ(entry.path().extension(), ".jpg") << entry.path() << (unnamed ? " (unnamed)" : " (named)");
     }
   }
+}
+
+// Of `jobs` readers only `runners` compute at once; those waiting on the storage overlap; the
+// output keeps the input's order.
+TEST(Pipeline, RunnersComputeWhileOthersWaitOnTheStorage) {
+  std::atomic<int> computing{0}, waiting{0}, mostComputing{0}, mostWaiting{0};
+  const auto raise = [](std::atomic<int>& most, int now) {
+    for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+    }
+  };
+  int given = 0;
+  std::vector<int> printed;
+  exifinfo_tool::RunOrdered<int, int>(
+      [&](int& item) { return given < 400 ? (item = given++, true) : false; },
+      [&](const int& item, exifinfo_tool::Storage& storage) {
+        raise(mostComputing, ++computing);
+        usleep(50);
+        --computing;
+        if (item % 2 == 0) {  // half the files wait on the storage
+          storage.Wait();
+          raise(mostWaiting, ++waiting);
+          usleep(2000);
+          --waiting;
+          storage.Resume();
+        }
+        return item;
+      },
+      8, 1, [&](int result) {
+        printed.push_back(result);
+        return true;
+      });
+  ASSERT_EQ(printed.size(), 400u);
+  for (int i = 0; i < 400; ++i) ASSERT_EQ(printed[static_cast<size_t>(i)], i);
+  EXPECT_EQ(mostComputing.load(), 1);  // one runner
+  EXPECT_GT(mostWaiting.load(), 1);    // while several wait
 }
 
 TEST(Records, JsonStringsKeepEveryByteOfAName) {

@@ -46,6 +46,7 @@ struct Options : exifinfo_tool::ReadOptions {
   std::string outputPath;
   bool recursive = false;
   long jobs = kDefaultJobs;
+  bool jobsGiven = false;
   std::vector<std::string> operands;
 };
 
@@ -66,8 +67,9 @@ void PrintHelp() {
       "                         followed; FIFOs, sockets and devices are passed over\n"
       "                         unopened; a directory that cannot be read gets a JSON or\n"
       "                         CSV row with its error\n"
-      "  -j, --jobs=N           read N files at a time (default 16); the output keeps\n"
-      "                         the order of the files\n"
+      "  -j, --jobs=N           read N files at a time; the output keeps the order of\n"
+      "                         the files (default: one a processor, and up to 16\n"
+      "                         while files not yet cached are read from the disk)\n"
       "      --json             print one JSON object per file instead of the report\n"
       "      --csv              print a header row, then one CSV row per file\n"
       "  -f, --fields=LIST      print only these keys in JSON and CSV, in this order\n"
@@ -166,6 +168,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
       case 'r': options.recursive = true; break;
       case 'j':
         if (!ParseJobs(optarg, options.jobs)) return UsageError(std::string("invalid number of jobs: '") + optarg + "'");
+        options.jobsGiven = true;
         break;
       case 't': options.thumbnailFolder = optarg; break;
       case 'f': fields = optarg, fieldsGiven = true; break;
@@ -260,7 +263,8 @@ int main(int argc, char** argv) {
     WalkedFile file;
     walk.Next(file);
     Photo photo;
-    const FileResult result = reader.Read(file, &photo);
+    exifinfo_tool::Storage alone;
+    const FileResult result = reader.Read(file, alone, &photo);
     count(result);
     std::fputs(result.err.c_str(), stderr);
     if (result.trouble) status = kExitTrouble;
@@ -268,8 +272,12 @@ int main(int argc, char** argv) {
     if (!WriteOutput(file.path, options.outputPath, photo ? *photo : *defaults)) status = kExitTrouble;
   } else {
     auto next = [&](WalkedFile& file) { return walk.Next(file); };
-    auto read = [&](const WalkedFile& file) { return reader.Read(file); };
-    exifinfo_tool::RunOrdered<WalkedFile, FileResult>(next, read, options.jobs, [&](FileResult result) {
+    auto read = [&](const WalkedFile& file, exifinfo_tool::Storage& storage) { return reader.Read(file, storage); };
+    // By default as many readers run as there are processors, and up to 16 wait on the storage;
+    // -j N runs N at once, as asked.
+    const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    const long runners = options.jobsGiven ? options.jobs : std::min(options.jobs, processors > 0 ? processors : 1L);
+    exifinfo_tool::RunOrdered<WalkedFile, FileResult>(next, read, options.jobs, runners, [&](FileResult result) {
       std::fputs(result.err.c_str(), stderr);
       count(result);
       if (result.trouble) status = kExitTrouble;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,22 +46,63 @@ void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out) {
   }
 }
 
-// Opens a file met in a walk and reads it only when it is still a regular file (it may have
-// become a FIFO since the walk listed it); `special` then says what else it is. EISDIR for a
-// directory, as a read of it gives.
-int ReadWalkedFile(const std::string& path, exifinfo_photo** photo, const char*& special) {
+// The library's first read (16 KiB), and the bytes that tell a container.
+constexpr size_t kFirstRead = 16384;
+constexpr ssize_t kIdentifyBytes = 256;
+
+// True when a read of the first bytes from memory says what a read of the whole file would:
+// it ended on what it found, not on the end of the bytes it had.
+bool Final(const exifinfo_photo& photo, ssize_t bytes) {
+  switch (photo.ending) {
+    case EXIFINFO_START_OF_SCAN:
+    case EXIFINFO_END_OF_METADATA:
+    case EXIFINFO_TOO_MANY_PADDING:
+    case EXIFINFO_END_OF_IMAGE:
+    case EXIFINFO_TOO_MANY_SECTIONS: return true;
+    case EXIFINFO_NOT_A_JPEG: return bytes >= kIdentifyBytes;
+    default: return false;
+  }
+}
+
+// Reads a file as exifinfo_read_path would, inline when it is cached: the first 16 KiB come
+// with a read that never waits (RWF_NOWAIT), and when the photo's metadata lies within them,
+// they are all the library needs. Otherwise the library reads the file itself, and when the
+// first read would have waited, it does so between storage.Wait() and storage.Resume(), so
+// that another reader runs meanwhile. A file met in a walk that is no longer a regular file (a
+// FIFO since the walk listed it) is not read: `special` then says so; EISDIR for a directory,
+// as a read of it gives.
+int ReadFile(const std::string& path, bool walked, Storage& storage, exifinfo_photo** photo, const char*& special) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return errno;
-  struct stat st {};
-  int error = fstat(fd, &st) != 0 ? errno : 0;
-  if (error == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
-  if (error == 0 && !S_ISREG(st.st_mode)) special = S_ISFIFO(st.st_mode) ? "a FIFO" : S_ISSOCK(st.st_mode) ? "a socket" : "a device";
-  if (error == 0 && special == nullptr) error = exifinfo_read_fd(fd, photo);
+  uint8_t head[kFirstRead];
+  iovec first{head, sizeof head};
+  const ssize_t n = preadv2(fd, &first, 1, 0, RWF_NOWAIT);
+  const int probe = n < 0 ? errno : 0;
+  int error = 0;
+  if (n >= 0) {
+    error = exifinfo_read_memory(head, static_cast<size_t>(n), photo);
+    if (error == 0 && Final(**photo, n)) {
+      close(fd);
+      return 0;
+    }
+    exifinfo_free(*photo);
+    *photo = nullptr;
+  }
+  if (probe == EISDIR) {
+    error = EISDIR;
+  } else if (probe == ESPIPE && walked) {
+    special = "a FIFO or socket";
+  } else if (error != ENOMEM) {
+    const bool waits = probe == EAGAIN;
+    if (waits) storage.Wait();
+    error = exifinfo_read_fd(fd, photo);
+    if (waits) storage.Resume();
+  }
   close(fd);
   return error;
 }
 
-FileResult FileReader::Read(const WalkedFile& file, Photo* keep) const {
+FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* keep) const {
   FileResult result;
   if (file.kind == WalkedFile::Kind::kSpecial) return PassOver(file.path, file.note.c_str());
   if (file.kind == WalkedFile::Kind::kUnreadableDirectory) {
@@ -78,8 +120,7 @@ FileResult FileReader::Read(const WalkedFile& file, Photo* keep) const {
   const bool standardInput = !file.walked && file.path == "-";
   const char* special = nullptr;
   const int error = standardInput ? exifinfo_read_fd(STDIN_FILENO, &raw)
-                    : file.walked ? ReadWalkedFile(file.path, &raw, special)
-                                  : exifinfo_read_path(file.path.c_str(), &raw);
+                                  : ReadFile(file.path, file.walked, storage, &raw, special);
   if (special != nullptr) return PassOver(file.path, special);
   Photo photo(raw);
   if (error == ENOMEM) OutOfMemory();

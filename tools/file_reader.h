@@ -9,6 +9,7 @@
 
 #include "exifinfo.h"
 #include "file_walk.h"
+#include "pipeline.h"
 #include "records.h"
 #include "thumbnails.h"
 
@@ -55,8 +56,9 @@ class FileReader {
       : options_(options), defaults_(defaults), headers_(headers),
         thumbnails_(options.thumbnailFolder, options.force) {}
 
-  // `keep`: where the photo goes once read (null: freed here).
-  FileResult Read(const WalkedFile& file, Photo* keep = nullptr) const;
+  // `keep`: where the photo goes once read (null: freed here). A file whose first page is not
+  // in the page cache is read between storage.Wait() and storage.Resume().
+  FileResult Read(const WalkedFile& file, Storage& storage, Photo* keep = nullptr) const;
 
  private:
   // A node met in a walk that no photo can be (a FIFO...): never opened; -v names it.
