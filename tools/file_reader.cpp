@@ -32,18 +32,21 @@ void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out) {
     out.append(text, length);
     return;
   }
-  out.reserve(out.size() + length);
+  // One copy into room made once: appending line by line cost as much as the read.
+  const size_t start = out.size();
+  out.resize(start + length);
+  char* to = &out[start];
   const char* const end = text + length;
   for (const char* at = text; at < end;) {
     const auto* cr = static_cast<const char*>(std::memchr(at, '\r', static_cast<size_t>(end - at)));
-    if (cr == nullptr) {
-      out.append(at, end);
-      break;
-    }
-    const bool crlfPair = cr + 1 < end && cr[1] == '\n';
-    out.append(at, crlfPair ? cr : cr + 1);  // a CR on its own (inside a text) stays
+    const char* const stop = cr == nullptr ? end : cr;
+    std::memcpy(to, at, static_cast<size_t>(stop - at));
+    to += stop - at;
+    if (cr == nullptr) break;
+    if (cr + 1 >= end || cr[1] != '\n') *to++ = '\r';  // a CR on its own (inside a text) stays
     at = cr + 1;
   }
+  out.resize(static_cast<size_t>(to - out.data()));
 }
 
 // The library's first read (16 KiB), and the bytes that tell a container.
