@@ -75,17 +75,26 @@ bool Final(const exifinfo_photo& photo, ssize_t bytes) {
 // FIFO since the walk listed it) is not read: `special` then says so; EISDIR for a directory,
 // as a read of it gives.
 int ReadFile(const std::string& path, bool walked, Storage& storage, exifinfo_photo** photo, const char*& special) {
+  // After a file whose bytes were not cached, the next one is read as if it waits from its
+  // very open: on a cold disk the directory entry and the inode come from the disk too.
+  if (storage.ExpectsWait()) storage.Wait();
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return errno;
+  if (fd < 0) {
+    const int error = errno;
+    storage.Resume();
+    return error;
+  }
   uint8_t head[kFirstRead];
   iovec first{head, sizeof head};
   const ssize_t n = preadv2(fd, &first, 1, 0, RWF_NOWAIT);
   const int probe = n < 0 ? errno : 0;
+  storage.Expect(probe == EAGAIN);
   int error = 0;
   if (n >= 0) {
     error = exifinfo_read_memory(head, static_cast<size_t>(n), photo);
     if (error == 0 && Final(**photo, n)) {
       close(fd);
+      storage.Resume();
       return 0;
     }
     exifinfo_free(*photo);
@@ -96,12 +105,11 @@ int ReadFile(const std::string& path, bool walked, Storage& storage, exifinfo_ph
   } else if (probe == ESPIPE && walked) {
     special = "a FIFO or socket";
   } else if (error != ENOMEM) {
-    const bool waits = probe == EAGAIN;
-    if (waits) storage.Wait();
+    if (probe == EAGAIN) storage.Wait();
     error = exifinfo_read_fd(fd, photo);
-    if (waits) storage.Resume();
   }
   close(fd);
+  storage.Resume();
   return error;
 }
 

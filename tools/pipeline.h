@@ -70,10 +70,15 @@ class Storage {
   void Resume() {
     if (slots_ != nullptr && waiting_) slots_->Take(true), waiting_ = false;
   }
+  // Whether this reader's last file waited on the storage: a cold disk makes the next one
+  // likely to wait too, from its very open (the directory entry and the inode come first).
+  bool ExpectsWait() const { return expectWait_; }
+  void Expect(bool wait) { expectWait_ = wait; }
 
  private:
   RunSlots* slots_;
   bool waiting_ = false;
+  bool expectWait_ = false;
 };
 
 // `next(Item&)` gives the next item (false at the end; called under the pipeline's lock),
