@@ -21,6 +21,7 @@
 #include "exifinfo.h"
 #include "file_reader.h"
 #include "file_walk.h"
+#include "photo_index.h"
 #include "io/output_file.h"
 #include "pipeline.h"
 #include "records.h"
@@ -44,6 +45,8 @@ constexpr long kDefaultJobs = 16;
 
 struct Options : exifinfo_tool::ReadOptions {
   std::string outputPath;
+  std::string database;  // --db
+  bool full = false;     // --full
   bool recursive = false;
   long jobs = kDefaultJobs;
   bool jobsGiven = false;
@@ -79,6 +82,11 @@ void PrintHelp() {
       "                         DIR and its parents are made when missing\n"
       "      --force            let --thumbnails replace files that exist\n"
       "      --crlf             end report lines with CR LF, as the library does\n"
+      "      --db=FILE          keep the photos' values in the SQLite database FILE\n"
+      "                         (made when missing) instead of printing them; a later\n"
+      "                         run reads only the files that are new or changed, and\n"
+      "                         drops the rows of files that are gone\n"
+      "      --full             with --db, read every file again\n"
       "  -q, --quiet            no line for the files passed over as no photo\n"
       "  -v, --verbose          also say which photos have no thumbnail, what was passed\n"
       "                         over, and how many files were read (also said when\n"
@@ -126,6 +134,11 @@ bool WriteOutput(const std::string& input, const std::string& outputPath, const 
   return true;
 }
 
+bool IsDirectoryPath(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // mkdir -p: each missing folder of `path`, made in turn (0777 less the umask). 0, or -1 with
 // errno set by the mkdir that failed.
 int MakeDirectories(const std::string& path) {
@@ -147,7 +160,7 @@ bool ParseJobs(const char* text, long& jobs) {
 }
 
 int ParseOptions(int argc, char** argv, Options& options) {
-  enum { kJsonOption = 1000, kCsvOption, kForceOption, kCrlfOption };
+  enum { kJsonOption = 1000, kCsvOption, kForceOption, kCrlfOption, kDbOption, kFullOption };
   std::string fields;
   bool fieldsGiven = false;
   static const option kOptions[] = {
@@ -157,7 +170,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
       {"force", no_argument, nullptr, kForceOption},   {"crlf", no_argument, nullptr, kCrlfOption},
       {"verbose", no_argument, nullptr, 'v'},          {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},          {"fields", required_argument, nullptr, 'f'},
-      {"quiet", no_argument, nullptr, 'q'},
+      {"quiet", no_argument, nullptr, 'q'},           {"db", required_argument, nullptr, kDbOption},
+      {"full", no_argument, nullptr, kFullOption},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
@@ -178,6 +192,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
       case kCsvOption: options.format = Format::kCsv, ++formats; break;
       case kForceOption: options.force = true; break;
       case kCrlfOption: options.crlf = true; break;
+      case kDbOption: options.database = optarg; break;
+      case kFullOption: options.full = true; break;
       case 'h': PrintHelp(); return kExitOk;
       case 'V': std::printf("exifinfo (TolvaneEXIFInfo) %s\n", exifinfo_version()); return kExitOk;
       // getopt names the option it stopped at in optopt; a long option's whole text is in argv.
@@ -192,6 +208,12 @@ int ParseOptions(int argc, char** argv, Options& options) {
   for (int i = optind; i < argc; ++i) options.operands.emplace_back(argv[i]);
   if (options.operands.empty()) return UsageError("missing FILE operand");
   if (formats > 1) return UsageError("--json and --csv cannot go together");
+  if (!options.database.empty()) {
+    if (formats != 0 || fieldsGiven || !options.outputPath.empty())
+      return UsageError("--db goes without --json, --csv, --fields and --output");
+    options.format = Format::kIndex;
+  }
+  if (options.full && options.database.empty()) return UsageError("--full goes with --db");
   if (fieldsGiven && options.format == Format::kReport) return UsageError("--fields goes with --json or --csv");
   std::string unknown;
   if (!fieldsGiven) {
@@ -246,10 +268,23 @@ int main(int argc, char** argv) {
   setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   const bool headers = options.operands.size() > 1 || options.recursive;
   if (!options.thumbnailFolder.empty()) exifinfo_tool::RemoveTemporariesOnSignals();
+  exifinfo_tool::PhotoIndex index;
+  const bool indexing = !options.database.empty();
+  if (indexing) {
+    std::vector<std::string> roots;
+    if (options.recursive)
+      for (const std::string& operand : options.operands)
+        if (IsDirectoryPath(operand)) roots.push_back(operand);
+    std::string why;
+    if (!index.Open(options.database, options.columns, roots, why)) {
+      std::fprintf(stderr, "exifinfo: %s: %s\n", options.database.c_str(), why.c_str());
+      return kExitTrouble;
+    }
+  }
   exifinfo_tool::FileWalk walk(options.operands, options.recursive);
   const FileReader reader(options, *defaults, headers);
   int status = kExitOk;
-  bool writeFailed = false, first = true;
+  bool writeFailed = false, first = true, indexFailed = false;
   size_t filesRead = 0, passedOver = 0, failed = 0;
   const auto count = [&](const FileResult& result) {
     if (result.trouble) ++failed;
@@ -271,7 +306,18 @@ int main(int argc, char** argv) {
     if (std::fwrite(result.out.data(), 1, result.out.size(), stdout) != result.out.size()) writeFailed = true;
     if (!WriteOutput(file.path, options.outputPath, photo ? *photo : *defaults)) status = kExitTrouble;
   } else {
-    auto next = [&](WalkedFile& file) { return walk.Next(file); };
+    // With --db, a file whose size and modification time its row already has is never opened.
+    auto next = [&](WalkedFile& file) {
+      while (walk.Next(file)) {
+        if (!indexing || file.kind != WalkedFile::Kind::kFile || file.path == "-") return true;
+        struct stat st {};
+        if (stat(file.path.c_str(), &st) != 0) return true;  // the read says why
+        file.size = st.st_size;
+        file.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+        if (!index.Unchanged(file.path, file.size, file.mtimeNs, options.full)) return true;
+      }
+      return false;
+    };
     auto read = [&](const WalkedFile& file, exifinfo_tool::Storage& storage) { return reader.Read(file, storage); };
     // By default as many readers run as there are processors, and up to 16 wait on the storage;
     // -j N runs N at once, as asked.
@@ -281,6 +327,16 @@ int main(int argc, char** argv) {
       std::fputs(result.err.c_str(), stderr);
       count(result);
       if (result.trouble) status = kExitTrouble;
+      if (indexing) {
+        const bool written = result.notAPhoto ? index.Remove(result.path)
+                             : result.skipped ? true
+                                              : index.Put(result.path, result.row, result.size, result.mtimeNs);
+        if (!written) {
+          std::fprintf(stderr, "exifinfo: %s: %s\n", options.database.c_str(), index.lastError().c_str());
+          indexFailed = true;
+        }
+        return written;
+      }
       if (result.skipped) return true;
       // Reports are separated by an empty line, as head(1) separates files.
       if (options.format == Format::kReport && headers && !first && std::fputc('\n', stdout) == EOF) writeFailed = true;
@@ -289,6 +345,14 @@ int main(int argc, char** argv) {
       return !writeFailed;
     });
   }
+  if (indexing && !indexFailed) {
+    std::string why;
+    if (!index.Finish(filesRead, failed, why)) {
+      std::fprintf(stderr, "exifinfo: %s: %s\n", options.database.c_str(), why.c_str());
+      indexFailed = true;
+    }
+  }
+  if (indexFailed) status = kExitTrouble;
   const int writeError = errno;  // of the write that failed, if one did: isatty may change it
   if (options.verbose || isatty(STDERR_FILENO))
     std::fprintf(stderr, "exifinfo: %zu read, %zu passed over, %zu failed\n", filesRead, passedOver, failed);

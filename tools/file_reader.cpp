@@ -120,8 +120,8 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
     const FileRecord record{file.path, nullptr, "cannot read directory: " + file.note};
     result.err = "exifinfo: " + file.path + ": " + record.error + "\n";
     result.trouble = true;
-    if (options_.format == Format::kReport) {
-      result.skipped = true;  // no report: it is no photo; JSON and CSV give it a row
+    if (options_.format == Format::kReport || options_.format == Format::kIndex) {
+      result.skipped = true;  // no report, no index row: it is no photo; JSON and CSV give it a row
     } else {
       Format(record, result);
     }
@@ -154,6 +154,8 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
         if (file.walked) {
           if (!options_.quiet) result.err = "exifinfo: " + name + ": not a photo (in no known container)\n";
           result.skipped = true;
+          result.notAPhoto = true;
+          result.path = file.path;
           return result;
         }
         result.err = "exifinfo: " + name + ": not a photo (in no known container)\n";
@@ -174,6 +176,13 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
         break;
     }
     if (!options_.thumbnailFolder.empty()) SaveThumbnail(file, *photo, result);
+  }
+  if (options_.format == Format::kIndex) {
+    result.path = record.path;
+    result.size = file.size, result.mtimeNs = file.mtimeNs;
+    for (const Column& column : options_.columns)
+      if (column.own != Column::kPath) PackSqlValue(ColumnSqlValue(record, column), result.row);
+    return result;
   }
   Format(record, result);
   if (keep != nullptr) *keep = std::move(photo);
@@ -207,6 +216,7 @@ void FileReader::Format(const FileRecord& record, FileResult& result) const {
   switch (options_.format) {
     case Format::kJson: result.out = JsonLine(record, options_.columns) + "\n"; return;
     case Format::kCsv: result.out = CsvRow(record, options_.columns); return;
+    case Format::kIndex: return;
     case Format::kReport:
       if (headers_) result.out = "==> " + record.path + " <==\n";
       AppendReport(record.photo != nullptr ? *record.photo : defaults_, options_.crlf, result.out);

@@ -15,7 +15,12 @@
 
 namespace exifinfo_tool {
 
-enum class Format { kReport, kJson, kCsv };
+struct PhotoFree {
+  void operator()(exifinfo_photo* p) const { exifinfo_free(p); }
+};
+using Photo = std::unique_ptr<exifinfo_photo, PhotoFree>;
+
+enum class Format { kReport, kJson, kCsv, kIndex };  // kIndex: rows for --db
 
 // What a run asks of each file.
 struct ReadOptions {
@@ -28,10 +33,6 @@ struct ReadOptions {
   std::vector<Column> columns;  // what JSON and CSV print
 };
 
-struct PhotoFree {
-  void operator()(exifinfo_photo* p) const { exifinfo_free(p); }
-};
-using Photo = std::unique_ptr<exifinfo_photo, PhotoFree>;
 
 // What the printer needs of one file, in order: its text and its messages.
 struct FileResult {
@@ -39,6 +40,12 @@ struct FileResult {
   std::string err;
   bool trouble = false;
   bool skipped = false;
+  // Format::kIndex: the row's values in the columns' order (the path's left out), or a file
+  // that is no photo (its row goes). Values, not the photo: a result waits for the printer.
+  std::string row;  // PackSqlValue'd
+  std::string path;
+  int64_t size = -1, mtimeNs = -1;
+  bool notAPhoto = false;
 };
 
 // The report's bytes as the tool prints them: LF line ends unless `crlf`.

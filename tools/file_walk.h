@@ -5,6 +5,7 @@
 // largest folder, whatever the size of the tree.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct WalkedFile {
   bool walked = false;   // found inside a directory given with -r
   Kind kind = Kind::kFile;
   std::string note;      // kSpecial: what it is ("a FIFO"); kUnreadableDirectory: why
+  int64_t size = -1;     // with --db: the file's size and modification time (ns) at the walk
+  int64_t mtimeNs = -1;
 };
 
 class FileWalk {

@@ -158,6 +158,73 @@ bool SelectColumns(const std::string& list, std::vector<Column>& out, std::strin
   return true;
 }
 
+SqlValue ColumnSqlValue(const FileRecord& record, const Column& column) {
+  const ordered_json value = column.own == Column::kField ? FieldJson(record.photo, static_cast<size_t>(column.field))
+                                                          : OwnJson(record, column.own);
+  SqlValue out;
+  if (value.is_boolean()) {
+    out.kind = SqlValue::kInteger, out.integer = value.get<bool>() ? 1 : 0;
+  } else if (value.is_number_integer()) {
+    out.kind = SqlValue::kInteger, out.integer = value.get<int64_t>();
+  } else if (value.is_number_float()) {
+    out.kind = SqlValue::kReal, out.real = value.get<double>();
+  } else if (value.is_string()) {
+    out.kind = SqlValue::kText, out.text = value.get<std::string>();
+  }
+  return out;
+}
+
+void PackSqlValue(const SqlValue& value, std::string& packed) {
+  packed += static_cast<char>(value.kind);
+  char bytes[8];
+  switch (value.kind) {
+    case SqlValue::kInteger: std::memcpy(bytes, &value.integer, 8); packed.append(bytes, 8); break;
+    case SqlValue::kReal: std::memcpy(bytes, &value.real, 8); packed.append(bytes, 8); break;
+    case SqlValue::kText: {
+      const uint32_t length = static_cast<uint32_t>(value.text.size());
+      std::memcpy(bytes, &length, 4);
+      packed.append(bytes, 4);
+      packed += value.text;
+      break;
+    }
+    default: break;
+  }
+}
+
+bool UnpackSqlValue(const std::string& packed, size_t& at, SqlValue& value) {
+  if (at >= packed.size()) return false;
+  value = SqlValue{};
+  value.kind = static_cast<SqlValue::Kind>(packed[at++]);
+  switch (value.kind) {
+    case SqlValue::kInteger: std::memcpy(&value.integer, packed.data() + at, 8); at += 8; break;
+    case SqlValue::kReal: std::memcpy(&value.real, packed.data() + at, 8); at += 8; break;
+    case SqlValue::kText: {
+      uint32_t length = 0;
+      std::memcpy(&length, packed.data() + at, 4);
+      value.text.assign(packed, at + 4, length);
+      at += 4 + length;
+      break;
+    }
+    default: break;
+  }
+  return true;
+}
+
+const char* ColumnSqlType(const Column& column) {
+  switch (column.own) {
+    case Column::kField:
+      switch (exifinfo_field_type(static_cast<size_t>(column.field))) {
+        case EXIFINFO_TYPE_TEXT: return "TEXT";
+        case EXIFINFO_TYPE_INT32: return "INTEGER";
+        default: return "REAL";
+      }
+    case Column::kHasExif:
+    case Column::kThumbnailOffset:
+    case Column::kThumbnailLength: return "INTEGER";
+    default: return "TEXT";
+  }
+}
+
 std::string JsonString(const std::string& bytes) {
   std::string out = "\"";
   const auto* text = reinterpret_cast<const uint8_t*>(bytes.data());

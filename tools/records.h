@@ -5,6 +5,7 @@
 // values added since the report (null in JSON, empty in CSV when absent), and the container.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,23 @@ std::string JsonLine(const FileRecord& record, const std::vector<Column>& column
 std::string JsonString(const std::string& bytes);
 std::string CsvHeader(const std::vector<Column>& columns);                         // with its CRLF
 std::string CsvRow(const FileRecord& record, const std::vector<Column>& columns);  // with its CRLF
+
+// One column's value as a database stores it: what JSON prints, typed (null, an integer, a
+// real or a text; true and false as 1 and 0). The path column is the caller's: its bytes.
+struct SqlValue {
+  enum Kind { kNull, kInteger, kReal, kText } kind = kNull;
+  int64_t integer = 0;
+  double real = 0;
+  std::string text;
+};
+SqlValue ColumnSqlValue(const FileRecord& record, const Column& column);
+// Values packed into one string, in order (a kind byte, then 8 bytes, or a 4-byte length and
+// the text): a result waiting for the printer holds one allocation, as a JSON line does.
+void PackSqlValue(const SqlValue& value, std::string& packed);
+// The value at `at` in `packed`, and `at` moved past it; false at the end.
+bool UnpackSqlValue(const std::string& packed, size_t& at, SqlValue& value);
+// The column's declared type: "TEXT", "INTEGER" or "REAL".
+const char* ColumnSqlType(const Column& column);
 
 // One CSV field as RFC 4180 writes it: quoted when it holds a comma, a quote, CR or LF (or
 // starts or ends with a space), quotes doubled.

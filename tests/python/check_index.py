@@ -1,0 +1,171 @@
+# SPDX-License-Identifier: MIT
+"""exifinfo --db: the table holds what --json prints, typed; a second run reads only what changed
+(counted with strace) and drops what is gone; runs killed at random leave an intact database that
+a re-run completes; bad database files end the run with exit 1 and stay as they were.
+Usage: check_index.py TOOL CORPUS_DIR CONTAINERS_DIR"""
+import json
+import os
+import random
+import shutil
+import signal
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+
+TOOL, CORPUS, CONTAINERS = sys.argv[1:4]
+failed = 0
+
+
+def check(name, ok):
+    global failed
+    if not ok:
+        failed += 1
+        print("FAILED:", name)
+
+
+def run(*args, **kw):
+    return subprocess.run([TOOL, *args], capture_output=True, **kw)
+
+
+def rows(db):
+    with sqlite3.connect(db) as c:
+        c.row_factory = sqlite3.Row
+        return {(bytes(r["path"]) if isinstance(r["path"], bytes) else os.fsencode(r["path"])): dict(r)
+                for r in c.execute("SELECT * FROM photos")}
+
+
+work = tempfile.mkdtemp()
+tree = os.path.join(work, "tree")
+os.makedirs(os.path.join(tree, "sub"))
+for name in sorted(os.listdir(CORPUS)):
+    if name.endswith(".jpg"):
+        shutil.copy(os.path.join(CORPUS, name), tree)
+for name in sorted(os.listdir(CONTAINERS))[:12]:
+    if name not in ("README.md", "SHA256SUMS"):
+        shutil.copy(os.path.join(CONTAINERS, name), os.path.join(tree, "sub"))
+shutil.copy(os.path.join(CORPUS, "exiftool-Apple.jpg"), os.path.join(os.fsencode(tree), b"caf\xe9.jpg"))
+open(os.path.join(tree, "notes.txt"), "w").write("no photo")
+db = os.path.join(work, "index.db")
+
+# 1. Every value as --json gives it, typed; NULL where JSON has null; paths byte for byte.
+first = run("-r", "-q", "--db", db, tree)
+check("first run exits 0", first.returncode == 0)
+table = rows(db)
+printed = [json.loads(line) for line in run("-r", "-q", "--json", tree).stdout.decode().splitlines()]
+check("a row for every photo, none for the text", len(table) == len(printed) and len(printed) > 50)
+for obj in printed:
+    row = table.get(os.fsencode(obj["path"]))
+    if row is None:
+        check(f"row of {obj['path']!r}", False)
+        continue
+    for key, value in obj.items():
+        if key == "path":
+            continue
+        if isinstance(value, bool):
+            value = int(value)
+        if row[key] != value or type(row[key]) is not type(value) and value is not None:
+            check(f"{obj['path']} {key}: table {row[key]!r}, JSON {value!r}", False)
+with sqlite3.connect(db) as c:
+    types = {r[1]: r[2] for r in c.execute("PRAGMA table_info(photos)")}
+    check("typed columns", types["ISOequivalent"] == "INTEGER" and types["ExposureTime"] == "REAL"
+          and types["CameraMake"] == "TEXT" and types["GPSLatitude"] == "REAL")
+    check("a path that is not UTF-8 is a BLOB", c.execute("SELECT count(*) FROM photos WHERE typeof(path) = 'blob'").fetchone()[0] == 1)
+    check("schema version 1", c.execute("PRAGMA user_version").fetchone()[0] == 1)
+
+# 2. Incremental: only the new and the changed files (and the text, which has no row) are opened.
+new = os.path.join(tree, "sub", "new.jpg")
+shutil.copy(os.path.join(CORPUS, "exiftool-Canon.jpg") if os.path.exists(os.path.join(CORPUS, "exiftool-Canon.jpg"))
+            else os.path.join(CORPUS, "exiftool-Apple.jpg"), new)
+changed = os.path.join(tree, "exiftool-Apple.jpg")
+stat = os.stat(changed)
+os.utime(changed, ns=(stat.st_atime_ns, stat.st_mtime_ns + 1000))
+gone = sorted(p for p in os.listdir(tree) if p.endswith(".jpg") and p != "exiftool-Apple.jpg")[0]
+os.remove(os.path.join(tree, gone))
+trace = os.path.join(work, "trace")
+second = subprocess.run(["strace", "-f", "-qq", "-e", "trace=openat", "-o", trace, TOOL, "-r", "-q", "--db", db, tree],
+                        capture_output=True)
+check("second run exits 0", second.returncode == 0)
+opened = set()
+for line in open(trace, errors="surrogateescape"):
+    if tree in line and "O_DIRECTORY" not in line and "= -1" not in line:
+        opened.add(line.split('"')[1])
+check(f"only new, changed and no-photo files opened: {sorted(opened)}",
+      opened == {new, changed, os.path.join(tree, "notes.txt")})
+after = rows(db)
+check("the new file has a row", os.fsencode(new) in after)
+check("the deleted file has none", os.fsencode(os.path.join(tree, gone)) not in after)
+check("the changed file's row has its new time",
+      after[os.fsencode(changed)]["mtime_ns"] == stat.st_mtime_ns + 1000)
+check("the rest is as it was", len(after) == len(table))
+with sqlite3.connect(db) as c:
+    last = c.execute("SELECT seen, read, unchanged, removed, failed FROM runs ORDER BY id DESC LIMIT 1").fetchone()
+check(f"the run's counts {last}", last == (len(table) + 1, 2, len(table) - 2, 1, 0))
+shutil.rmtree(os.path.join(tree, "sub"))
+run("-r", "-q", "--db", db, tree)
+check("a folder that is gone takes its rows", not any(b"/sub/" in p for p in rows(db)))
+
+# 3. Killed at random points: always an intact database, which a re-run completes.
+big = os.path.join(work, "big")
+os.makedirs(big)
+sources = [os.path.join(CORPUS, n) for n in sorted(os.listdir(CORPUS)) if n.endswith(".jpg")]
+for i in range(3000):
+    os.link(sources[i % len(sources)], os.path.join(big, f"{i:05d}.jpg"))
+crash_db = os.path.join(work, "crash.db")
+rng = random.Random(7)
+kills = intact = 0
+for attempt in range(12):
+    p = subprocess.Popen([TOOL, "-r", "--db", crash_db, "--full" if attempt % 3 == 0 and os.path.exists(crash_db) else "-q",
+                          big], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(rng.uniform(0.005, 0.08))
+    p.send_signal(signal.SIGKILL)
+    p.wait()
+    kills += 1
+    if os.path.exists(crash_db):
+        with sqlite3.connect(crash_db) as c:
+            ok = c.execute("PRAGMA integrity_check").fetchone()[0] == "ok"
+            has_table = c.execute("SELECT count(*) FROM sqlite_master WHERE name = 'photos'").fetchone()[0] == 1
+            partial = c.execute("SELECT count(*) FROM photos WHERE ending IS NULL OR size IS NULL OR mtime_ns IS NULL"
+                                ).fetchone()[0] if has_table else 0
+        intact += ok and partial == 0
+    else:
+        intact += 1
+check(f"{intact} of {kills} killed runs left an intact database", intact == kills)
+done = run("-r", "-q", "--db", crash_db, big)
+check("the re-run completes", done.returncode == 0 and len(rows(crash_db)) == 3000)
+print(f"crash test: {kills} kills, {intact} intact")
+
+# 4. Bad database files: exit 1, a clear message, the file as it was.
+def refused(name, path, expect, setup=None):
+    before = open(path, "rb").read() if os.path.exists(path) else None
+    result = run("-r", "--db", path, tree)
+    check(f"{name}: exit 1", result.returncode == 1)
+    check(f"{name}: says {expect!r}", expect in result.stderr.decode())
+    check(f"{name}: unchanged", before is None or open(path, "rb").read() == before)
+
+notdb = os.path.join(work, "not.db")
+open(notdb, "wb").write(b"this is no database" * 100)
+refused("not SQLite", notdb, "not an SQLite database")
+newer = os.path.join(work, "newer.db")
+with sqlite3.connect(newer) as c:
+    c.execute("PRAGMA user_version = 99")
+refused("newer schema", newer, "schema version 99 is newer")
+holder = sqlite3.connect(crash_db, isolation_level=None)
+holder.execute("BEGIN IMMEDIATE")
+locked = run("-r", "--db", crash_db, big)
+check("locked by another writer: exit 1", locked.returncode == 1 and b"locked by another writer" in locked.stderr)
+holder.execute("ROLLBACK")
+holder.close()
+# A full disk: writes past 1 MiB fail; the rows committed before stay, intact.
+full_db = os.path.join(work, "full.db")
+full = subprocess.run(["bash", "-c", 'trap "" XFSZ; ulimit -f 1024; exec "$@"', "_", TOOL, "-r", "--db", full_db, big],
+                      capture_output=True)
+check("a full disk: exit 1 with a message", full.returncode == 1 and b"full.db" in full.stderr)
+with sqlite3.connect(full_db) as c:
+    check("a full disk: intact", c.execute("PRAGMA integrity_check").fetchone()[0] == "ok")
+    check("a full disk: committed rows stay", c.execute("SELECT count(*) FROM photos").fetchone()[0] > 0)
+
+shutil.rmtree(work)
+print(f"{'FAILED' if failed else 'passed'}: {failed} failures")
+sys.exit(1 if failed else 0)

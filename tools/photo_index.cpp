@@ -1,0 +1,293 @@
+// SPDX-License-Identifier: MIT
+#include "photo_index.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "text/utf8.h"
+
+namespace exifinfo_tool {
+namespace {
+
+bool IsUtf8(const std::string& bytes) {
+  const auto* text = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (size_t i = 0; i < bytes.size();) {
+    uint32_t codePoint = 0;
+    const size_t length = text[i] < 0x80 ? 1 : exifinfo::DecodeUtf8(text, bytes.size(), i, codePoint);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+// A path as the table keeps it: TEXT when it is UTF-8, else a BLOB of its bytes.
+void BindPath(sqlite3_stmt* statement, int index, const std::string& path) {
+  if (IsUtf8(path)) {
+    sqlite3_bind_text(statement, index, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+  } else {
+    sqlite3_bind_blob(statement, index, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+  }
+}
+
+std::string ColumnBytes(sqlite3_stmt* statement, int index) {
+  const void* bytes = sqlite3_column_blob(statement, index);
+  return std::string(static_cast<const char*>(bytes), static_cast<size_t>(sqlite3_column_bytes(statement, index)));
+}
+
+std::string DirOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return "";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool IsWithin(const std::string& dir, const std::string& ancestor) {
+  if (dir == ancestor) return true;
+  const std::string prefix = ancestor == "/" ? ancestor : ancestor + "/";
+  return dir.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+}  // namespace
+
+PhotoIndex::~PhotoIndex() {
+  for (sqlite3_stmt* statement : {put_, remove_, folderRows_, sweep_}) sqlite3_finalize(statement);
+  if (db_ != nullptr) {
+    if (inTransaction_) Exec("COMMIT");  // a run that stopped early keeps what it wrote
+    sqlite3_close(db_);
+  }
+}
+
+bool PhotoIndex::Fail(const char* what) {
+  error_ = std::string(what) + ": " + (db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory");
+  return false;
+}
+
+bool PhotoIndex::Exec(const char* sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+  error_ = message != nullptr ? message : sqlite3_errmsg(db_);
+  sqlite3_free(message);
+  return false;
+}
+
+bool PhotoIndex::Prepare(const char* sql, sqlite3_stmt** statement) {
+  return sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, statement, nullptr) == SQLITE_OK ||
+         Fail("cannot prepare a statement");
+}
+
+bool PhotoIndex::Open(const std::string& file, const std::vector<Column>& columns, const std::vector<std::string>& roots,
+                      std::string& error) {
+  for (const Column& c : columns)
+    if (c.own != Column::kPath) columns_.push_back(c);
+  for (std::string root : roots) {
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    roots_.push_back(root);
+  }
+  // Serialized: the walk's thread and the printer's share the connection.
+  const int opened = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                                     nullptr);
+  bool ok = opened == SQLITE_OK || Fail("cannot open");
+  if (ok) sqlite3_busy_timeout(db_, 2000);
+  // Reading the schema version is the first read of the file: it tells a file that is no
+  // database (SQLITE_NOTADB) before anything is written.
+  ok = ok && CreateOrCheckSchema(columns_);
+  std::string names = "path, size, mtime_ns", marks = "?, ?, ?";
+  for (const Column& c : columns_) names += ", " + Quoted(c.name), marks += ", ?";
+  const std::string put = "INSERT OR REPLACE INTO photos (" + names + ", dir) VALUES (" + marks + ", ?)";
+  ok = ok && Prepare(put.c_str(), &put_) && Prepare("DELETE FROM photos WHERE path = ?", &remove_) &&
+       Prepare("DELETE FROM photos WHERE path = ?", &sweep_) &&
+       Prepare("SELECT path, size, mtime_ns, error IS NOT NULL FROM photos WHERE dir = ?", &folderRows_);
+  ok = ok && Exec("INSERT INTO runs (started) VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'))");
+  runId_ = ok ? sqlite3_last_insert_rowid(db_) : 0;
+  if (!ok) {
+    error = error_;
+    if (inTransaction_) Exec("ROLLBACK"), inTransaction_ = false;
+  }
+  return ok;
+}
+
+// Version 0 (a new or empty file) gets the tables; version 1 gets any column a newer tool
+// prints that it lacks; a later version is refused, unchanged. The check and the creation
+// happen in one write transaction, which also tells a database another writer holds.
+bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
+  sqlite3_stmt* version = nullptr;
+  if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &version, nullptr) != SQLITE_OK) {
+    const bool notADatabase = sqlite3_errcode(db_) == SQLITE_NOTADB;
+    return Fail(notADatabase ? "not an SQLite database" : "cannot read");
+  }
+  const int stepped = sqlite3_step(version);
+  const int schema = stepped == SQLITE_ROW ? sqlite3_column_int(version, 0) : -1;
+  sqlite3_finalize(version);
+  if (schema < 0) return Fail(sqlite3_errcode(db_) == SQLITE_NOTADB ? "not an SQLite database" : "cannot read");
+  if (schema > kSchemaVersion) {
+    error_ = "its schema version " + std::to_string(schema) + " is newer than this exifinfo's (" +
+             std::to_string(kSchemaVersion) + "); not changed";
+    return false;
+  }
+  // WAL: readers query while a run writes, and a killed run leaves the last commit whole.
+  if (!Exec("PRAGMA journal_mode = WAL") || !Exec("PRAGMA synchronous = NORMAL")) return Fail("cannot write");
+  Exec("PRAGMA cache_size = -1024");  // 1 MiB of pages: the run's memory stays flat
+  Exec("PRAGMA temp_store = FILE");
+  if (!Begin()) return false;
+  if (schema == 0) {
+    std::string create = "CREATE TABLE photos (path TEXT PRIMARY KEY, size INTEGER, mtime_ns INTEGER";
+    for (const Column& c : columns) create += ", " + Quoted(c.name) + " " + ColumnSqlType(c);
+    create += ", dir TEXT)";
+    if (!Exec(create.c_str()) || !Exec("CREATE INDEX photos_by_dir ON photos (dir)") ||
+        !Exec("CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT, ended TEXT, seen INTEGER, read INTEGER, "
+              "unchanged INTEGER, removed INTEGER, failed INTEGER)") ||
+        !Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str()))
+      return false;
+    return true;
+  }
+  // Version 1: columns a newer tool adds to the JSON object are added at the end.
+  std::vector<std::string> present;
+  sqlite3_stmt* info = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT name FROM pragma_table_info('photos')", -1, &info, nullptr) != SQLITE_OK)
+    return Fail("cannot read the schema");
+  while (sqlite3_step(info) == SQLITE_ROW) present.push_back(ColumnBytes(info, 0));
+  sqlite3_finalize(info);
+  if (std::find(present.begin(), present.end(), "path") == present.end()) {
+    error_ = "has no photos table of this schema; not changed";
+    return false;
+  }
+  for (const Column& c : columns) {
+    if (std::find(present.begin(), present.end(), c.name) != present.end()) continue;
+    const std::string add = "ALTER TABLE photos ADD COLUMN " + Quoted(c.name) + " " + ColumnSqlType(c);
+    if (!Exec(add.c_str())) return false;
+  }
+  return true;
+}
+
+bool PhotoIndex::Begin() {
+  if (inTransaction_) return true;
+  // IMMEDIATE: the write lock now, so that another writer is met here, not half-way.
+  if (!Exec("BEGIN IMMEDIATE")) {
+    if (sqlite3_errcode(db_) == SQLITE_BUSY) error_ = "locked by another writer";
+    return false;
+  }
+  inTransaction_ = true;
+  pending_ = 0;
+  return true;
+}
+
+bool PhotoIndex::CommitIfFull() {
+  if (++pending_ < kBatchRows) return true;
+  if (!Exec("COMMIT")) return false;
+  inTransaction_ = false;
+  return Begin();
+}
+
+PhotoIndex::Folder& PhotoIndex::FolderOf(const std::string& dir) {
+  while (!open_.empty() && !IsWithin(dir, open_.back().dir)) {
+    Sweep(open_.back());
+    open_.pop_back();
+  }
+  if (!open_.empty() && open_.back().dir == dir) return open_.back();
+  open_.push_back(Folder{dir, {}});
+  reached_.push_back(dir);
+  Folder& folder = open_.back();
+  BindPath(folderRows_, 1, dir);
+  while (sqlite3_step(folderRows_) == SQLITE_ROW)
+    folder.rows.emplace(ColumnBytes(folderRows_, 0),
+                        Known{sqlite3_column_int64(folderRows_, 1), sqlite3_column_int64(folderRows_, 2),
+                              sqlite3_column_int(folderRows_, 3) != 0, false});
+  sqlite3_reset(folderRows_);
+  return folder;
+}
+
+// The rows of a folder the walk has left whose files it no longer gave.
+void PhotoIndex::Sweep(const Folder& folder) {
+  for (const auto& [path, known] : folder.rows) {
+    if (known.seen) continue;
+    BindPath(sweep_, 1, path);
+    if (sqlite3_step(sweep_) == SQLITE_DONE) ++removed_;
+    sqlite3_reset(sweep_);
+  }
+}
+
+bool PhotoIndex::Unchanged(const std::string& path, int64_t size, int64_t mtimeNs, bool full) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++seen_;
+  Folder& folder = FolderOf(DirOf(path));
+  const auto found = folder.rows.find(path);
+  if (found == folder.rows.end()) return false;
+  found->second.seen = true;
+  if (full || found->second.failed || found->second.size != size || found->second.mtimeNs != mtimeNs) return false;
+  ++unchanged_;
+  return true;
+}
+
+bool PhotoIndex::Put(const std::string& path, const std::string& row, int64_t size, int64_t mtimeNs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!Begin()) return false;
+  int index = 1;
+  BindPath(put_, index++, path);
+  sqlite3_bind_int64(put_, index++, size);
+  sqlite3_bind_int64(put_, index++, mtimeNs);
+  size_t at = 0;
+  for (SqlValue value; index <= static_cast<int>(columns_.size()) + 3 && UnpackSqlValue(row, at, value);) {
+    switch (value.kind) {
+      case SqlValue::kInteger: sqlite3_bind_int64(put_, index, value.integer); break;
+      case SqlValue::kReal: sqlite3_bind_double(put_, index, value.real); break;
+      case SqlValue::kText:
+        sqlite3_bind_text(put_, index, value.text.data(), static_cast<int>(value.text.size()), SQLITE_TRANSIENT);
+        break;
+      default: sqlite3_bind_null(put_, index); break;
+    }
+    ++index;
+  }
+  BindPath(put_, index, DirOf(path));
+  const bool done = sqlite3_step(put_) == SQLITE_DONE;
+  sqlite3_reset(put_);
+  sqlite3_clear_bindings(put_);
+  return (done || Fail("cannot write")) && CommitIfFull();
+}
+
+bool PhotoIndex::Remove(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!Begin()) return false;
+  BindPath(remove_, 1, path);
+  const bool done = sqlite3_step(remove_) == SQLITE_DONE;
+  if (done && sqlite3_changes(db_) > 0) ++removed_;
+  sqlite3_reset(remove_);
+  return done || Fail("cannot write");
+}
+
+bool PhotoIndex::Finish(size_t read, size_t failed, std::string& error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool ok = Begin();
+  for (; ok && !open_.empty(); open_.pop_back()) Sweep(open_.back());
+  // Folders below the run's directories that the walk never reached: gone, or without files.
+  std::vector<std::string> stale;
+  sqlite3_stmt* dirs = nullptr;
+  ok = ok && (sqlite3_prepare_v2(db_, "SELECT DISTINCT dir FROM photos", -1, &dirs, nullptr) == SQLITE_OK || Fail("cannot read"));
+  std::sort(reached_.begin(), reached_.end());
+  while (ok && sqlite3_step(dirs) == SQLITE_ROW) {
+    const std::string dir = ColumnBytes(dirs, 0);
+    const bool below = std::any_of(roots_.begin(), roots_.end(), [&](const std::string& r) { return IsWithin(dir, r); });
+    if (below && !std::binary_search(reached_.begin(), reached_.end(), dir)) stale.push_back(dir);
+  }
+  sqlite3_finalize(dirs);
+  sqlite3_stmt* drop = nullptr;
+  ok = ok && (sqlite3_prepare_v2(db_, "DELETE FROM photos WHERE dir = ?", -1, &drop, nullptr) == SQLITE_OK || Fail("cannot write"));
+  for (const std::string& dir : stale) {
+    if (!ok) break;
+    BindPath(drop, 1, dir);
+    ok = sqlite3_step(drop) == SQLITE_DONE || Fail("cannot write");
+    removed_ += static_cast<size_t>(sqlite3_changes(db_));
+    sqlite3_reset(drop);
+  }
+  sqlite3_finalize(drop);
+  const std::string ended = "UPDATE runs SET ended = strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), seen = " +
+                            std::to_string(seen_) + ", read = " + std::to_string(read) + ", unchanged = " +
+                            std::to_string(unchanged_) + ", removed = " + std::to_string(removed_) +
+                            ", failed = " + std::to_string(failed) + " WHERE id = " + std::to_string(runId_);
+  ok = ok && Exec(ended.c_str()) && Exec("COMMIT");
+  if (ok) inTransaction_ = false;
+  if (!ok) error = error_;
+  return ok;
+}
+
+}  // namespace exifinfo_tool

@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: MIT
+// exifinfo --db: an SQLite index of a tree's photos that a later run brings up to date.
+//
+// Schema (version 1, PRAGMA user_version):
+//   photos(path PRIMARY KEY, size, mtime_ns, then every key of the JSON object in its order and
+//          under its name, typed TEXT, INTEGER or REAL and NULL where JSON has null, then dir)
+//   runs(id, started, ended, seen, read, unchanged, removed, failed)
+// A path (and dir, its folder) is TEXT when it is UTF-8, else a BLOB of its bytes.
+//
+// Incremental: the rows of a folder are loaded when the walk first gives a file of it; a file
+// whose size and modification time (nanoseconds) equal its row's is not opened. A folder is
+// swept once the walk has left it (depth first, it never comes back): rows of files it no
+// longer holds go. At the end, rows of folders below the run's directories that the walk never
+// reached (gone, or left without files) go too.
+//
+// Crash-safe: WAL journal, rows written in transactions of up to kBatchRows; a run killed at
+// any point leaves the rows of its committed batches, and the next run redoes the rest.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "records.h"
+
+namespace exifinfo_tool {
+
+class PhotoIndex {
+ public:
+  static constexpr int kSchemaVersion = 1;
+  static constexpr int kBatchRows = 2000;
+
+  PhotoIndex() = default;
+  ~PhotoIndex();
+  PhotoIndex(const PhotoIndex&) = delete;
+  PhotoIndex& operator=(const PhotoIndex&) = delete;
+
+  // Opens or creates FILE and starts a run over `roots` (the directories of the command line).
+  // False, with `error` set, when FILE is no SQLite database, has a newer schema, is locked by
+  // another writer or cannot be written; nothing is changed then.
+  bool Open(const std::string& file, const std::vector<Column>& columns, const std::vector<std::string>& roots,
+            std::string& error);
+
+  // The walk's step: true when the file at `path` (of `size` bytes, modified at `mtimeNs`) is
+  // unchanged since its row was written, so that it needs no read. `full`: never.
+  bool Unchanged(const std::string& path, int64_t size, int64_t mtimeNs, bool full);
+  // The printer's steps: a photo's row (or a failed read's), and a file that is no photo.
+  // `row`: ColumnSqlValue of each column but the path, in the columns' order, packed.
+  bool Put(const std::string& path, const std::string& row, int64_t size, int64_t mtimeNs);
+  bool Remove(const std::string& path);
+  // Sweeps what the walk left, commits, and records the run. False, with `error`, on failure.
+  bool Finish(size_t read, size_t failed, std::string& error);
+
+  const std::string& lastError() const { return error_; }
+
+ private:
+  struct Known {
+    int64_t size;
+    int64_t mtimeNs;
+    bool failed;  // the row holds a read's error: read again, whatever the file's times
+    bool seen;
+  };
+  struct Folder {
+    std::string dir;
+    std::unordered_map<std::string, Known> rows;  // by path
+  };
+  bool Exec(const char* sql);
+  bool Prepare(const char* sql, sqlite3_stmt** statement);
+  bool CreateOrCheckSchema(const std::vector<Column>& columns);
+  bool Begin();
+  bool CommitIfFull();
+  Folder& FolderOf(const std::string& dir);
+  void Sweep(const Folder& folder);
+  bool Fail(const char* what);
+
+  sqlite3* db_ = nullptr;
+  std::vector<Column> columns_;
+  std::vector<std::string> roots_;
+  sqlite3_stmt* put_ = nullptr;
+  sqlite3_stmt* remove_ = nullptr;
+  sqlite3_stmt* folderRows_ = nullptr;
+  sqlite3_stmt* sweep_ = nullptr;  // the walk's own: a statement is used by one thread at a time
+  std::mutex mutex_;               // the walk's steps and the printer's take turns
+  std::vector<Folder> open_;              // the folders on the walk's current path
+  std::vector<std::string> reached_;      // every folder the walk gave a file of
+  bool inTransaction_ = false;
+  int pending_ = 0;
+  int64_t runId_ = 0;
+  size_t seen_ = 0, unchanged_ = 0, removed_ = 0;
+  std::string error_;
+};
+
+}  // namespace exifinfo_tool
