@@ -133,7 +133,7 @@ bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
   if (schema == 0) {
     std::string create = "CREATE TABLE photos (path TEXT PRIMARY KEY, size INTEGER, mtime_ns INTEGER";
     for (const Column& c : columns) create += ", " + Quoted(c.name) + " " + ColumnSqlType(c);
-    create += ", dir TEXT)";
+    create += ", dir TEXT) WITHOUT ROWID";  // one B-tree, keyed by path
     if (!Exec(create.c_str()) || !Exec("CREATE INDEX photos_by_dir ON photos (dir)") ||
         !Exec("CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT, ended TEXT, seen INTEGER, read INTEGER, "
               "unchanged INTEGER, removed INTEGER, failed INTEGER)") ||
@@ -227,12 +227,15 @@ bool PhotoIndex::Put(const std::string& path, const std::string& row, int64_t si
   sqlite3_bind_int64(put_, index++, size);
   sqlite3_bind_int64(put_, index++, mtimeNs);
   size_t at = 0;
-  for (SqlValue value; index <= static_cast<int>(columns_.size()) + 3 && UnpackSqlValue(row, at, value);) {
+  SqlValue value;
+  const char* text = nullptr;
+  size_t textLength = 0;
+  while (index <= static_cast<int>(columns_.size()) + 3 && UnpackSqlValue(row, at, value, text, textLength)) {
     switch (value.kind) {
       case SqlValue::kInteger: sqlite3_bind_int64(put_, index, value.integer); break;
       case SqlValue::kReal: sqlite3_bind_double(put_, index, value.real); break;
-      case SqlValue::kText:
-        sqlite3_bind_text(put_, index, value.text.data(), static_cast<int>(value.text.size()), SQLITE_TRANSIENT);
+      case SqlValue::kText:  // `row` outlives the step: no copy
+        sqlite3_bind_text(put_, index, text, static_cast<int>(textLength), SQLITE_STATIC);
         break;
       default: sqlite3_bind_null(put_, index); break;
     }
@@ -240,8 +243,7 @@ bool PhotoIndex::Put(const std::string& path, const std::string& row, int64_t si
   }
   BindPath(put_, index, DirOf(path));
   const bool done = sqlite3_step(put_) == SQLITE_DONE;
-  sqlite3_reset(put_);
-  sqlite3_clear_bindings(put_);
+  sqlite3_reset(put_);  // every parameter is bound again by the next row
   return (done || Fail("cannot write")) && CommitIfFull();
 }
 

@@ -191,9 +191,8 @@ void PackSqlValue(const SqlValue& value, std::string& packed) {
   }
 }
 
-bool UnpackSqlValue(const std::string& packed, size_t& at, SqlValue& value) {
+bool UnpackSqlValue(const std::string& packed, size_t& at, SqlValue& value, const char*& text, size_t& textLength) {
   if (at >= packed.size()) return false;
-  value = SqlValue{};
   value.kind = static_cast<SqlValue::Kind>(packed[at++]);
   switch (value.kind) {
     case SqlValue::kInteger: std::memcpy(&value.integer, packed.data() + at, 8); at += 8; break;
@@ -201,7 +200,8 @@ bool UnpackSqlValue(const std::string& packed, size_t& at, SqlValue& value) {
     case SqlValue::kText: {
       uint32_t length = 0;
       std::memcpy(&length, packed.data() + at, 4);
-      value.text.assign(packed, at + 4, length);
+      text = packed.data() + at + 4;
+      textLength = length;
       at += 4 + length;
       break;
     }

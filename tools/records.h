@@ -57,8 +57,9 @@ SqlValue ColumnSqlValue(const FileRecord& record, const Column& column);
 // Values packed into one string, in order (a kind byte, then 8 bytes, or a 4-byte length and
 // the text): a result waiting for the printer holds one allocation, as a JSON line does.
 void PackSqlValue(const SqlValue& value, std::string& packed);
-// The value at `at` in `packed`, and `at` moved past it; false at the end.
-bool UnpackSqlValue(const std::string& packed, size_t& at, SqlValue& value);
+// The value at `at` in `packed`, and `at` moved past it; false at the end. A text is given as
+// a view into `packed` (`text`, `textLength`); `value.text` stays empty.
+bool UnpackSqlValue(const std::string& packed, size_t& at, SqlValue& value, const char*& text, size_t& textLength);
 // The column's declared type: "TEXT", "INTEGER" or "REAL".
 const char* ColumnSqlType(const Column& column);
 

@@ -115,6 +115,16 @@ for i in range(3000):
 crash_db = os.path.join(work, "crash.db")
 rng = random.Random(7)
 kills = intact = 0
+# Readers query while a run writes (WAL): no "database is locked".
+writer = subprocess.Popen([TOOL, "-r", "-q", "--db", crash_db, big], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+time.sleep(0.05)
+try:
+    with sqlite3.connect(crash_db, timeout=0) as c:
+        c.execute("SELECT count(*) FROM photos").fetchone()
+    check("a reader queries during a run", True)
+except sqlite3.OperationalError as error:
+    check(f"a reader queries during a run: {error}", "no such table" in str(error))
+writer.wait()
 for attempt in range(12):
     p = subprocess.Popen([TOOL, "-r", "--db", crash_db, "--full" if attempt % 3 == 0 and os.path.exists(crash_db) else "-q",
                           big], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
