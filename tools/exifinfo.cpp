@@ -328,7 +328,7 @@ int main(int argc, char** argv) {
       count(result);
       if (result.trouble) status = kExitTrouble;
       if (indexing) {
-        const bool written = result.notAPhoto ? index.Remove(result.path)
+        const bool written = result.notAPhoto ? index.PassOver(result.path, result.size, result.mtimeNs)
                              : result.skipped ? true
                                               : index.Put(result.path, result.row, result.size, result.mtimeNs);
         if (!written) {

@@ -156,6 +156,7 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
           result.skipped = true;
           result.notAPhoto = true;
           result.path = file.path;
+          result.size = file.size, result.mtimeNs = file.mtimeNs;
           return result;
         }
         result.err = "exifinfo: " + name + ": not a photo (in no known container)\n";

@@ -51,7 +51,8 @@ std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 }  // namespace
 
 PhotoIndex::~PhotoIndex() {
-  for (sqlite3_stmt* statement : {put_, remove_, folderRows_, sweep_}) sqlite3_finalize(statement);
+  for (sqlite3_stmt* statement : {put_, remove_, folderRows_, sweep_, passOver_, unOther_, sweepOther_})
+    sqlite3_finalize(statement);
   if (db_ != nullptr) {
     if (inTransaction_) Exec("COMMIT");  // a run that stopped early keeps what it wrote
     sqlite3_close(db_);
@@ -97,7 +98,17 @@ bool PhotoIndex::Open(const std::string& file, const std::vector<Column>& column
   const std::string put = "INSERT OR REPLACE INTO photos (" + names + ", dir) VALUES (" + marks + ", ?)";
   ok = ok && Prepare(put.c_str(), &put_) && Prepare("DELETE FROM photos WHERE path = ?", &remove_) &&
        Prepare("DELETE FROM photos WHERE path = ?", &sweep_) &&
-       Prepare("SELECT path, size, mtime_ns, error IS NOT NULL FROM photos WHERE dir = ?", &folderRows_);
+       Prepare("INSERT OR REPLACE INTO others (path, size, mtime_ns, dir) VALUES (?, ?, ?, ?)", &passOver_) &&
+       Prepare("DELETE FROM others WHERE path = ?", &unOther_) && Prepare("DELETE FROM others WHERE path = ?", &sweepOther_) &&
+       Prepare("SELECT path, size, mtime_ns, error IS NOT NULL, 0 FROM photos WHERE dir = ?1 "
+               "UNION ALL SELECT path, size, mtime_ns, 0, 1 FROM others WHERE dir = ?1", &folderRows_);
+  if (ok) {
+    sqlite3_stmt* any = nullptr;
+    if (sqlite3_prepare_v2(db_, "SELECT EXISTS (SELECT 1 FROM others)", -1, &any, nullptr) == SQLITE_OK &&
+        sqlite3_step(any) == SQLITE_ROW)
+      hasOthers_ = sqlite3_column_int(any, 0) != 0;
+    sqlite3_finalize(any);
+  }
   ok = ok && Exec("INSERT INTO runs (started) VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'))");
   runId_ = ok ? sqlite3_last_insert_rowid(db_) : 0;
   if (!ok) {
@@ -139,8 +150,12 @@ bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
               "unchanged INTEGER, removed INTEGER, failed INTEGER)") ||
         !Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str()))
       return false;
-    return true;
   }
+  if (!Exec("CREATE TABLE IF NOT EXISTS others (path TEXT PRIMARY KEY, size INTEGER, mtime_ns INTEGER, dir TEXT) "
+            "WITHOUT ROWID") ||
+      !Exec("CREATE INDEX IF NOT EXISTS others_by_dir ON others (dir)"))
+    return false;
+  if (schema == 0) return true;
   // Version 1: columns a newer tool adds to the JSON object are added at the end.
   std::vector<std::string> present;
   sqlite3_stmt* info = nullptr;
@@ -192,7 +207,7 @@ PhotoIndex::Folder& PhotoIndex::FolderOf(const std::string& dir) {
   while (sqlite3_step(folderRows_) == SQLITE_ROW)
     folder.rows.emplace(ColumnBytes(folderRows_, 0),
                         Known{sqlite3_column_int64(folderRows_, 1), sqlite3_column_int64(folderRows_, 2),
-                              sqlite3_column_int(folderRows_, 3) != 0, false});
+                              sqlite3_column_int(folderRows_, 3) != 0, sqlite3_column_int(folderRows_, 4) != 0, false});
   sqlite3_reset(folderRows_);
   return folder;
 }
@@ -201,9 +216,10 @@ PhotoIndex::Folder& PhotoIndex::FolderOf(const std::string& dir) {
 void PhotoIndex::Sweep(const Folder& folder) {
   for (const auto& [path, known] : folder.rows) {
     if (known.seen) continue;
-    BindPath(sweep_, 1, path);
-    if (sqlite3_step(sweep_) == SQLITE_DONE) ++removed_;
-    sqlite3_reset(sweep_);
+    sqlite3_stmt* sweep = known.other ? sweepOther_ : sweep_;
+    BindPath(sweep, 1, path);
+    if (sqlite3_step(sweep) == SQLITE_DONE && !known.other) ++removed_;
+    sqlite3_reset(sweep);
   }
 }
 
@@ -242,19 +258,33 @@ bool PhotoIndex::Put(const std::string& path, const std::string& row, int64_t si
     ++index;
   }
   BindPath(put_, index, DirOf(path));
-  const bool done = sqlite3_step(put_) == SQLITE_DONE;
+  bool done = sqlite3_step(put_) == SQLITE_DONE;
+  if (done && hasOthers_) {  // a file that was no photo and now is one
+    BindPath(unOther_, 1, path);
+    done = sqlite3_step(unOther_) == SQLITE_DONE;
+    sqlite3_reset(unOther_);
+  }
   sqlite3_reset(put_);  // every parameter is bound again by the next row
   return (done || Fail("cannot write")) && CommitIfFull();
 }
 
-bool PhotoIndex::Remove(const std::string& path) {
+bool PhotoIndex::PassOver(const std::string& path, int64_t size, int64_t mtimeNs) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!Begin()) return false;
-  BindPath(remove_, 1, path);
-  const bool done = sqlite3_step(remove_) == SQLITE_DONE;
+  BindPath(remove_, 1, path);  // a photo that is one no longer
+  bool done = sqlite3_step(remove_) == SQLITE_DONE;
   if (done && sqlite3_changes(db_) > 0) ++removed_;
   sqlite3_reset(remove_);
-  return done || Fail("cannot write");
+  if (done && size >= 0) {
+    BindPath(passOver_, 1, path);
+    sqlite3_bind_int64(passOver_, 2, size);
+    sqlite3_bind_int64(passOver_, 3, mtimeNs);
+    BindPath(passOver_, 4, DirOf(path));
+    done = sqlite3_step(passOver_) == SQLITE_DONE;
+    sqlite3_reset(passOver_);
+    hasOthers_ = true;
+  }
+  return (done || Fail("cannot write")) && CommitIfFull();
 }
 
 bool PhotoIndex::Finish(size_t read, size_t failed, std::string& error) {
@@ -264,7 +294,9 @@ bool PhotoIndex::Finish(size_t read, size_t failed, std::string& error) {
   // Folders below the run's directories that the walk never reached: gone, or without files.
   std::vector<std::string> stale;
   sqlite3_stmt* dirs = nullptr;
-  ok = ok && (sqlite3_prepare_v2(db_, "SELECT DISTINCT dir FROM photos", -1, &dirs, nullptr) == SQLITE_OK || Fail("cannot read"));
+  ok = ok && (sqlite3_prepare_v2(db_, "SELECT dir FROM photos UNION SELECT dir FROM others", -1, &dirs, nullptr) ==
+                  SQLITE_OK ||
+              Fail("cannot read"));
   std::sort(reached_.begin(), reached_.end());
   while (ok && sqlite3_step(dirs) == SQLITE_ROW) {
     const std::string dir = ColumnBytes(dirs, 0);
@@ -272,16 +304,19 @@ bool PhotoIndex::Finish(size_t read, size_t failed, std::string& error) {
     if (below && !std::binary_search(reached_.begin(), reached_.end(), dir)) stale.push_back(dir);
   }
   sqlite3_finalize(dirs);
-  sqlite3_stmt* drop = nullptr;
-  ok = ok && (sqlite3_prepare_v2(db_, "DELETE FROM photos WHERE dir = ?", -1, &drop, nullptr) == SQLITE_OK || Fail("cannot write"));
-  for (const std::string& dir : stale) {
-    if (!ok) break;
-    BindPath(drop, 1, dir);
-    ok = sqlite3_step(drop) == SQLITE_DONE || Fail("cannot write");
-    removed_ += static_cast<size_t>(sqlite3_changes(db_));
-    sqlite3_reset(drop);
+  for (const char* sql : {"DELETE FROM photos WHERE dir = ?", "DELETE FROM others WHERE dir = ?"}) {
+    sqlite3_stmt* drop = nullptr;
+    ok = ok && (sqlite3_prepare_v2(db_, sql, -1, &drop, nullptr) == SQLITE_OK || Fail("cannot write"));
+    const bool photos = std::strstr(sql, "photos") != nullptr;
+    for (const std::string& dir : stale) {
+      if (!ok) break;
+      BindPath(drop, 1, dir);
+      ok = sqlite3_step(drop) == SQLITE_DONE || Fail("cannot write");
+      if (photos) removed_ += static_cast<size_t>(sqlite3_changes(db_));
+      sqlite3_reset(drop);
+    }
+    sqlite3_finalize(drop);
   }
-  sqlite3_finalize(drop);
   const std::string ended = "UPDATE runs SET ended = strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), seen = " +
                             std::to_string(seen_) + ", read = " + std::to_string(read) + ", unchanged = " +
                             std::to_string(unchanged_) + ", removed = " + std::to_string(removed_) +

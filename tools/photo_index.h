@@ -5,6 +5,8 @@
 //   photos(path PRIMARY KEY, size, mtime_ns, then every key of the JSON object in its order and
 //          under its name, typed TEXT, INTEGER or REAL and NULL where JSON has null, then dir)
 //   runs(id, started, ended, seen, read, unchanged, removed, failed)
+//   others(path PRIMARY KEY, size, mtime_ns, dir): files seen that are no photo, so that a later
+//          run need not open them again either
 // A path (and dir, its folder) is TEXT when it is UTF-8, else a BLOB of its bytes.
 //
 // Incremental: the rows of a folder are loaded when the walk first gives a file of it; a file
@@ -51,7 +53,7 @@ class PhotoIndex {
   // The printer's steps: a photo's row (or a failed read's), and a file that is no photo.
   // `row`: ColumnSqlValue of each column but the path, in the columns' order, packed.
   bool Put(const std::string& path, const std::string& row, int64_t size, int64_t mtimeNs);
-  bool Remove(const std::string& path);
+  bool PassOver(const std::string& path, int64_t size, int64_t mtimeNs);
   // Sweeps what the walk left, commits, and records the run. False, with `error`, on failure.
   bool Finish(size_t read, size_t failed, std::string& error);
 
@@ -62,6 +64,7 @@ class PhotoIndex {
     int64_t size;
     int64_t mtimeNs;
     bool failed;  // the row holds a read's error: read again, whatever the file's times
+    bool other;   // a row of `others`: the file is no photo
     bool seen;
   };
   struct Folder {
@@ -82,6 +85,10 @@ class PhotoIndex {
   std::vector<std::string> roots_;
   sqlite3_stmt* put_ = nullptr;
   sqlite3_stmt* remove_ = nullptr;
+  sqlite3_stmt* passOver_ = nullptr;
+  sqlite3_stmt* unOther_ = nullptr;
+  sqlite3_stmt* sweepOther_ = nullptr;
+  bool hasOthers_ = false;  // `others` has rows: a photo's row first clears its path there
   sqlite3_stmt* folderRows_ = nullptr;
   sqlite3_stmt* sweep_ = nullptr;  // the walk's own: a statement is used by one thread at a time
   std::mutex mutex_;               // the walk's steps and the printer's take turns
