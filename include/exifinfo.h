@@ -50,7 +50,9 @@ typedef enum exifinfo_ending {
   EXIFINFO_OUT_OF_MEMORY = 7,     /* never in a result: a read that runs out of memory fails with ENOMEM */
   EXIFINFO_READ_ERROR = 8,        /* a read failed after some bytes came; read_errno says why */
   EXIFINFO_END_OF_METADATA = 9,   /* since 1.1, other containers: all the metadata needs was read */
-  EXIFINFO_DAMAGED = 10           /* since 1.1, other containers: a structure the read needs is malformed */
+  EXIFINFO_DAMAGED = 10,          /* since 1.1, other containers: a structure the read needs is malformed */
+  EXIFINFO_NEEDS_MORE = 11        /* since 1.2, exifinfo_read_ranges only: the ranges given end before what
+                                     the read needs; next_offset and next_length say what to fetch */
 } exifinfo_ending;
 
 /* The container a photo came in (since 1.1), known from its first bytes, never its name. */
@@ -188,6 +190,15 @@ typedef struct exifinfo_photo {
    * WebP: always; TIFF: three or more samples a pixel or a colour photometric), Process 0, and no
    * comment. */
   int32_t container;
+
+  /* Since 1.2. The reads the library asked of the file, descriptor or source (exifinfo_read_source),
+   * and the bytes they gave; 0 for a read from memory (exifinfo_read_memory, exifinfo_read_ranges). */
+  uint64_t requests;
+  uint64_t bytes_read;
+  /* With EXIFINFO_NEEDS_MORE: the range to fetch next (a length of at least 4 KiB, never past a
+   * known total size); 0 otherwise. */
+  uint64_t next_offset;
+  uint64_t next_length;
 } exifinfo_photo;
 
 /* True when `photo` (from any 1.x library) has `member`. */
@@ -223,12 +234,49 @@ int exifinfo_read_fd(int fd, exifinfo_photo** photo);
 /* Reads `size` bytes at `data`, which the call only borrows. */
 int exifinfo_read_memory(const void* data, size_t size, exifinfo_photo** photo);
 
+/* Since 1.2: a photo read by ranges the library asks for, from wherever the caller keeps it (a
+ * network store, an archive, a cache). The library asks only for the ranges the metadata needs,
+ * and few of them: first the photo's first 128 KiB (with latency dominating, one larger request
+ * beats several small ones; the man page has the study behind it), then whole 4 KiB pages
+ * around what it needs next, never the image data beyond.
+ * read_at fills `buffer` with up to `length` bytes at `offset` and returns how many it gave:
+ * fewer than asked is fine (it is asked again for the rest), 0 means the end of the photo, -1 a
+ * failure, with an errno value in *error (EIO when it leaves 0). It is called on the calling
+ * thread only, and never after exifinfo_read_source returns. */
+#define EXIFINFO_SIZE_UNKNOWN UINT64_MAX
+typedef struct exifinfo_source {
+  int64_t (*read_at)(void* context, uint64_t offset, void* buffer, size_t length, int* error);
+  void* context;
+  uint64_t size; /* the photo's size in bytes, or EXIFINFO_SIZE_UNKNOWN; nothing past it is asked */
+} exifinfo_source;
+
+/* Reads a photo through `source`. Errors as above; EINVAL for a null source or read_at, and the
+ * error of a first read that fails. A read that fails later is a result with
+ * EXIFINFO_READ_ERROR and its read_errno. */
+int exifinfo_read_source(const exifinfo_source* source, exifinfo_photo** photo);
+
+/* Since 1.2: a read resumed from the bytes a caller holds, for callers that fetch ranges
+ * themselves (asynchronously, or in batches). Give the ranges held so far, in any order (none
+ * at first) and the photo's total size when known. The result is a photo as from any read, or,
+ * with ending EXIFINFO_NEEDS_MORE, the range to fetch next (next_offset, next_length) and the
+ * values read so far: fetch it, add it to the ranges and call again. Each call reads from the
+ * start over the ranges given (a restart costs microseconds; the fetches are what cost), so a
+ * caller keeps every range it fetched. When a fetch comes back short (the photo ends there),
+ * give the total size from then on. The ranges are only borrowed. */
+typedef struct exifinfo_range {
+  uint64_t offset;
+  const void* data;
+  size_t size;
+} exifinfo_range;
+int exifinfo_read_ranges(const exifinfo_range* ranges, size_t count, uint64_t total_size, exifinfo_photo** photo);
+
 /* Frees a result and everything it points to. A null photo does nothing. */
 void exifinfo_free(exifinfo_photo* photo);
 
 /* The ending's name as bindings show it ("start_of_scan", "not_a_jpeg", "too_many_padding",
  * "end_of_image", "invalid_marker", "premature_end", "too_many_sections", "out_of_memory",
- * "read_error", and since 1.1 "end_of_metadata", "damaged"); null for a value that is no ending.
+ * "read_error", since 1.1 "end_of_metadata", "damaged", since 1.2 "needs_more"); null for a
+ * value that is no ending.
  * Static storage. */
 const char* exifinfo_ending_name(int ending);
 

@@ -170,6 +170,8 @@ class _PhotoStruct(ctypes.Structure):
         ("LensMaxFocalLength", ctypes.c_double), ("LensMinFNumber", ctypes.c_double),
         ("LensMaxFNumber", ctypes.c_double),
         ("container", ctypes.c_int32),
+        ("requests", ctypes.c_uint64), ("bytes_read", ctypes.c_uint64),
+        ("next_offset", ctypes.c_uint64), ("next_length", ctypes.c_uint64),
     ]
 
 

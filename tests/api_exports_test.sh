@@ -5,7 +5,7 @@
 set -eu
 lib=$1
 syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TtWwDdBbRrVvIi]/ {print $3}')
-odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[01]$' || true)
+odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[012]$' || true)
 [ -z "$odd" ] || { echo "unexpected exports: $odd"; exit 1; }
 count=$(printf '%s\n' "$syms" | grep -c . || true)
 [ "$count" -ge 10 ] || { echo "only $count exports: $syms"; exit 1; }
@@ -13,4 +13,7 @@ soname=$(readelf -d "$lib" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
 [ "$soname" = "libexifinfo.so.1" ] || { echo "SONAME is '$soname'"; exit 1; }
 # A name added since is found under the version that added it.
 printf '%s\n' "$syms" | grep -qx 'exifinfo_container_name@@EXIFINFO_1.1' || { echo "exifinfo_container_name not at EXIFINFO_1.1"; exit 1; }
-echo "exports: $count exifinfo_ names at EXIFINFO_1.0 and 1.1; SONAME $soname"
+for name in exifinfo_read_source exifinfo_read_ranges; do
+  printf '%s\n' "$syms" | grep -qx "$name@@EXIFINFO_1.2" || { echo "$name not at EXIFINFO_1.2"; exit 1; }
+done
+echo "exports: $count exifinfo_ names at EXIFINFO_1.0, 1.1 and 1.2; SONAME $soname"

@@ -268,7 +268,8 @@ TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
   EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_READ_ERROR), "read_error");
   EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_END_OF_METADATA), "end_of_metadata");
   EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_DAMAGED), "damaged");
-  EXPECT_EQ(exifinfo_ending_name(EXIFINFO_DAMAGED + 1), nullptr);
+  EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_NEEDS_MORE), "needs_more");
+  EXPECT_EQ(exifinfo_ending_name(EXIFINFO_NEEDS_MORE + 1), nullptr);
   EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_UNKNOWN), "unknown");
   EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_HEIF), "heif");
   EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_JXL), "jxl");

@@ -6,6 +6,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "api_helpers.h"
 #include "container_builders.h"
+#include "test_files.h"
 #include "tolvane_exif_info.h"
 
 namespace {
@@ -231,6 +233,116 @@ TEST(Containers, Cr3JoinsItsIfd0AndExifBlocks) {
   EXPECT_EQ(p->ISO, 12800);
   EXPECT_STREQ(p->LensModel, "EF-M15-45mm");
   EXPECT_EQ(p->Width, 6000);
+}
+
+// A photo as the caller's ranges give it: `chunk` bytes at most a call, counted.
+struct Ranges {
+  const Bytes* bytes;
+  size_t chunk = SIZE_MAX;
+  int failAfter = -1;  // calls before one fails with EIO
+  int calls = 0;
+  static int64_t ReadAt(void* context, uint64_t offset, void* out, size_t length, int* error) {
+    auto* self = static_cast<Ranges*>(context);
+    if (self->failAfter >= 0 && self->calls >= self->failAfter) return *error = EIO, -1;
+    ++self->calls;
+    if (offset >= self->bytes->size()) return 0;
+    const size_t n = std::min({length, self->chunk, self->bytes->size() - static_cast<size_t>(offset)});
+    std::memcpy(out, self->bytes->data() + offset, n);
+    return static_cast<int64_t>(n);
+  }
+};
+
+Photo FromSource(Ranges& ranges, bool sizeKnown, int expectedStatus = 0) {
+  const exifinfo_source source{&Ranges::ReadAt, &ranges, sizeKnown ? ranges.bytes->size() : EXIFINFO_SIZE_UNKNOWN};
+  exifinfo_photo* p = nullptr;
+  EXPECT_EQ(exifinfo_read_source(&source, &p), expectedStatus);
+  return Photo(p);
+}
+
+// The caller's loop of exifinfo_read_ranges: fetch what the result asks for until it asks no
+// more. `fetches` counts the rounds.
+Photo Resumed(const Bytes& file, bool sizeKnown, int& fetches) {
+  std::vector<Bytes> held;
+  bool ended = false;
+  for (fetches = 0; fetches < 100; ++fetches) {
+    std::vector<exifinfo_range> ranges;
+    for (const Bytes& piece : held) {
+      uint64_t offset;
+      std::memcpy(&offset, piece.data(), 8);  // each held piece starts with its offset
+      ranges.push_back({offset, piece.data() + 8, piece.size() - 8});
+    }
+    exifinfo_photo* p = nullptr;
+    EXPECT_EQ(exifinfo_read_ranges(ranges.data(), ranges.size(), sizeKnown || ended ? file.size() : EXIFINFO_SIZE_UNKNOWN, &p), 0);
+    Photo photo(p);
+    if (photo == nullptr || photo->ending != EXIFINFO_NEEDS_MORE) return photo;
+    const uint64_t offset = photo->next_offset;
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(photo->next_length, offset < file.size() ? file.size() - offset : 0));
+    if (length < photo->next_length) ended = true;  // a short fetch: the photo ends there
+    Bytes piece(8);
+    std::memcpy(piece.data(), &offset, 8);
+    piece.insert(piece.end(), file.begin() + static_cast<long>(std::min<uint64_t>(offset, file.size())),
+                 file.begin() + static_cast<long>(std::min<uint64_t>(offset, file.size()) + length));
+    held.push_back(piece);
+  }
+  return nullptr;
+}
+
+// Every way of giving the bytes reads the same photo: a source of known or unknown size giving
+// them whole or 1,000 at a time, and the resumed reads.
+TEST(Ranges, SourcesAndResumedReadsGiveTheMemoryReadsPhoto) {
+  std::vector<Case> cases = Cases();
+  cases.push_back({"sample", testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG), EXIFINFO_CONTAINER_JPEG, 0, 0, 0});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string expected = Describe(FromMemory(c.file).get());
+    for (const size_t chunk : {SIZE_MAX, size_t{1000}}) {
+      for (const bool sizeKnown : {true, false}) {
+        Ranges ranges{&c.file, chunk};
+        const Photo p = FromSource(ranges, sizeKnown);
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(Describe(p.get()), expected) << chunk << " " << sizeKnown;
+        EXPECT_EQ(p->requests, static_cast<uint64_t>(ranges.calls));
+        EXPECT_LE(p->bytes_read, c.file.size());
+      }
+    }
+    for (const bool sizeKnown : {true, false}) {
+      int fetches = 0;
+      const Photo p = Resumed(c.file, sizeKnown, fetches);
+      ASSERT_NE(p, nullptr);
+      EXPECT_EQ(Describe(p.get()), expected) << sizeKnown;
+      EXPECT_LE(fetches, 8) << sizeKnown;  // a few ranges, not the bytes one page at a time
+    }
+  }
+}
+
+TEST(Ranges, FailingAndLyingSourcesEndCleanly) {
+  const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
+  Ranges first{&sample, SIZE_MAX, 0};
+  EXPECT_EQ(FromSource(first, true, EIO), nullptr);  // the first read fails: the caller's error
+  Ranges later{&sample, 100, 3};
+  const Photo cut = FromSource(later, true);
+  EXPECT_EQ(cut->ending, EXIFINFO_READ_ERROR);
+  EXPECT_EQ(cut->read_errno, EIO);
+  const Bytes empty;
+  Ranges none{&empty};
+  EXPECT_EQ(FromSource(none, true)->ending, EXIFINFO_NOT_A_JPEG);
+  // More than asked: a source that writes past the length is refused.
+  const exifinfo_source liar{[](void*, uint64_t, void* out, size_t length, int*) -> int64_t {
+                               std::memset(out, 0xFF, length);
+                               return static_cast<int64_t>(length) + 1;
+                             },
+                             nullptr, EXIFINFO_SIZE_UNKNOWN};
+  exifinfo_photo* p = nullptr;
+  EXPECT_EQ(exifinfo_read_source(&liar, &p), EIO);
+  EXPECT_EQ(exifinfo_read_source(nullptr, &p), EINVAL);
+  EXPECT_EQ(exifinfo_read_ranges(nullptr, 1, 0, &p), EINVAL);
+  // No ranges yet: the first range to fetch is the first 128 KiB.
+  ASSERT_EQ(exifinfo_read_ranges(nullptr, 0, EXIFINFO_SIZE_UNKNOWN, &p), 0);
+  const Photo start(p);
+  EXPECT_EQ(start->ending, EXIFINFO_NEEDS_MORE);
+  EXPECT_EQ(start->next_offset, 0u);
+  EXPECT_EQ(start->next_length, 131072u);
+  EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_NEEDS_MORE), "needs_more");
 }
 
 // EXIFInfo stays a JPEG reader: another container gives the report of a file that is no JPEG.

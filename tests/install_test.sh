@@ -15,13 +15,13 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 # lib, or lib/<multiarch triplet> where the build was configured so (Debian's).
 lib=$(dirname "$(find "$prefix" -name libexifinfo.so.1 | head -n 1)")
 lib=${lib#"$prefix/"}
-for f in $lib/libTOLVANEEXIFINFO.so $lib/libTOLVANEEXIFINFO.so.1 $lib/libTOLVANEEXIFINFO.so.1.1.0 \
+for f in $lib/libTOLVANEEXIFINFO.so $lib/libTOLVANEEXIFINFO.so.1 $lib/libTOLVANEEXIFINFO.so.1.2.0 \
   include/tolvane_exif_info.h bin/exifinfo share/man/man1/exifinfo.1 \
-  $lib/libexifinfo.so $lib/libexifinfo.so.1 $lib/libexifinfo.so.1.1.0 include/exifinfo.h \
+  $lib/libexifinfo.so $lib/libexifinfo.so.1 $lib/libexifinfo.so.1.2.0 include/exifinfo.h \
   $lib/pkgconfig/exifinfo.pc $lib/pkgconfig/tolvane-exif-info.pc share/man/man3/exifinfo.3; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
-[ "$(readlink "$prefix/$lib/libTOLVANEEXIFINFO.so.1")" = libTOLVANEEXIFINFO.so.1.1.0 ] || { echo "bad SONAME link"; exit 1; }
+[ "$(readlink "$prefix/$lib/libTOLVANEEXIFINFO.so.1")" = libTOLVANEEXIFINFO.so.1.2.0 ] || { echo "bad SONAME link"; exit 1; }
 
 cmake -S "$here/consumers/cmake" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DEXAMPLES_DIR="$here/../examples" >/dev/null

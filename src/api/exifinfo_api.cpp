@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "exif/extra_values.h"
@@ -72,8 +73,8 @@ static_assert(kFieldCount == EXIFINFO_REPORT_FIELD_COUNT + 36, "the report's 29 
 constexpr const char* kEndingNames[] = {"start_of_scan",  "not_a_jpeg",    "too_many_padding",
                                         "end_of_image",   "invalid_marker", "premature_end",
                                         "too_many_sections", "out_of_memory", "read_error",
-                                        "end_of_metadata", "damaged"};
-static_assert(sizeof kEndingNames / sizeof kEndingNames[0] == EXIFINFO_DAMAGED + 1, "every ending named");
+                                        "end_of_metadata", "damaged", "needs_more"};
+static_assert(sizeof kEndingNames / sizeof kEndingNames[0] == EXIFINFO_NEEDS_MORE + 1, "every ending named");
 // Indexed by exifinfo_container; the core's Container has the same numbering.
 constexpr const char* kContainerNames[] = {"unknown", "jpeg", "tiff", "heif", "avif", "png", "webp", "raf", "cr3", "jxl"};
 static_assert(sizeof kContainerNames / sizeof kContainerNames[0] == exifinfo::kContainerCount &&
@@ -106,6 +107,7 @@ struct Gathered {
   const exifinfo::ExtraValues* extras = nullptr;
   exifinfo::ReadEnding read;
   exifinfo::Container container = exifinfo::Container::kUnknown;
+  const exifinfo::PiecesSource* pieces = nullptr;  // exifinfo_read_ranges: what it lacked
   const char* lastError = "";
   const uint8_t* thumbnail = nullptr;
   uint32_t thumbnailLength = 0;
@@ -181,6 +183,14 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   photo->ending = static_cast<int32_t>(g.read.ending);
   photo->read_errno = g.read.readError;
   photo->container = static_cast<int32_t>(g.container);
+  photo->requests = g.read.requests;
+  photo->bytes_read = g.read.bytesRead;
+  if (g.pieces != nullptr && g.pieces->needsMore()) {
+    photo->ending = EXIFINFO_NEEDS_MORE;
+    photo->read_errno = 0;
+    photo->next_offset = g.pieces->neededOffset();
+    photo->next_length = g.pieces->neededLength();
+  }
 
   std::memcpy(base + lastErrorAt, g.lastError, lastErrorLength + 1);
   photo->last_error = base + lastErrorAt;
@@ -220,8 +230,9 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
 
 // Reads one stream into a result. A descriptor's first read that fails is the caller's error
 // (a directory, a write-only descriptor), not a photo.
-int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, exifinfo_photo** out) {
-  const bool fromDescriptor = input.fd >= 0;
+int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, exifinfo_photo** out,
+             const exifinfo::PiecesSource* pieces = nullptr) {
+  const bool fromDescriptor = (input.fd >= 0 || input.source != nullptr) && pieces == nullptr;
   int status = 0;
   exifinfo::ReadAnyPhoto(stream, input, true, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read,
                                                 exifinfo::Container container) {
@@ -237,8 +248,10 @@ int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, e
     g.info = &reader.info();
     g.extras = &reader.extras();
     g.read = read;
+    g.pieces = pieces;
+    if (pieces != nullptr && pieces->needsMore()) g.read.readError = 0;
     g.container = read.ending == exifinfo::ScanEnding::kNotAJpeg ? exifinfo::Container::kUnknown : container;
-    g.lastError = reader.lastError();
+    g.lastError = pieces != nullptr && pieces->needsMore() ? "" : reader.lastError();
     if (reader.info().ThumbnailStart != nullptr) {
       g.thumbnail = reader.info().ThumbnailStart;
       g.thumbnailLength = reader.info().ThumbnailLength;
@@ -249,7 +262,72 @@ int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, e
   return status;
 }
 
+// A read through ranges starts with one request of 128 KiB: against a store that takes 20 ms a
+// request and 100 MB/s, it beat 4, 16 and 64 KiB over the corpora (28.9 ms a photo, against
+// 52.2, 38.9 and 31.2: requests cost more than bytes there). A file read locally starts with 16 KiB.
+constexpr size_t kFirstSourceRequest = 128 * 1024;
+
+// The caller's read_at as a source: it may give fewer bytes than asked, never more, and nothing
+// past a size it gave.
+class CallbackSource final : public exifinfo::RangeSource {
+ public:
+  explicit CallbackSource(const exifinfo_source& source) : source_(source) {}
+  int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) override {
+    if (source_.size != EXIFINFO_SIZE_UNKNOWN) {
+      if (offset >= source_.size) return 0;
+      if (count > source_.size - offset) count = static_cast<size_t>(source_.size - offset);
+    }
+    int failure = 0;
+    const int64_t n = source_.read_at(source_.context, offset, out, count, &failure);
+    if (n < 0 || static_cast<uint64_t>(n) > count) {  // more than asked is as wrong as an error
+      error = n < 0 && failure != 0 ? failure : EIO;
+      return -1;
+    }
+    return n;
+  }
+  uint64_t size() const override { return source_.size; }
+
+ private:
+  const exifinfo_source& source_;
+};
+
 }  // namespace
+
+EXIFINFO_EXPORT int exifinfo_read_source(const exifinfo_source* source, exifinfo_photo** photo) {
+  if (photo == nullptr) return EINVAL;
+  *photo = nullptr;
+  if (source == nullptr || source->read_at == nullptr) return EINVAL;
+  CallbackSource callbacks(*source);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kFirstSourceRequest]);
+  if (buffer == nullptr) return ENOMEM;
+  exifinfo::InputStream stream(callbacks, 0, buffer.get(), kFirstSourceRequest);
+  exifinfo::PhotoInput input;
+  input.source = &callbacks;
+  return ReadInto(stream, input, photo);
+}
+
+EXIFINFO_EXPORT int exifinfo_read_ranges(const exifinfo_range* ranges, size_t count, uint64_t total_size,
+                                         exifinfo_photo** photo) {
+  if (photo == nullptr) return EINVAL;
+  *photo = nullptr;
+  if (ranges == nullptr && count != 0) return EINVAL;
+  for (size_t i = 0; i < count; ++i)
+    if (ranges[i].data == nullptr && ranges[i].size != 0) return EINVAL;
+  std::unique_ptr<exifinfo::PiecesSource::Piece[]> pieces(new (std::nothrow) exifinfo::PiecesSource::Piece[count + 1]);
+  if (pieces == nullptr) return ENOMEM;
+  for (size_t i = 0; i < count; ++i)
+    pieces[i] = {ranges[i].offset, exifinfo::ByteView{static_cast<const uint8_t*>(ranges[i].data), ranges[i].size}};
+  exifinfo::PiecesSource source(pieces.get(), count, total_size);
+  if (!source.valid()) return ENOMEM;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kFirstSourceRequest]);
+  if (buffer == nullptr) return ENOMEM;
+  exifinfo::InputStream stream(source, 0, buffer.get(), kFirstSourceRequest);
+  exifinfo::PhotoInput input;
+  input.source = &source;
+  const int status = ReadInto(stream, input, photo, &source);
+  if (status == 0 && *photo != nullptr) (*photo)->requests = 0, (*photo)->bytes_read = 0;  // nothing was fetched here
+  return status;
+}
 
 EXIFINFO_EXPORT int exifinfo_read_path(const char* path, exifinfo_photo** photo) {
   if (photo == nullptr) return EINVAL;

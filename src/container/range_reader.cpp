@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,49 @@ int64_t MemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t count, int&) 
   const size_t given = count < available ? count : available;
   std::memcpy(out, bytes_.At(offset), given);
   return static_cast<int64_t>(given);
+}
+
+PiecesSource::PiecesSource(const Piece* pieces, size_t count, uint64_t size) : count_(count), size_(size) {
+  if (count == 0) return;
+  pieces_ = static_cast<Piece*>(std::malloc(count * sizeof(Piece)));
+  if (pieces_ == nullptr) return;
+  std::memcpy(pieces_, pieces, count * sizeof(Piece));
+  std::sort(pieces_, pieces_ + count, [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+}
+
+PiecesSource::~PiecesSource() { std::free(pieces_); }
+
+// Copies what the pieces hold of [offset, offset + count), walking across adjacent or
+// overlapping pieces; the first byte no piece holds (before the end of the photo) is a miss.
+int64_t PiecesSource::ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) {
+  if (size_ != kUnknownSize) {
+    if (offset >= size_) return 0;
+    if (count > size_ - offset) count = static_cast<size_t>(size_ - offset);
+  }
+  size_t done = 0;
+  while (done < count) {
+    const uint64_t at = offset + done;
+    const Piece* holder = nullptr;
+    for (size_t i = 0; i < count_; ++i) {
+      const Piece& p = pieces_[i];
+      if (p.offset <= at && at - p.offset < p.bytes.size &&
+          (holder == nullptr || p.offset + p.bytes.size > holder->offset + holder->bytes.size))
+        holder = &p;
+    }
+    if (holder == nullptr) {
+      if (done != 0) break;  // what the pieces hold, and the rest asked for again
+      needed_ = true;
+      neededOffset_ = at;
+      neededLength_ = count;
+      error = kNeedsMore;
+      return -1;
+    }
+    const uint64_t available = holder->offset + holder->bytes.size - at;
+    const size_t taken = count - done < available ? count - done : static_cast<size_t>(available);
+    std::memcpy(out + done, holder->bytes.At(at - holder->offset), taken);
+    done += taken;
+  }
+  return static_cast<int64_t>(done);
 }
 
 DescriptorSource::DescriptorSource(int fd, int64_t base, ReadCall reads) : fd_(fd), base_(base), reads_(reads) {
@@ -83,25 +127,30 @@ int64_t DescriptorSource::ReadAt(uint64_t offset, uint8_t* out, size_t count, in
 
 RangeReader::~RangeReader() { std::free(buffer_); }
 
+// A source may give fewer bytes than asked before its end (a caller's ranges, a network):
+// only a read that gives none is the end.
 int64_t RangeReader::ReadSource(uint64_t offset, uint8_t* out, size_t count) {
   if (error_ != 0) return -1;  // sticky: nothing is read past a failure
-  int error = 0;
-  const int64_t n = source_.ReadAt(offset, out, count, error);
-  ++reads_;
-  if (n < 0) {
-    error_ = error != 0 ? error : EIO;
-    return -1;
+  size_t done = 0;
+  while (done < count) {
+    int error = 0;
+    const int64_t n = source_.ReadAt(offset + done, out + done, count - done, error);
+    ++reads_;
+    if (n < 0) {
+      error_ = error != 0 ? error : EIO;
+      return -1;
+    }
+    if (n == 0) break;
+    bytesRead_ += static_cast<uint64_t>(n);
+    done += static_cast<size_t>(n);
   }
-  bytesRead_ += static_cast<uint64_t>(n);
-  return n;
+  return static_cast<int64_t>(done);
 }
 
 void RangeReader::SeedHead(uint64_t offset, ByteView bytes) {
   head_.bytes = bytes.data;
   head_.offset = offset;
-  head_.size = head_.capacity = bytes.size;
-  ++reads_;
-  bytesRead_ += bytes.size;
+  head_.size = head_.capacity = bytes.size;  // the stream counted that read
 }
 
 bool RangeReader::Load(Window& window, uint64_t start, size_t count) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "jpeg/byte_view.h"
 #include "jpeg/input_stream.h"
@@ -16,8 +17,9 @@ namespace exifinfo {
 constexpr uint64_t kUnknownSize = UINT64_MAX;
 
 // Where the bytes come from. ReadAt fills `out` with up to `count` bytes at `offset` and
-// returns how many it gave: fewer only at the end of the input; -1 with `error` set when a read
-// failed. Offsets count from the photo's first byte.
+// returns how many it gave (0 only at the end of the input; fewer than asked is no end: the
+// reader asks again for the rest); -1 with `error` set when a read failed. Offsets count from
+// the photo's first byte.
 class RangeSource {
  public:
   virtual ~RangeSource() = default;
@@ -42,6 +44,36 @@ class MemorySource final : public RangeSource {
  private:
   ByteView bytes_;
   Mode mode_;
+};
+
+// The pieces of a photo a caller holds so far (each an offset and its bytes, in any order,
+// overlapping or not), and its total size when known. A request whose first byte no piece
+// holds ends the read: ReadAt fails with kNeedsMore, and neededOffset()/neededLength() say
+// what to fetch (the request as the reader made it, page-rounded and at least 4 KiB).
+class PiecesSource final : public RangeSource {
+ public:
+  struct Piece {
+    uint64_t offset;
+    ByteView bytes;
+  };
+  static constexpr int kNeedsMore = -1000;  // not an errno
+  PiecesSource(const Piece* pieces, size_t count, uint64_t size);
+  ~PiecesSource() override;
+  PiecesSource(const PiecesSource&) = delete;
+  PiecesSource& operator=(const PiecesSource&) = delete;
+  int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) override;
+  uint64_t size() const override { return size_; }
+  bool needsMore() const { return needed_; }
+  uint64_t neededOffset() const { return neededOffset_; }
+  uint64_t neededLength() const { return neededLength_; }
+  bool valid() const { return pieces_ != nullptr || count_ == 0; }
+
+ private:
+  Piece* pieces_ = nullptr;  // sorted by offset
+  size_t count_;
+  uint64_t size_;
+  bool needed_ = false;
+  uint64_t neededOffset_ = 0, neededLength_ = 0;
 };
 
 // A descriptor read with pread from `base` on, which leaves its position alone. One that cannot
@@ -90,7 +122,7 @@ class RangeReader {
   RangeReader& operator=(const RangeReader&) = delete;
 
   // Takes `bytes`, read by the caller at `offset`, as the head window (borrowed: they must
-  // outlive the reader; counted as one read).
+  // outlive the reader; the caller counts that read).
   void SeedHead(uint64_t offset, ByteView bytes);
 
   // The bytes [offset, offset + count): all of them, or fewer when the input ends first
@@ -100,6 +132,13 @@ class RangeReader {
   // are in it already; returns the bytes given.
   size_t CopyOut(uint64_t offset, uint8_t* out, size_t count);
 
+  // What a window holds from `offset` on (empty when none holds that byte): no request made.
+  ByteView Cached(uint64_t offset) const {
+    for (const Window* window : {&head_, &moving_})
+      if (window->bytes != nullptr && offset >= window->offset && offset - window->offset < window->size)
+        return ByteView{window->bytes + (offset - window->offset), window->size - static_cast<size_t>(offset - window->offset)};
+    return ByteView{};
+  }
   uint64_t size() const { return size_; }  // kUnknownSize unless the source knows
   bool failed() const { return error_ != 0; }
   int error() const { return error_; }

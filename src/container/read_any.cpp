@@ -2,6 +2,7 @@
 #include "container/read_any.h"
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -11,6 +12,28 @@ namespace {
 // The most of a RAF's embedded JPEG kept from a pipe: its sections before the compressed data,
 // which hold the EXIF block (at most 64 KiB) and the tables, fit with room to spare.
 constexpr uint64_t kMaxRafJpegHeaderBytes = 256 * 1024;
+
+// The reader's cached windows as a source: what they hold costs no request.
+class CachedSource final : public RangeSource {
+ public:
+  explicit CachedSource(RangeReader& reader) : reader_(reader) {}
+  int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) override {
+    const ByteView held = reader_.Cached(offset);
+    if (held.size != 0) {
+      const size_t given = count < held.size ? count : held.size;
+      std::memcpy(out, held.data, given);
+      return static_cast<int64_t>(given);
+    }
+    const ByteView bytes = reader_.Fetch(offset, count < RangeReader::kMaxFetchBytes ? count : RangeReader::kMaxFetchBytes);
+    if (bytes.size == 0 && reader_.failed()) return error = reader_.error(), -1;
+    if (bytes.size != 0) std::memcpy(out, bytes.data, bytes.size);
+    return static_cast<int64_t>(bytes.size);
+  }
+  uint64_t size() const override { return reader_.size(); }
+
+ private:
+  RangeReader& reader_;
+};
 
 // RAF: the embedded JPEG, read by the section scanner where it lies: from the descriptor by
 // position (up to its start of scan, as any JPEG), from memory in place, and from a pipe out of
@@ -23,16 +46,25 @@ ReadEnding ReadRaf(const PhotoInput& input, bool forwardOnly, RangeReader& sourc
     read.readError = source.error();
     return read;
   }
-  if (input.fd < 0) {
+  if (input.fd < 0 && input.source == nullptr) {
     const uint64_t available = offset < input.memory.size ? input.memory.size - offset : 0;
     InputStream jpeg(input.memory.data + (available != 0 ? offset : 0), static_cast<size_t>(length < available ? length : available));
     reader.ScanSections(jpeg, nullptr);
+  } else if (input.source != nullptr && offset <= INT64_MAX) {
+    // Through the reader's windows: the bytes of the photo's head that hold the JPEG's start
+    // are not asked of the caller's source again.
+    CachedSource cached(source);
+    uint8_t buffer[kFirstReadBytes];
+    InputStream jpeg(cached, static_cast<int64_t>(offset), buffer, sizeof buffer);
+    reader.ScanSections(jpeg, nullptr);
+    read.readError = jpeg.error() != 0 ? jpeg.error() : source.error();
   } else if (!forwardOnly && offset <= static_cast<uint64_t>(INT64_MAX - input.base)) {
     uint8_t buffer[kFirstReadBytes];
     InputStream jpeg(input.fd, input.base + static_cast<int64_t>(offset), buffer, sizeof buffer);
     jpeg.InjectReads(input.reads);
     reader.ScanSections(jpeg, nullptr);
     read.readError = jpeg.error();
+    read.requests = jpeg.reads(), read.bytesRead = jpeg.delivered();
   } else {
     const size_t wanted = static_cast<size_t>(length < kMaxRafJpegHeaderBytes ? length : kMaxRafJpegHeaderBytes);
     std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[wanted]);
@@ -55,8 +87,10 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
   const ByteView head = stream.Peek(kIdentifyBytes);
   MemorySource memory(input.memory);
   DescriptorSource descriptor(input.fd, stream.forwardOnly() ? -1 : input.base, input.reads);
-  const bool fromMemory = input.fd < 0;
-  RangeSource& source = fromMemory ? static_cast<RangeSource&>(memory) : descriptor;
+  const bool fromMemory = input.fd < 0 && input.source == nullptr;
+  RangeSource& source = input.source != nullptr ? *input.source
+                        : fromMemory            ? static_cast<RangeSource&>(memory)
+                                                : descriptor;
   RangeReader ranges(source);
   // The bytes the stream took already: a forward-only descriptor cannot give them again.
   // (The stream's buffer outlives the reader: the head is borrowed, not copied.)
@@ -68,10 +102,15 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
     read.ending = ScanEnding::kOutOfMemory;
     return read;
   }
-  if (container == Container::kRaf) return ReadRaf(input, stream.forwardOnly(), ranges, reader);
-  ReadContainer(container, ranges, reader);
-  read.ending = reader.ending();
-  if (read.ending == ScanEnding::kReadError) read.readError = ranges.error();
+  if (container == Container::kRaf) {
+    read = ReadRaf(input, stream.forwardOnly(), ranges, reader);
+  } else {
+    ReadContainer(container, ranges, reader);
+    read.ending = reader.ending();
+    if (read.ending == ScanEnding::kReadError) read.readError = ranges.error();
+  }
+  read.requests += stream.reads() + ranges.reads();
+  read.bytesRead += stream.delivered() + ranges.bytesRead();
   return read;
 }
 

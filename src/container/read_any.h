@@ -13,7 +13,8 @@ namespace exifinfo {
 struct PhotoInput {
   int fd = -1;          // a descriptor, read from `base` on (-1: forward only)...
   int64_t base = -1;
-  ByteView memory;      // ...or bytes in memory (fd < 0)
+  ByteView memory;      // ...or bytes in memory (fd < 0)...
+  RangeSource* source = nullptr;  // ...or the caller's ranges (the stream reads it too)
   ReadCall reads;       // stands in for the system calls in tests
 };
 
@@ -34,7 +35,11 @@ void ReadAnyPhoto(InputStream& stream, const PhotoInput& input, bool extras, Vis
   Container container = IdentifyContainer(stream.Peek(2));
   if (container != Container::kJpeg) container = IdentifyContainer(stream.Peek(kIdentifyBytes));
   if (container == Container::kJpeg || container == Container::kUnknown) {
-    ReadPhoto(stream, nullptr, extras, [&](const ExifReader& reader, ReadEnding read) { visit(reader, read, container); },
+    ReadPhoto(stream, nullptr, extras,
+              [&](const ExifReader& reader, ReadEnding read) {
+                read.requests = stream.reads(), read.bytesRead = stream.delivered();
+                visit(reader, read, container);
+              },
               kMaxHeaderBytes);
     return;
   }

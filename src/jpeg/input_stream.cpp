@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "jpeg/input_stream.h"
 
+#include "container/range_reader.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -38,11 +40,29 @@ ssize_t ReadDescriptor(int fd, uint8_t* out, size_t count, int64_t offset, const
 }
 
 size_t InputStream::ReadOnce(uint8_t* out, size_t count) {
-  if (state_ != State::kReading || fd_ < 0) {
+  if (state_ != State::kReading || (fd_ < 0 && source_ == nullptr)) {
     if (state_ == State::kReading) state_ = State::kEnd;  // bytes in memory: nothing more
     return 0;
   }
+  if (source_ != nullptr) {
+    int error = 0;
+    ++reads_;
+    const int64_t n = source_->ReadAt(static_cast<uint64_t>(offset_), out, count, error);
+    if (n < 0) {
+      error_ = error != 0 ? error : EIO;
+      state_ = State::kError;
+      return 0;
+    }
+    if (n == 0) {
+      state_ = State::kEnd;
+      return 0;
+    }
+    offset_ += n;
+    delivered_ += static_cast<uint64_t>(n);
+    return static_cast<size_t>(n);
+  }
   for (;;) {
+    ++reads_;
     int error = 0;
     const ssize_t n = ReadDescriptor(fd_, out, count, offset_, inject_, error);
     if (n > 0) {
@@ -76,7 +96,7 @@ ByteView InputStream::Peek(size_t wanted) {
   if (delivered_ == 0 && next_ == end_) Refill();
   if (wanted > capacity_) wanted = capacity_;
   // Nothing taken yet: the buffered bytes start the buffer, and more can follow them.
-  while (fd_ >= 0 && next_ == buffer_ && static_cast<size_t>(end_ - next_) < wanted) {
+  while ((fd_ >= 0 || source_ != nullptr) && next_ == buffer_ && static_cast<size_t>(end_ - next_) < wanted) {
     const size_t n = ReadOnce(buffer_ + (end_ - buffer_), capacity_ - static_cast<size_t>(end_ - buffer_));
     if (n == 0) break;
     end_ += n;
@@ -91,7 +111,7 @@ size_t InputStream::ReadBlock(uint8_t* out, size_t count) {
     if (buffered == 0) {
       const size_t wanted = count - done;
       // A block as large as the buffer goes straight to its destination: one copy fewer.
-      if (wanted >= capacity_ && fd_ >= 0) {
+      if (wanted >= capacity_ && (fd_ >= 0 || source_ != nullptr)) {
         const size_t n = ReadOnce(out + done, wanted);
         if (n == 0) break;
         done += n;

@@ -14,6 +14,8 @@
 
 namespace exifinfo {
 
+class RangeSource;
+
 // The first read of a file. Most photos' sections up to the start of scan fit in it (over the
 // shared corpus: median 3.2 KiB, 90th percentile 14 KiB), so a whole read is one system call.
 constexpr size_t kFirstReadBytes = 16384;
@@ -46,6 +48,9 @@ class InputStream {
   InputStream(int fd, int64_t startOffset, uint8_t* buffer, size_t capacity)
       : fd_(fd), offset_(startOffset), buffer_(buffer), capacity_(capacity) {}
   InputStream(const uint8_t* data, size_t size) : next_(data), end_(data + size) {}
+  // Reads `source` from byte `startOffset` on, through `buffer`, by its positioned reads.
+  InputStream(RangeSource& source, int64_t startOffset, uint8_t* buffer, size_t capacity)
+      : source_(&source), offset_(startOffset), buffer_(buffer), capacity_(capacity) {}
   InputStream(const InputStream&) = delete;
   InputStream& operator=(const InputStream&) = delete;
 
@@ -65,6 +70,7 @@ class InputStream {
   ByteView Peek(size_t wanted);
   // A descriptor read forward (a pipe, a socket), known once the first read was tried.
   bool forwardOnly() const { return fd_ >= 0 && offset_ < 0; }
+  bool fromSource() const { return source_ != nullptr; }
   const ReadCall& injectedReads() const { return inject_; }
 
   // Routes every later read of the descriptor through `call` instead of the system.
@@ -73,6 +79,8 @@ class InputStream {
   State state() const { return state_; }
   int error() const { return error_; }  // errno of the failed read; 0 unless kError
   bool nothingRead() const { return delivered_ == 0; }  // no byte ever came from the descriptor
+  uint32_t reads() const { return reads_; }        // requests made of the descriptor or source
+  uint64_t delivered() const { return delivered_; }  // bytes they gave
 
  private:
   bool Refill();  // false once the input has ended or failed
@@ -81,6 +89,7 @@ class InputStream {
   size_t ReadOnce(uint8_t* out, size_t count);
 
   int fd_ = -1;
+  RangeSource* source_ = nullptr;
   int64_t offset_ = -1;  // where the next pread reads; -1: plain read
   uint8_t* buffer_ = nullptr;
   size_t capacity_ = 0;
@@ -89,6 +98,7 @@ class InputStream {
   State state_ = State::kReading;
   int error_ = 0;
   uint64_t delivered_ = 0;
+  uint32_t reads_ = 0;
   ReadCall inject_;
 };
 

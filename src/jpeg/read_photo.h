@@ -14,6 +14,8 @@ namespace exifinfo {
 struct ReadEnding {
   ScanEnding ending = ScanEnding::kNotAJpeg;
   int readError = 0;  // errno of the failed read when ending is kReadError
+  uint32_t requests = 0;   // reads asked of the descriptor or source
+  uint64_t bytesRead = 0;  // bytes they gave
 };
 
 // Reads the photo on `stream` with a fresh reader and hands the finished reader to
