@@ -270,6 +270,20 @@ typedef struct exifinfo_range {
 } exifinfo_range;
 int exifinfo_read_ranges(const exifinfo_range* ranges, size_t count, uint64_t total_size, exifinfo_photo** photo);
 
+/* Since 1.2: many photos at once, on `threads` threads of the library's own (1 or less: the
+ * calling thread). Each input is a path, or bytes in memory (path null), or a descriptor (path
+ * and data null, fd >= 0). photos[i] and errors[i] get what the one read of inputs[i] gives
+ * (a result and 0, or null and an errno value). Bindings call it to read a batch without
+ * holding their own locks. */
+typedef struct exifinfo_input {
+  const char* path;
+  const void* data;
+  size_t size;
+  int fd;
+} exifinfo_input;
+void exifinfo_read_many(const exifinfo_input* inputs, size_t count, int threads, exifinfo_photo** photos,
+                        int* errors);
+
 /* Frees a result and everything it points to. A null photo does nothing. */
 void exifinfo_free(exifinfo_photo* photo);
 

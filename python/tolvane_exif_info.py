@@ -179,7 +179,21 @@ def _struct_code(ctype):
     """The struct-module code of a member, for the one unpack of a whole result."""
     if ctype in (ctypes.c_char_p, ctypes.c_void_p, ctypes.c_size_t):
         return "Q" if ctypes.sizeof(ctype) == 8 else "I"
-    return {ctypes.c_int32: "i", ctypes.c_uint32: "I", ctypes.c_float: "f", ctypes.c_double: "d"}[ctype]
+    return {ctypes.c_int32: "i", ctypes.c_uint32: "I", ctypes.c_float: "f", ctypes.c_double: "d",
+            ctypes.c_uint64: "Q"}[ctype]
+
+
+# exifinfo_read_source's callback and source, and exifinfo_read_many's input (exifinfo.h).
+_READ_AT = ctypes.CFUNCTYPE(ctypes.c_int64, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_void_p, ctypes.c_size_t,
+                            ctypes.POINTER(ctypes.c_int))
+
+
+class _Source(ctypes.Structure):
+    _fields_ = [("read_at", _READ_AT), ("context", ctypes.c_void_p), ("size", ctypes.c_uint64)]
+
+
+class _Input(ctypes.Structure):
+    _fields_ = [("path", ctypes.c_char_p), ("data", ctypes.c_void_p), ("size", ctypes.c_size_t), ("fd", ctypes.c_int)]
 
 
 class _Api:
@@ -193,6 +207,11 @@ class _Api:
                            ("exifinfo_read_memory", [ctypes.c_void_p, ctypes.c_size_t, photo_pp])):
             getattr(lib, name).argtypes = args
             getattr(lib, name).restype = ctypes.c_int
+        lib.exifinfo_read_source.argtypes = [ctypes.POINTER(_Source), photo_pp]
+        lib.exifinfo_read_source.restype = ctypes.c_int
+        lib.exifinfo_read_many.argtypes = [ctypes.POINTER(_Input), ctypes.c_size_t, ctypes.c_int,
+                                           ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_int)]
+        lib.exifinfo_read_many.restype = None
         # Freeing is quick: called with the interpreter lock held, so that a read hands the lock
         # over once (for the read itself), not twice, and threads contend for it less.
         self.free = ctypes.PyDLL(lib._name).exifinfo_free
@@ -310,12 +329,13 @@ def _types():
         api.container_members = [container(n) for n in api.containers]
         base = collections.namedtuple("Photo", api.names + ("has_exif", "thumbnail", "ending", "read_errno",
                                                             "thumbnail_offset", "last_error", "report",
-                                                            "container"))
+                                                            "container", "requests", "bytes_read"))
         photo = type("Photo", (_PhotoMethods, base), {"__slots__": (), "__module__": __name__})
         photo.__doc__ = ("One photo's values: the report's 29 under its keys, the values added since (GPS, "
                          "time zones, lens and body; None when absent), has_exif, thumbnail (bytes or None), "
                          "ending (an Ending), read_errno, thumbnail_offset, last_error, report and "
-                         "container (a Container: Container.JPEG, Container.HEIF...); capture_time and gps.")
+                         "container (a Container: Container.JPEG, Container.HEIF...), requests and bytes_read "
+                         "(what the read asked of its file or source); capture_time and gps.")
         _ending, _container, _photo_type = ending, container, photo
     return _ending, _photo_type
 
@@ -371,7 +391,7 @@ def _result(status, pointer, filename=None):
                    ctypes.string_at(thumbnail, head[at["thumbnail_size"]]) if thumbnail else None,
                    api.ending_members[head[at["ending"]]], head[at["read_errno"]], head[at["thumbnail_offset"]],
                    text(head[at["last_error"]]).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"),
-                   api.container_members[head[at["container"]]])
+                   api.container_members[head[at["container"]]], head[at["requests"]], head[at["bytes_read"]])
         return photo_type._make(values)
     finally:
         api.free(address)
@@ -400,11 +420,45 @@ def read_bytes(data):
                                                 else ctypes.sizeof(buffer), ctypes.byref(pointer)), pointer)
 
 
+def _read_ranges_of(file):
+    """The Photo of a file object that can seek but has no descriptor (io.BytesIO, a remote
+    file such as fsspec's): the library asks for the ranges it needs through seek and read, and
+    an exception the object raises reaches the caller unchanged. The position is kept."""
+    api = _load_api()
+    start = file.tell()
+    size = file.seek(0, io.SEEK_END) - start
+    failures = []
+
+    def read_at(context, offset, buffer, length, error):
+        try:
+            file.seek(start + offset)
+            data = file.read(length)
+            ctypes.memmove(buffer, data, len(data))
+            return len(data)
+        except BaseException as failure:  # kept, and raised again once the read returns
+            failures.append(failure)
+            error[0] = errno.EIO
+            return -1
+
+    source = _Source(_READ_AT(read_at), None, max(size, 0))
+    pointer = ctypes.c_void_p()
+    try:
+        status = api.lib.exifinfo_read_source(ctypes.byref(source), ctypes.byref(pointer))
+    finally:
+        file.seek(start)
+    if failures:
+        if pointer.value:
+            api.free(pointer.value)
+        raise failures[0]
+    return _result(status, pointer, getattr(file, "name", None))
+
+
 def read_file(file):
     """The Photo of a binary file object, read from its position, which it keeps when it can seek.
 
-    A file object on a descriptor that can seek is read through the descriptor; any other (a
-    pipe, io.BytesIO) is read to its end first.
+    A file object on a descriptor that can seek is read through the descriptor; one that can
+    seek without a descriptor (io.BytesIO, a remote file) by the ranges the library asks for;
+    any other (a pipe) is read to its end first.
     """
     api = _load_api()
     try:
@@ -413,7 +467,11 @@ def read_file(file):
     except (AttributeError, OSError, io.UnsupportedOperation):
         fd, seekable = None, False
     if fd is None or not seekable:
-        return read_bytes(file.read())
+        try:
+            ranged = file.seekable()
+        except (AttributeError, OSError, ValueError):
+            ranged = False
+        return _read_ranges_of(file) if ranged else read_bytes(file.read())
     # The object may have read ahead of its position: read from its position, then put the
     # descriptor back where the object's buffer expects it.
     raw = os.lseek(fd, 0, os.SEEK_CUR)
@@ -444,6 +502,57 @@ def read(source):
         return read_bytes(memoryview(source))
     except TypeError:
         raise TypeError(f"read() takes a path, bytes-like data or a binary file, not {type(source).__name__}") from None
+
+
+def read_many(sources, threads=2):
+    """The Photos of many sources (paths, bytes-like data, binary file objects), in order, read on
+    `threads` threads of the library's own with the interpreter lock released for the whole
+    batch. A source that cannot be read raises as read() would, once the batch is done."""
+    api = _load_api()
+    sources = list(sources)
+    inputs = (_Input * max(len(sources), 1))()
+    keep = []  # what the inputs point into, alive until the call returns
+    for i, source in enumerate(sources):
+        entry = inputs[i]
+        entry.fd = -1
+        if type(source) is str or hasattr(source, "__fspath__"):
+            name = os.fsencode(source)
+            keep.append(name)
+            entry.path = name
+            continue
+        if not isinstance(source, (bytes, bytearray, memoryview)) and hasattr(source, "read"):
+            try:
+                if source.seekable():
+                    entry.fd = source.fileno()
+                    continue
+            except (AttributeError, OSError, io.UnsupportedOperation):
+                pass
+            try:  # no descriptor: its bytes, read from its position, which it keeps
+                position = source.tell() if source.seekable() else None
+            except (AttributeError, OSError, ValueError):
+                position = None
+            data = source.read()
+            if position is not None:
+                source.seek(position)
+            source = data
+        data = bytes(source)
+        keep.append(data)
+        entry.data = ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p)
+        entry.size = len(data)
+    count = len(sources)
+    pointers = (ctypes.c_void_p * max(count, 1))()
+    errors = (ctypes.c_int * max(count, 1))()
+    api.lib.exifinfo_read_many(inputs, count, threads, pointers, errors)
+    photos, failure = [], None
+    for i in range(count):
+        pointer = ctypes.c_void_p(pointers[i])
+        try:
+            photos.append(_result(errors[i], pointer, sources[i] if isinstance(sources[i], str) else None))
+        except (OSError, MemoryError) as error:
+            failure = failure or error
+    if failure is not None:
+        raise failure
+    return photos
 
 
 # ==== 3. the objects of exifinfo --json ====

@@ -13,7 +13,7 @@ soname=$(readelf -d "$lib" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
 [ "$soname" = "libexifinfo.so.1" ] || { echo "SONAME is '$soname'"; exit 1; }
 # A name added since is found under the version that added it.
 printf '%s\n' "$syms" | grep -qx 'exifinfo_container_name@@EXIFINFO_1.1' || { echo "exifinfo_container_name not at EXIFINFO_1.1"; exit 1; }
-for name in exifinfo_read_source exifinfo_read_ranges; do
+for name in exifinfo_read_source exifinfo_read_ranges exifinfo_read_many; do
   printf '%s\n' "$syms" | grep -qx "$name@@EXIFINFO_1.2" || { echo "$name not at EXIFINFO_1.2"; exit 1; }
 done
 echo "exports: $count exifinfo_ names at EXIFINFO_1.0, 1.1 and 1.2; SONAME $soname"

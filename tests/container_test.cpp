@@ -315,6 +315,35 @@ TEST(Ranges, SourcesAndResumedReadsGiveTheMemoryReadsPhoto) {
   }
 }
 
+// A batch on the library's threads gives each input what its own read gives, in order.
+TEST(Ranges, ReadManyGivesEachInputsOwnRead) {
+  const std::vector<Case> cases = Cases();
+  std::vector<std::unique_ptr<TempFile>> files;
+  std::vector<exifinfo_input> inputs;
+  std::vector<int> fds;
+  for (const Case& c : cases) {
+    files.push_back(std::make_unique<TempFile>(c.file));
+    inputs.push_back({files.back()->path().c_str(), nullptr, 0, -1});
+    inputs.push_back({nullptr, c.file.data(), c.file.size(), -1});
+    fds.push_back(open(files.back()->path().c_str(), O_RDONLY | O_CLOEXEC));
+    inputs.push_back({nullptr, nullptr, 0, fds.back()});
+  }
+  inputs.push_back({"/nonexistent/photo.jpg", nullptr, 0, -1});
+  for (const int threads : {1, 4}) {
+    std::vector<exifinfo_photo*> photos(inputs.size(), nullptr);
+    std::vector<int> errors(inputs.size(), -1);
+    exifinfo_read_many(inputs.data(), inputs.size(), threads, photos.data(), errors.data());
+    for (size_t i = 0; i + 1 < inputs.size(); ++i) {
+      const Photo p(photos[i]);
+      EXPECT_EQ(errors[i], 0);
+      EXPECT_EQ(Describe(p.get()), Describe(FromMemory(cases[i / 3].file).get())) << cases[i / 3].name << " " << i % 3;
+    }
+    EXPECT_EQ(errors.back(), ENOENT);
+    EXPECT_EQ(photos.back(), nullptr);
+  }
+  for (const int fd : fds) close(fd);
+}
+
 TEST(Ranges, FailingAndLyingSourcesEndCleanly) {
   const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   Ranges first{&sample, SIZE_MAX, 0};

@@ -3,7 +3,10 @@
 // struct, then its texts, the report in UTF-8 and in wide characters, and the thumbnail copy.
 #include "exifinfo.h"
 
+#include <pthread.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <cerrno>
 #include <cstdlib>
@@ -366,6 +369,46 @@ EXIFINFO_EXPORT int exifinfo_read_memory(const void* data, size_t size, exifinfo
   exifinfo::PhotoInput input;
   input.memory = exifinfo::ByteView{static_cast<const uint8_t*>(data), size};
   return ReadInto(stream, input, photo);
+}
+
+namespace {
+
+int ReadOne(const exifinfo_input& input, exifinfo_photo** photo) {
+  static const uint8_t kNothing = 0;
+  if (input.path != nullptr) return exifinfo_read_path(input.path, photo);
+  if (input.data != nullptr || input.fd < 0)
+    return exifinfo_read_memory(input.data != nullptr ? input.data : &kNothing, input.data != nullptr ? input.size : 0, photo);
+  return exifinfo_read_fd(input.fd, photo);
+}
+
+struct Batch {
+  const exifinfo_input* inputs;
+  size_t count;
+  exifinfo_photo** photos;
+  int* errors;
+  std::atomic<size_t> next{0};
+};
+
+void* ReadBatch(void* context) {
+  auto* batch = static_cast<Batch*>(context);
+  for (size_t i; (i = batch->next.fetch_add(1)) < batch->count;)
+    batch->errors[i] = ReadOne(batch->inputs[i], &batch->photos[i]);
+  return nullptr;
+}
+
+}  // namespace
+
+EXIFINFO_EXPORT void exifinfo_read_many(const exifinfo_input* inputs, size_t count, int threads,
+                                        exifinfo_photo** photos, int* errors) {
+  if (inputs == nullptr || photos == nullptr || errors == nullptr) return;
+  Batch batch{inputs, count, photos, errors};
+  constexpr int kMaxThreads = 64;
+  pthread_t started[kMaxThreads];
+  int running = 0;
+  for (int t = 1; t < threads && t < kMaxThreads && static_cast<size_t>(t) < count; ++t)
+    if (pthread_create(&started[running], nullptr, ReadBatch, &batch) == 0) ++running;
+  ReadBatch(&batch);  // the calling thread reads too
+  for (int t = 0; t < running; ++t) pthread_join(started[t], nullptr);
 }
 
 EXIFINFO_EXPORT void exifinfo_free(exifinfo_photo* photo) { std::free(photo); }

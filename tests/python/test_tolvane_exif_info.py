@@ -21,6 +21,40 @@ SAMPLE = os.environ["EXIFINFO_SAMPLE"]
 TOOL = os.environ["EXIFINFO_TOOL"]
 
 
+class RangesTest(unittest.TestCase):
+    def test_a_file_object_without_a_descriptor_is_read_by_ranges(self):
+        data = open(SAMPLE, "rb").read()
+        padded = io.BytesIO(b"x" * 10 + data + b"\0" * 500000)  # read from its position
+        padded.seek(10)
+        photo = tei.read(padded)
+        self.assertEqual(tei.record("p", photo), tei.record("p", tei.read(data)))
+        self.assertEqual(padded.tell(), 10)
+        self.assertEqual(photo.requests, 1)  # one range, not the half megabyte
+        self.assertLess(photo.bytes_read, 200000)
+
+    def test_an_exception_in_the_file_object_reaches_the_caller(self):
+        class Broken(io.BytesIO):
+            def read(self, *args):
+                raise KeyError("storage went away")
+        with self.assertRaises(KeyError):
+            tei.read(Broken(b"\xff\xd8" * 100))
+
+    def test_read_many_gives_what_read_gives_in_order(self):
+        data = open(SAMPLE, "rb").read()
+        with open(SAMPLE, "rb") as f:
+            sources = [SAMPLE, data, io.BytesIO(data), f, pathlib.Path(SAMPLE), b"no photo"]
+            expected = tei.record("p", tei.read(data))
+            for threads in (1, 2, 8):
+                got = tei.read_many(sources, threads=threads)
+                self.assertEqual(len(got), 6)
+                for photo in got[:5]:
+                    self.assertEqual(tei.record("p", photo), expected)
+                self.assertEqual(got[5].container, tei.Container.UNKNOWN)
+                f.seek(0)
+        with self.assertRaises(FileNotFoundError):
+            tei.read_many([SAMPLE, "/nonexistent/photo.jpg"])
+
+
 class ModuleTest(unittest.TestCase):
     def test_every_container_is_named_and_read(self):
         # A PNG: IHDR 64 x 32 grey, then an eXIf chunk whose TIFF block holds Make "Tolvane".
@@ -146,8 +180,12 @@ class ReadTest(unittest.TestCase):
                 self.assertEqual(f.tell(), 0)
             sources = [pathlib.Path(path), os.fsencode(path).decode("utf-8"), data, bytearray(data),
                        memoryview(data), io.BytesIO(data)]
+            # The same photo every way; only what the read asked of its file or source differs.
             for other in [from_file] + [tei.read(s) for s in sources] + [tei.read_path(os.fsencode(path))]:
-                self.assertEqual(other, photo, path)
+                self.assertEqual(other._replace(requests=0, bytes_read=0), photo._replace(requests=0, bytes_read=0), path)
+            self.assertGreaterEqual(photo.requests, 1)
+            self.assertTrue(0 < photo.bytes_read <= len(data), path)
+            self.assertEqual((tei.read(data).requests, tei.read(data).bytes_read), (0, 0))
 
     def test_values_are_the_reports_and_keep_every_bit(self):
         for path in [SAMPLE] + corpus_files():
