@@ -1,97 +1,146 @@
 # SPDX-License-Identifier: MIT
-"""Indexes a tree of photos with Dask: one JSON object per JPEG, as `exifinfo -r --json` prints.
+"""Indexes an archive of photos with Dask: one JSON object per photo, as `exifinfo -r --json`
+prints, for archives too large for one machine to list or hold.
 
-    dask_index.py DIR --out FILE.jsonl [--scheduler ADDRESS] [--partition-size N]
+    dask_index.py SOURCE --out DIR [--scheduler ADDRESS] [--workers N]
 
-Without --scheduler it starts a LocalCluster on this machine; with one (tcp://host:8786) it runs
-on that cluster unchanged. Workers read each photo's bytes and call read() on them, so a storage
-layer that hands out bytes (object storage, a database) fits the same code. The folder is walked
-here, in exifinfo's order (depth first, names in byte order, links to folders not followed), and
-the objects come back in that order.
+SOURCE is a folder or a URL prefix (anything fsspec opens: https://host/photos/ served with an
+HTML index, s3://bucket/prefix/ with s3fs installed...). The client lists SOURCE's first level
+only; each folder below it, and each run of files between folders, is a shard that a worker
+lists, reads and writes as DIR/part-NNNNN.jsonl, so the client holds neither the list nor the
+results. Photos are read by ranges: only the bytes their metadata needs, not the files.
+Concatenated in part order, the parts give exifinfo -r --json's objects in its order (depth
+first, names in byte order). Without --scheduler it starts a LocalCluster; with one
+(tcp://host:8786) it runs on that cluster unchanged, and DIR may be a URL too.
 """
 import argparse
 import json
 import os
 import sys
 
-import dask.bag as db
-from distributed import Client, LocalCluster
+import fsspec
+from distributed import Client, LocalCluster, progress
 
 import tolvane_exif_info as tei
 
 
-def walk(folder):
-    """Paths below `folder`, as exifinfo -r lists them."""
-    names = sorted(os.listdir(os.fsencode(folder)))
-    prefix = folder if folder.endswith("/") else folder + "/"
-    for name in names:
-        path = prefix + os.fsdecode(name)
-        if os.path.isdir(path) and not os.path.islink(path):
-            yield from walk(path)
+def _is_local(source):
+    return "://" not in source or source.startswith("file://")
+
+
+def _entries(fs, folder, local):
+    """(name, is_folder) below `folder`, names in byte order; links to folders are not folders
+    (exifinfo does not follow them)."""
+    if local:
+        prefix = os.fsencode(folder)
+        names = sorted(os.listdir(prefix))
+        return [(os.fsdecode(n), os.path.isdir(os.path.join(prefix, n)) and not os.path.islink(os.path.join(prefix, n)))
+                for n in names]
+    listed = []
+    for entry in fs.ls(folder, detail=True):
+        name = entry["name"].rstrip("/").rsplit("/", 1)[-1]
+        listed.append((name, entry["type"] == "directory"))
+    return sorted(set(listed), key=lambda e: os.fsencode(e[0]))
+
+
+def _join(folder, name):
+    return (folder if folder.endswith("/") else folder + "/") + name
+
+
+def _walk(fs, folder, local):
+    """Every file below `folder`, as exifinfo -r lists them."""
+    for name, is_folder in _entries(fs, folder, local):
+        path = _join(folder, name)
+        if is_folder:
+            yield from _walk(fs, path, local)
         else:
             yield path
 
 
-def index(path):
-    """One file's JSON object, or None for a file that is not a JPEG (exifinfo skips those)."""
+def _record(fs, path, local):
+    """One file's JSON object; None for a file that is no photo (exifinfo passes those over)."""
     try:
-        with open(path, "rb") as f:
-            data = f.read()
+        if local:
+            photo = tei.read(path)
+        else:
+            with fs.open(path, "rb", cache_type="none") as f:  # each read the library asks for, one range
+                photo = tei.read(f)
     except IsADirectoryError:
-        return None  # a link to a folder: not followed
+        return None
     except OSError as error:
-        return tei.record(path, error=f"cannot open: {os.strerror(error.errno)}")
-    photo = tei.read(data)
+        return tei.record(path, error=f"cannot open: {os.strerror(error.errno or 5)}")
     if photo.ending == tei.Ending.NOT_A_JPEG:
         return None
     return tei.record(path, photo)
 
 
-def index_partition(paths):
-    """One partition's JSON Lines as one text: a worker sends back one string per task, which
-    costs far less to ship than an object per file."""
+def index_shard(number, source, shard, out):
+    """A worker's task: lists the shard (a folder, or files of SOURCE's first level), reads its
+    photos and writes OUT/part-NNNNN.jsonl. Returns the photos written."""
+    local = _is_local(source)
+    fs, _ = fsspec.core.url_to_fs(source)
+    paths = _walk(fs, shard[1], local) if shard[0] == "folder" else iter(shard[1])
     lines = []
     for path in paths:
-        r = index(path)
-        if r is not None:
-            # A file name that is not UTF-8 is replaced, as exifinfo replaces it.
-            lines.append(json.dumps(r, ensure_ascii=False).encode("utf-8", "replace").decode("utf-8") + "\n")
-    return ["".join(lines)]
+        record = _record(fs, path, local)
+        if record is not None:
+            lines.append(json.dumps(record) + "\n")  # \udcXX for name bytes that are not UTF-8, as exifinfo
+    with fsspec.open(_join(out, f"part-{number:05d}.jsonl"), "w", encoding="utf-8") as f:
+        f.write("".join(lines))
+    return len(lines)
 
 
-def run(folder, out, scheduler=None, partition_size=500, workers=2, client=None):
-    """Indexes `folder` into `out`; returns the number of objects written. `client`: a Client
-    to use as it is (else one for `scheduler`, else a new LocalCluster of `workers`)."""
-    paths = list(walk(folder))
+def shards(source):
+    """SOURCE's first level in exifinfo's order: each folder a shard of its own, each run of files
+    between them one shard."""
+    local = _is_local(source)
+    fs, root = fsspec.core.url_to_fs(source)
+    folder = source if local else source
+    files = []
+    for name, is_folder in _entries(fs, folder, local):
+        path = _join(folder, name)
+        if is_folder:
+            if files:
+                yield ("files", files)
+                files = []
+            yield ("folder", path)
+        else:
+            files.append(path)
+    if files:
+        yield ("files", files)
+
+
+def run(source, out, scheduler=None, workers=2, client=None, show_progress=False):
+    """Indexes `source` into the folder (or URL) `out`; returns the number of photos. `client`: a
+    Client to use as it is (else one for `scheduler`, else a new LocalCluster of `workers`)."""
+    source = source.rstrip("/") if _is_local(source) else source
+    fsspec.core.url_to_fs(out)[0].makedirs(out, exist_ok=True)
     cluster = None
     if client is None and not scheduler:
         cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None)
     own = client is None
     client = client or Client(scheduler or cluster)
     try:
-        # Large partitions: the scheduler's cost is per task, not per file.
-        bag = db.from_sequence(paths, partition_size=max(1, partition_size))
-        texts = bag.map_partitions(index_partition).compute(scheduler=client)
+        futures = [client.submit(index_shard, n, source, shard, out, pure=False)
+                   for n, shard in enumerate(shards(source))]
+        if show_progress:
+            progress(futures)
+        return sum(client.gather(futures))
     finally:
         if own:
             client.close()
         if cluster is not None:
             cluster.close()
-    with open(out, "w", encoding="utf-8") as f:
-        for text in texts:
-            f.write(text)
-    return sum(text.count("\n") for text in texts)
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Index a tree of photos with Dask.")
-    parser.add_argument("folder")
-    parser.add_argument("--out", required=True, help="the JSON Lines file to write")
+    parser = argparse.ArgumentParser(description="Index an archive of photos with Dask.")
+    parser.add_argument("source", help="a folder or a URL prefix")
+    parser.add_argument("--out", required=True, help="the folder (or URL) that receives part-NNNNN.jsonl")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler (default: a LocalCluster)")
-    parser.add_argument("--partition-size", type=int, default=500, help="files per task (default 500)")
     parser.add_argument("--workers", type=int, default=2, help="LocalCluster workers (default 2)")
     args = parser.parse_args()
-    count = run(args.folder, args.out, args.scheduler, args.partition_size, args.workers)
+    count = run(args.source, args.out, args.scheduler, args.workers, show_progress=sys.stderr.isatty())
     print(f"{count} photos indexed into {args.out}", file=sys.stderr)
 
 

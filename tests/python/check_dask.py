@@ -1,8 +1,11 @@
 # SPDX-License-Identifier: MIT
 """examples/dask_index.py on a 2-worker LocalCluster gives exifinfo -r --json's objects, line for
-line. Usage: check_dask.py EXIFINFO FOLDER (run with Debian's python3; exits 77 without Dask)."""
+line, once its parts are put end to end in their order; the workers list the shards and write
+the parts. Usage: check_dask.py EXIFINFO FOLDER (Debian's python3; exits 77 without Dask)."""
+import glob
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -25,13 +28,26 @@ def main():
     if not os.path.isdir(folder):
         print(f"no folder {folder}: skipped")
         sys.exit(77)
-    expected = subprocess.run([tool, "-r", "--json", folder], capture_output=True, check=True).stdout.decode().splitlines()
     with tempfile.TemporaryDirectory() as work:
-        out = os.path.join(work, "index.jsonl")
-        # Small partitions here, so that the 2 workers each get several tasks.
-        count = dask_index.run(folder, out, partition_size=8, workers=2)
-        with open(out, encoding="utf-8") as f:
-            got = f.read().splitlines()
+        # A tree with a folder inside the folder, files before and after it, and a file that is
+        # no photo: several shards, in exifinfo's order.
+        tree = os.path.join(work, "tree")
+        shutil.copytree(folder, os.path.join(tree, "m-folder"))
+        names = sorted(n for n in os.listdir(folder) if n.endswith(".jpg"))
+        for name in names[:5]:
+            shutil.copy(os.path.join(folder, name), os.path.join(tree, "a-" + name))
+        for name in names[5:9]:
+            shutil.copy(os.path.join(folder, name), os.path.join(tree, "z-" + name))
+        open(os.path.join(tree, "notes.txt"), "w").write("no photo")
+        expected = subprocess.run([tool, "-r", "--json", tree], capture_output=True).stdout.decode().splitlines()
+        out = os.path.join(work, "index")
+        count = dask_index.run(tree, out, workers=2)
+        parts = sorted(glob.glob(os.path.join(out, "part-*.jsonl")))
+        got = []
+        for part in parts:
+            with open(part, encoding="utf-8") as f:
+                got.extend(f.read().splitlines())
+    assert len(parts) == 3, parts  # files, the folder, files
     assert count == len(expected) == len(got), (count, len(expected), len(got))
     for line, want in zip(got, expected):
         assert json.loads(line) == json.loads(want), (line, want)
