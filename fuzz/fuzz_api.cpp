@@ -60,6 +60,42 @@ void CheckExtraShape(const exifinfo_photo& p) {
 
 }  // namespace
 
+// The same bytes read by the resume loop of exifinfo_read_ranges, fetching what each result
+// asks for, with the total size known or not: the photo must be the memory read's, within a
+// bounded number of rounds.
+void CheckResumedRead(const std::vector<uint8_t>& bytes, const exifinfo_photo& whole, bool sizeKnown) {
+  std::vector<std::vector<uint8_t>> held;
+  std::vector<uint64_t> offsets;
+  bool ended = false;
+  for (int round = 0; round < 64; ++round) {
+    std::vector<exifinfo_range> ranges;
+    for (size_t i = 0; i < held.size(); ++i) ranges.push_back({offsets[i], held[i].data(), held[i].size()});
+    exifinfo_photo* p = nullptr;
+    const uint64_t total = sizeKnown || ended ? bytes.size() : EXIFINFO_SIZE_UNKNOWN;
+    if (exifinfo_read_ranges(ranges.data(), ranges.size(), total, &p) != 0 || p == nullptr) Broken("a resumed read failed");
+    if (p->ending != EXIFINFO_NEEDS_MORE) {
+      const bool same = p->ending == whole.ending && p->HasExif == whole.HasExif && p->container == whole.container &&
+                        p->report_length == whole.report_length &&
+                        std::memcmp(p->report, whole.report, whole.report_length) == 0 &&
+                        p->thumbnail_size == whole.thumbnail_size &&
+                        (p->thumbnail_size == 0 || std::memcmp(p->thumbnail, whole.thumbnail, p->thumbnail_size) == 0);
+      exifinfo_free(p);
+      if (!same) Broken("a resumed read differs from the memory read");
+      return;
+    }
+    const uint64_t offset = p->next_offset, length = p->next_length;
+    exifinfo_free(p);
+    if (length == 0) Broken("needs more, of nothing");
+    const uint64_t begin = offset < bytes.size() ? offset : bytes.size();
+    const uint64_t end = offset + length < bytes.size() ? offset + length : bytes.size();
+    if (end - begin < length) ended = true;  // a short fetch: the photo ends there
+    if (begin == end && sizeKnown) Broken("asked for bytes past a known end");
+    held.emplace_back(bytes.begin() + static_cast<long>(begin), bytes.begin() + static_cast<long>(end));
+    offsets.push_back(begin);
+  }
+  Broken("a resumed read that never ends");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> bytes(data, data + size);  // exact size: the first byte over is caught
   const uint8_t none = 0;
@@ -79,6 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (photo->thumbnail_size != 0) {
     Broken("thumbnail size without bytes");
   }
+  CheckResumedRead(bytes, *photo, true);
+  CheckResumedRead(bytes, *photo, false);
   if (photo->container != EXIFINFO_CONTAINER_JPEG && photo->container != EXIFINFO_CONTAINER_UNKNOWN) {
     // Other containers: EXIFInfo reads JPEG only, so the report is the values' own.
     exifinfo_free(photo);

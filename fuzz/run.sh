@@ -32,11 +32,12 @@ for f in "$work"/seeds/read/*; do
   { printf '\010'; cat "$f"; } >"$work/seeds/faults/plain-$name"
   { printf '\041\003\000\000\004\001\000'; cat "$f"; } >"$work/seeds/faults/events-$name"
 done
-seeds_of() { case $1 in api) echo "$work/seeds/read" ;; *) echo "$work/seeds/$1" ;; esac; }
+seeds_of() { case $1 in api) echo "$work/seeds/read $work/seeds/container" ;; *) echo "$work/seeds/$1" ;; esac; }
 
 run() {  # run TARGET: new inputs go to $work/TARGET; the kept corpus and seeds are read only
   local target=$1
-  "$build/fuzz/fuzz_$target" "$work/$target" "$root/fuzz/corpus/$target" "$(seeds_of "$target")" \
+  # shellcheck disable=SC2046
+  "$build/fuzz/fuzz_$target" "$work/$target" "$root/fuzz/corpus/$target" $(seeds_of "$target") \
     -dict="$root/fuzz/jpeg_exif.dict" -max_total_time="$seconds" -print_final_stats=1 \
     -artifact_prefix="$work/crashes/$target-" -timeout=10 -rss_limit_mb=2048 >"$work/$target.log" 2>&1
 }
