@@ -134,11 +134,6 @@ bool WriteOutput(const std::string& input, const std::string& outputPath, const 
   return true;
 }
 
-bool IsDirectoryPath(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // mkdir -p: each missing folder of `path`, made in turn (0777 less the umask). 0, or -1 with
 // errno set by the mkdir that failed.
 int MakeDirectories(const std::string& path) {
@@ -274,7 +269,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> roots;
     if (options.recursive)
       for (const std::string& operand : options.operands)
-        if (IsDirectoryPath(operand)) roots.push_back(operand);
+        if (exifinfo_tool::IsDirectory(operand)) roots.push_back(operand);
     std::string why;
     if (!index.Open(options.database, options.columns, roots, why)) {
       std::fprintf(stderr, "exifinfo: %s: %s\n", options.database.c_str(), why.c_str());

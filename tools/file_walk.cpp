@@ -14,12 +14,6 @@
 namespace exifinfo_tool {
 namespace {
 
-// Follows links: an operand that names a directory through a link is walked, as ls -R does.
-bool IsDirectory(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // What a node that no photo can be is, or null for one that may be read.
 const char* Special(mode_t mode) {
   if (S_ISFIFO(mode)) return "a FIFO";
@@ -29,6 +23,11 @@ const char* Special(mode_t mode) {
 }
 
 }  // namespace
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 // Lists a directory's entries with their types as readdir gives them: only a file system that
 // does not say (DT_UNKNOWN) and symbolic links (whose target may be a device) cost a stat.
@@ -48,24 +47,16 @@ void FileWalk::Enter(const std::string& dir, const std::string& relative) {
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     Entry e{name, entry->d_type == DT_DIR, nullptr};
-    switch (entry->d_type) {
-      case DT_FIFO: e.special = "a FIFO"; break;
-      case DT_SOCK: e.special = "a socket"; break;
-      case DT_CHR:
-      case DT_BLK: e.special = "a device"; break;
-      case DT_LNK:
-      case DT_UNKNOWN: {
-        struct stat st {};
-        if (fstatat(dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) != 0) break;
+    if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) {
+      e.special = Special(static_cast<mode_t>(DTTOIF(entry->d_type)));
+    } else {
+      struct stat st {};
+      if (fstatat(dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         e.directory = S_ISDIR(st.st_mode);
         // A link's target decides, but a link to a directory is never followed.
-        if (S_ISLNK(st.st_mode) && fstatat(dirfd(d), name, &st, 0) == 0 && !S_ISDIR(st.st_mode))
-          e.special = Special(st.st_mode);
-        else if (!S_ISLNK(st.st_mode))
-          e.special = Special(st.st_mode);
-        break;
+        const bool link = S_ISLNK(st.st_mode);
+        if (!link || (fstatat(dirfd(d), name, &st, 0) == 0 && !S_ISDIR(st.st_mode))) e.special = Special(st.st_mode);
       }
-      default: break;
     }
     level.entries.push_back(std::move(e));
   }

@@ -26,6 +26,10 @@ struct WalkedFile {
   int64_t mtimeNs = -1;
 };
 
+// True when `path` names a directory, through links (an operand that names one through a link is
+// walked, as ls -R does).
+bool IsDirectory(const std::string& path);
+
 class FileWalk {
  public:
   FileWalk(std::vector<std::string> operands, bool recursive)

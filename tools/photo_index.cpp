@@ -9,20 +9,9 @@
 namespace exifinfo_tool {
 namespace {
 
-bool IsUtf8(const std::string& bytes) {
-  const auto* text = reinterpret_cast<const uint8_t*>(bytes.data());
-  for (size_t i = 0; i < bytes.size();) {
-    uint32_t codePoint = 0;
-    const size_t length = text[i] < 0x80 ? 1 : exifinfo::DecodeUtf8(text, bytes.size(), i, codePoint);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
-
 // A path as the table keeps it: TEXT when it is UTF-8, else a BLOB of its bytes.
 void BindPath(sqlite3_stmt* statement, int index, const std::string& path) {
-  if (IsUtf8(path)) {
+  if (exifinfo::IsWellFormedUtf8(reinterpret_cast<const uint8_t*>(path.data()), path.size())) {
     sqlite3_bind_text(statement, index, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
   } else {
     sqlite3_bind_blob(statement, index, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);

@@ -12,7 +12,6 @@ namespace exifinfo {
 
 inline uint32_t ReadU32Big(const uint8_t* p) { return ReadU32(p, true); }
 inline uint32_t ReadU32Little(const uint8_t* p) { return ReadU32(p, false); }
-inline uint64_t ReadU64Big(const uint8_t* p) { return uint64_t{ReadU32Big(p)} << 32 | ReadU32Big(p + 4); }
 
 // One container walk: its findings and the worst thing it met.
 struct ContainerWalk {

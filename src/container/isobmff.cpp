@@ -66,7 +66,7 @@ bool ParseBoxHeader(ByteView header, uint64_t at, uint64_t parentEnd, Box& box) 
   }
   if (size == 1) {
     if (header.size < 16) return false;
-    const uint64_t large = ReadU64Big(header.At(8));
+    const uint64_t large = ReadU64(header.At(8), true);
     if (large < 16 || (parentEnd != kUnknownSize && large > parentEnd - at) || large > UINT64_MAX - at) return false;
     box.contents = at + 16;
     box.end = at + large;

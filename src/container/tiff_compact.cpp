@@ -59,10 +59,6 @@ void PutU16(uint8_t* p, uint16_t v, bool big) {
 void PutU32(uint8_t* p, uint32_t v, bool big) {
   for (int i = 0; i < 4; ++i) p[big ? 3 - i : i] = static_cast<uint8_t>(v >> (8 * i));
 }
-uint64_t ReadU64(const uint8_t* p, bool big) {
-  const uint64_t first = ReadU32(p, big), second = ReadU32(p + 4, big);
-  return big ? (first << 32 | second) : (second << 32 | first);
-}
 
 // One directory entry as the file gives it, and what the rebuilt block does with it.
 struct Entry {
@@ -489,9 +485,5 @@ CompactTiff CompactTiffParts(RangeReader& reader, const TiffPart (&parts)[kTiffP
   return Compactor(reader, parts).Run();
 }
 
-CompactTiff CompactTiffAt(RangeReader& reader, uint64_t base, uint64_t limit) {
-  const TiffPart parts[kTiffParts] = {{base, limit, true}, {}, {}};
-  return CompactTiffParts(reader, parts);
-}
 
 }  // namespace exifinfo

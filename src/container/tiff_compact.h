@@ -52,10 +52,5 @@ constexpr int kTiffParts = 3;
 // left out.
 CompactTiff CompactTiffParts(RangeReader& reader, const TiffPart (&parts)[kTiffParts]);
 
-// The TIFF structure whose header is at `base` and which may use `limit` bytes from there
-// (kUnknownSize: to the end of the input). A rebuilt block holds at most 65,527 bytes: values
-// beyond 2 KiB keep their first 2 KiB when they are bytes or text and are left out otherwise;
-// a JPEG thumbnail is kept when it is at most 60 KiB and fits after everything else.
-CompactTiff CompactTiffAt(RangeReader& reader, uint64_t base, uint64_t limit);
 
 }  // namespace exifinfo

@@ -9,11 +9,6 @@ namespace exifinfo {
 
 namespace {
 
-uint64_t ReadU64(const uint8_t* p, bool bigEndian) {
-  const uint64_t first = ReadU32(p, bigEndian), second = ReadU32(p + 4, bigEndian);
-  return bigEndian ? (first << 32 | second) : (second << 32 | first);
-}
-
 // Numerator and denominator are signed for both rational formats; a zero divisor gives 0.
 double Rational(const uint8_t* p, bool bigEndian) {
   const int32_t denominator = ReadS32(p + 4, bigEndian);

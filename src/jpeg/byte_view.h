@@ -13,7 +13,7 @@ namespace exifinfo {
 constexpr size_t kSectionLengthBytes = 2;
 constexpr size_t kExifHeaderBytes = 6;
 
-// The one way 16- and 32-bit numbers are read from file bytes; p must point at as many
+// The one way 16-, 32- and 64-bit numbers are read from file bytes; p must point at as many
 // readable bytes as the width read.
 inline uint16_t ReadU16(const uint8_t* p, bool bigEndian) {
   return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1]) : static_cast<uint16_t>(p[1] << 8 | p[0]);
@@ -21,6 +21,10 @@ inline uint16_t ReadU16(const uint8_t* p, bool bigEndian) {
 inline uint32_t ReadU32(const uint8_t* p, bool bigEndian) {
   const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
   return bigEndian ? (b0 << 24 | b1 << 16 | b2 << 8 | b3) : (b3 << 24 | b2 << 16 | b1 << 8 | b0);
+}
+inline uint64_t ReadU64(const uint8_t* p, bool bigEndian) {
+  const uint64_t first = ReadU32(p, bigEndian), second = ReadU32(p + 4, bigEndian);
+  return bigEndian ? (first << 32 | second) : (second << 32 | first);
 }
 
 struct ByteView {

@@ -29,6 +29,8 @@ bool AllAscii(const uint8_t* bytes, size_t length) {
   return (any & 0x8080808080808080u) == 0;
 }
 
+}  // namespace
+
 bool IsWellFormedUtf8(const uint8_t* text, size_t length) {
   for (size_t i = 0; i < length;) {
     uint32_t ignored = 0;
@@ -38,8 +40,6 @@ bool IsWellFormedUtf8(const uint8_t* text, size_t length) {
   }
   return true;
 }
-
-}  // namespace
 
 bool IsAscii(const char* text, size_t length) { return AllAscii(reinterpret_cast<const uint8_t*>(text), length); }
 

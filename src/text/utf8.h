@@ -28,6 +28,9 @@ size_t EncodeUtf8(uint32_t codePoint, char* out);
 // character, and returns how many it wrote (no terminator).
 size_t RecordTextToUtf8(const char* text, size_t length, char* out, size_t capacity);
 
+// True when the `length` bytes are well-formed UTF-8 throughout (nothing DecodeUtf8 refuses).
+bool IsWellFormedUtf8(const uint8_t* text, size_t length);
+
 // True when every byte is below 0x80.
 bool IsAscii(const char* text, size_t length);
 
