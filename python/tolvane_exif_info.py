@@ -20,12 +20,15 @@ libTOLVANEEXIFINFO itself: the library named by TOLVANE_EXIF_INFO_LIBRARY when i
 libTOLVANEEXIFINFO.so.1; that call takes a lock, since that library's report buffer is shared.
 """
 import collections
+import concurrent.futures
 import ctypes
 import datetime
 import enum
 import functools
 import errno
 import io
+import itertools
+import operator
 import os
 import struct
 import sys
@@ -209,8 +212,9 @@ class _Api:
             getattr(lib, name).restype = ctypes.c_int
         lib.exifinfo_read_source.argtypes = [ctypes.POINTER(_Source), photo_pp]
         lib.exifinfo_read_source.restype = ctypes.c_int
-        lib.exifinfo_read_many.argtypes = [ctypes.POINTER(_Input), ctypes.c_size_t, ctypes.c_int,
-                                           ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_int)]
+        # Addresses into arrays of _Input, result pointers and ints: a batch is read a chunk at a time.
+        lib.exifinfo_read_many.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, ctypes.c_void_p,
+                                           ctypes.c_void_p]
         lib.exifinfo_read_many.restype = None
         # Freeing is quick: called with the interpreter lock held, so that a read hands the lock
         # over once (for the read itself), not twice, and threads contend for it less.
@@ -269,10 +273,15 @@ class _Api:
             at = offset + struct.calcsize("=" + code)
         self.unpack = struct.Struct(layout).unpack_from
         index = {name: i for i, name in enumerate(members)}
-        self.value_positions = tuple(index[name] for name in self.names)
+        self.values_of = operator.itemgetter(*(index[name] for name in self.names))
         self.text_positions = tuple(k for k, name in enumerate(self.names)
                                     if dict(_PhotoStruct._fields_)[name] is ctypes.c_char_p)
+        # The texts' pointers, in the values' order, taken from an unpacked result at once.
+        self.text_pointers = operator.itemgetter(*(index[self.names[k]] for k in self.text_positions))
         self.at = index
+        self.tail = operator.itemgetter(*(index[name] for name in (
+            "report", "report_length", "last_error", "HasExif", "thumbnail", "thumbnail_size", "ending", "read_errno",
+            "thumbnail_offset", "container", "requests", "bytes_read")))
         self.endings = []
         while (name := lib.exifinfo_ending_name(len(self.endings))) is not None:
             self.endings.append(name.decode())
@@ -367,8 +376,9 @@ def _result(status, pointer, filename=None):
         # lays the texts out there, and they are sliced from the copy. A text found elsewhere
         # (another layout) is copied on its own.
         head = api.unpack(ctypes.string_at(address, api.size))
-        at = api.at
-        report_at, report_length = head[at["report"]] - address, head[at["report_length"]]
+        (report, report_length, last_error, has_exif, thumbnail, thumbnail_size, ending, read_errno, thumbnail_offset,
+         container, requests, bytes_read) = api.tail(head)
+        report_at = report - address
         block = ctypes.string_at(address, report_at + report_length + 1)
 
         def text(pointer):
@@ -377,21 +387,34 @@ def _result(status, pointer, filename=None):
                 return block[offset:block.index(b"\0", offset)]
             return ctypes.string_at(pointer)
 
-        values = [head[k] for k in api.value_positions]
-        for k in api.text_positions:
-            values[k] = text(values[k]).decode("utf-8")
+        values = list(api.values_of(head))
+        # The library lays the values' texts out one after another in their order, last_error
+        # next: one decode and one split take them all. The pointers are checked against that
+        # layout (a later library may lay them out otherwise) and each text is taken on its own
+        # when they differ.
+        pointers = api.text_pointers(head)
+        first, end = pointers[0] - address, last_error - address
+        texts = None
+        if 0 <= first < end <= len(block):
+            run = block[first:end - 1]
+            pieces = run.split(b"\0")
+            if len(pieces) == len(pointers) and \
+                    tuple(itertools.accumulate(map((1).__add__, map(len, pieces[:-1])), initial=pointers[0])) == pointers:
+                texts = run.decode("utf-8").split("\0")
+        if texts is None:
+            texts = [text(pointer).decode("utf-8") for pointer in pointers]
+        for k, value in zip(api.text_positions, texts):
+            values[k] = value
         for k in api.extra_ints:
             if values[k] == -1:
                 values[k] = None
         for k in api.extra_doubles:
             if values[k] != values[k]:  # NaN
                 values[k] = None
-        thumbnail = head[at["thumbnail"]]
-        values += (head[at["HasExif"]] != 0,
-                   ctypes.string_at(thumbnail, head[at["thumbnail_size"]]) if thumbnail else None,
-                   api.ending_members[head[at["ending"]]], head[at["read_errno"]], head[at["thumbnail_offset"]],
-                   text(head[at["last_error"]]).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"),
-                   api.container_members[head[at["container"]]], head[at["requests"]], head[at["bytes_read"]])
+        values += (has_exif != 0, ctypes.string_at(thumbnail, thumbnail_size) if thumbnail else None,
+                   api.ending_members[ending], read_errno, thumbnail_offset,
+                   text(last_error).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"),
+                   api.container_members[container], requests, bytes_read)
         return photo_type._make(values)
     finally:
         api.free(address)
@@ -504,55 +527,165 @@ def read(source):
         raise TypeError(f"read() takes a path, bytes-like data or a binary file, not {type(source).__name__}") from None
 
 
-def read_many(sources, threads=2):
-    """The Photos of many sources (paths, bytes-like data, binary file objects), in order, read on
-    `threads` threads of the library's own with the interpreter lock released for the whole
-    batch. A source that cannot be read raises as read() would, once the batch is done."""
+# Results converted a chunk at a time while the library reads the next chunks; at most this many
+# chunks wait, so a batch of any size holds a bounded number of results in C memory.
+_CHUNK = 128
+_CHUNKS_AHEAD = 4
+
+
+def _opens_to_file(source):
+    """True for an object that is opened to give a file (fsspec's OpenFile): `with source as f`."""
+    return not hasattr(source, "read") and hasattr(source, "open") and hasattr(source, "__enter__")
+
+
+def _read_opened(source):
+    with source as file:
+        return read(file)
+
+
+def read_many(sources, threads=2, errors="raise"):
+    """The Photos of many sources, in order, read on `threads` threads with the interpreter lock
+    released while they read.
+
+    Paths, bytes-like data and files on a descriptor are read by the library's own threads, a
+    chunk at a time, while the calling thread turns finished chunks into Photos. File objects
+    without a descriptor (a remote file, io.BytesIO) and objects that open to a file (fsspec's
+    OpenFile, opened and closed here) are read by ranges on `threads` Python threads at once:
+    their waits on storage overlap.
+
+    A source that cannot be read raises as read() would (the first such source's error,
+    exceptions of file objects unchanged), once the batch is done; with errors="return" its
+    place in the list holds that exception instead, and the others are read all the same.
+    """
+    if errors not in ("raise", "return"):
+        raise ValueError(f'errors must be "raise" or "return", not {errors!r}')
     api = _load_api()
+    photo_type = _photo_type or _types()[1]
+    threads = max(int(threads), 1)
     sources = list(sources)
-    inputs = (_Input * max(len(sources), 1))()
-    keep = []  # what the inputs point into, alive until the call returns
+    count = len(sources)
+    outcomes = [None] * count  # a Photo, or the exception its source raised
+    direct, entries, ranged, keep = [], [], [], []  # entries: the _Input of each direct source
     for i, source in enumerate(sources):
-        entry = inputs[i]
-        entry.fd = -1
-        if type(source) is str or hasattr(source, "__fspath__"):
-            name = os.fsencode(source)
-            keep.append(name)
-            entry.path = name
+        if type(source) is str:  # the common case first
+            direct.append(i)
+            entries.append((source.encode(_FS_ENCODING, "surrogateescape"), None, 0, -1))
+            continue
+        if hasattr(source, "__fspath__"):
+            direct.append(i)
+            entries.append((os.fsencode(source), None, 0, -1))
+            continue
+        if _opens_to_file(source):
+            ranged.append(i)
             continue
         if not isinstance(source, (bytes, bytearray, memoryview)) and hasattr(source, "read"):
             try:
                 if source.seekable():
-                    entry.fd = source.fileno()
+                    fd = source.fileno()
+                    direct.append(i)
+                    entries.append((None, None, 0, fd))
                     continue
             except (AttributeError, OSError, io.UnsupportedOperation):
                 pass
-            try:  # no descriptor: its bytes, read from its position, which it keeps
-                position = source.tell() if source.seekable() else None
+            try:
+                seekable = source.seekable()
             except (AttributeError, OSError, ValueError):
-                position = None
-            data = source.read()
-            if position is not None:
-                source.seek(position)
-            source = data
+                seekable = False
+            if seekable:
+                ranged.append(i)
+                continue
+            source = source.read()  # a stream (a pipe): its bytes
         data = bytes(source)
         keep.append(data)
-        entry.data = ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p)
-        entry.size = len(data)
-    count = len(sources)
-    pointers = (ctypes.c_void_p * max(count, 1))()
-    errors = (ctypes.c_int * max(count, 1))()
-    api.lib.exifinfo_read_many(inputs, count, threads, pointers, errors)
-    photos, failure = [], None
-    for i in range(count):
-        pointer = ctypes.c_void_p(pointers[i])
-        try:
-            photos.append(_result(errors[i], pointer, sources[i] if isinstance(sources[i], str) else None))
-        except (OSError, MemoryError) as error:
-            failure = failure or error
-    if failure is not None:
-        raise failure
-    return photos
+        direct.append(i)
+        entries.append((None, ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p), len(data), -1))
+
+    pool, futures = None, []
+    if ranged:
+        pool = concurrent.futures.ThreadPoolExecutor(max_workers=min(threads, len(ranged)))
+        # An object listed twice is read once: two threads must not seek one file at once.
+        submitted = {}
+        for i in ranged:
+            source = sources[i]
+            if id(source) not in submitted:
+                submitted[id(source)] = pool.submit(_read_opened if _opens_to_file(source) else _read_ranges_of, source)
+            futures.append((i, submitted[id(source)]))
+    inputs = (_Input * max(len(direct), 1))(*entries)
+    pointers = (ctypes.c_void_p * max(len(direct), 1))()
+    statuses = (ctypes.c_int * max(len(direct), 1))()
+    chunks = [(k, min(k + _CHUNK, len(direct))) for k in range(0, len(direct), _CHUNK)]
+    worker = None
+    try:
+
+        def read_chunk(begin, end, readers):
+            api.lib.exifinfo_read_many(ctypes.addressof(inputs) + begin * ctypes.sizeof(_Input), end - begin, readers,
+                                       ctypes.addressof(pointers) + begin * ctypes.sizeof(ctypes.c_void_p),
+                                       ctypes.addressof(statuses) + begin * ctypes.sizeof(ctypes.c_int))
+
+        def convert(begin, end):
+            for k in range(begin, end):
+                i, pointer, status = direct[k], ctypes.c_void_p(pointers[k]), statuses[k]
+                pointers[k] = None  # _result frees it
+                name = None
+                if status:
+                    name = sources[i] if type(sources[i]) is str or hasattr(sources[i], "__fspath__") \
+                        else getattr(sources[i], "name", None)
+                try:
+                    outcomes[i] = _result(status, pointer, name)
+                except (OSError, MemoryError) as error:
+                    outcomes[i] = error
+
+        if threads == 1 or len(chunks) < 2:
+            for begin, end in chunks:
+                read_chunk(begin, end, 1)
+                convert(begin, end)
+        else:
+            # This thread makes the Photos of one chunk while threads - 1 of the library's read
+            # the next ones (turning a result into a Photo takes about as long as the read).
+            done = [threading.Semaphore(0) for _ in chunks]
+            room = threading.Semaphore(_CHUNKS_AHEAD)
+
+            failed = []
+
+            def reader():
+                try:
+                    for n, (begin, end) in enumerate(chunks):
+                        room.acquire()
+                        read_chunk(begin, end, threads - 1)
+                        done[n].release()
+                except BaseException as error:  # never leave the converting thread waiting
+                    failed.append(error)
+                    for each in done:
+                        each.release()
+
+            worker = threading.Thread(target=reader, daemon=True)
+            worker.start()
+            for n, (begin, end) in enumerate(chunks):
+                done[n].acquire()
+                if failed:
+                    raise failed[0]
+                convert(begin, end)
+                room.release()
+        for i, future in futures:
+            try:
+                outcomes[i] = future.result()
+            except BaseException as error:  # the file object's own exception, as read() raises it
+                outcomes[i] = error
+    finally:
+        if worker is not None:  # an interrupted batch: let the reader finish, free what is left
+            for _ in chunks:
+                room.release()
+            worker.join()
+        for pointer in pointers:
+            if pointer:
+                api.free(pointer)
+        if pool is not None:
+            pool.shutdown(wait=True)
+    if errors == "raise":
+        for outcome in outcomes:
+            if not isinstance(outcome, photo_type):
+                raise outcome
+    return outcomes
 
 
 # ==== 3. the objects of exifinfo --json ====

@@ -157,19 +157,23 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
       &exifinfo_photo::Version, &exifinfo_photo::CameraMake, &exifinfo_photo::CameraModel, &exifinfo_photo::DateTime,
       &exifinfo_photo::Comments};
 
+  // The values' texts lie one after another, in member order (Version to Comments, then
+  // ModifyDate to GPSDateTime), then last_error and the report: a binding copies the struct and
+  // its texts in one piece, up to the report's end.
+  constexpr int kLastText = exifinfo::RecordTexts::kCount - 1;
+  const size_t textsBytes = texts.at[kLastText] + texts.length[kLastText] + 1;
   Layout layout;
-  const size_t textsAt = layout.Reserve(sizeof texts.bytes, 1);
+  const size_t textsAt = layout.Reserve(textsBytes, 1);
+  const size_t extrasAt = layout.Reserve(extraBytes, 1);
   const size_t lastErrorAt = layout.Reserve(lastErrorLength + 1, 1);
   const size_t reportAt = layout.Reserve(utf8Length + 1, 1);
   const size_t wideAt = layout.Reserve((wideLength + 1) * sizeof(wchar_t), alignof(wchar_t));
   const size_t thumbnailAt = layout.Reserve(g.thumbnailLength, 1);
-  const size_t extrasAt = layout.Reserve(extraBytes, 1);
 
   auto* base = static_cast<char*>(std::malloc(layout.size()));
   if (base == nullptr) return ENOMEM;
   auto* photo = new (base) exifinfo_photo{};
   photo->size = sizeof(exifinfo_photo);
-  const size_t textsBytes = texts.at[exifinfo::RecordTexts::kCount - 1] + texts.length[exifinfo::RecordTexts::kCount - 1] + 1;
   std::memcpy(base + textsAt, texts.bytes, textsBytes);
   for (int k = 0; k < exifinfo::RecordTexts::kCount; ++k) photo->*textMembers[k] = base + textsAt + texts.at[k];
   photo->Height = i.Height, photo->Width = i.Width, photo->Orientation = i.Orientation;

@@ -23,7 +23,7 @@ TOOL = os.environ["EXIFINFO_TOOL"]
 
 class RangesTest(unittest.TestCase):
     def test_a_file_object_without_a_descriptor_is_read_by_ranges(self):
-        data = open(SAMPLE, "rb").read()
+        data = pathlib.Path(SAMPLE).read_bytes()
         padded = io.BytesIO(b"x" * 10 + data + b"\0" * 500000)  # read from its position
         padded.seek(10)
         photo = tei.read(padded)
@@ -40,19 +40,51 @@ class RangesTest(unittest.TestCase):
             tei.read(Broken(b"\xff\xd8" * 100))
 
     def test_read_many_gives_what_read_gives_in_order(self):
-        data = open(SAMPLE, "rb").read()
+        data = pathlib.Path(SAMPLE).read_bytes()
+
+        class Opener:  # opens to a file, as fsspec's OpenFile does
+            opened = closed = 0
+
+            def open(self):
+                return io.BytesIO(data)
+
+            def __enter__(self):
+                Opener.opened += 1
+                return self.open()
+
+            def __exit__(self, *exc):
+                Opener.closed += 1
+
+        class Broken(io.BytesIO):
+            def read(self, *args):
+                raise KeyError("storage went away")
+
+        expected = tei.record("p", tei.read(data))
         with open(SAMPLE, "rb") as f:
-            sources = [SAMPLE, data, io.BytesIO(data), f, pathlib.Path(SAMPLE), b"no photo"]
-            expected = tei.record("p", tei.read(data))
+            kinds = [SAMPLE, data, io.BytesIO(data), f, pathlib.Path(SAMPLE), Opener(), b"no photo"]
+            # More sources than one chunk, so the reads of later chunks overlap the conversions;
+            # each object listed 60 times (read once, not by two threads at once), then new ones.
+            sources = kinds * 60 + [io.BytesIO(data) for _ in range(20)] + [Opener() for _ in range(20)]
             for threads in (1, 2, 8):
                 got = tei.read_many(sources, threads=threads)
-                self.assertEqual(len(got), 6)
-                for photo in got[:5]:
-                    self.assertEqual(tei.record("p", photo), expected)
-                self.assertEqual(got[5].container, tei.Container.UNKNOWN)
+                self.assertEqual(len(got), len(sources))
+                for source, photo in zip(sources, got):
+                    if isinstance(source, bytes) and source == b"no photo":
+                        self.assertEqual(photo.container, tei.Container.UNKNOWN)
+                    else:
+                        self.assertEqual(tei.record("p", photo), expected)
                 f.seek(0)
+        self.assertEqual((Opener.opened, Opener.closed), (63, 63))
+        gone = "/nonexistent/photo.jpg"
         with self.assertRaises(FileNotFoundError):
-            tei.read_many([SAMPLE, "/nonexistent/photo.jpg"])
+            tei.read_many([SAMPLE] * 300 + [gone])
+        with self.assertRaises(KeyError):  # a file object's own exception, unchanged
+            tei.read_many([SAMPLE, Broken(data)], threads=2)
+        got = tei.read_many([gone, SAMPLE, Broken(data)], threads=2, errors="return")
+        self.assertIsInstance(got[0], FileNotFoundError)
+        self.assertEqual(got[0].filename, gone)
+        self.assertEqual(tei.record("p", got[1]), expected)
+        self.assertIsInstance(got[2], KeyError)
 
 
 class ModuleTest(unittest.TestCase):
