@@ -8,15 +8,19 @@ SOURCE is a folder or a URL prefix (anything fsspec opens: https://host/photos/ 
 HTML index, s3://bucket/prefix/ with s3fs installed...). The client lists SOURCE's first level
 only; each folder below it, and each run of files between folders, is a shard that a worker
 lists, reads and writes as DIR/part-NNNNN.jsonl, so the client holds neither the list nor the
-results. Photos are read by ranges: only the bytes their metadata needs, not the files.
+results. Photos are read by ranges: only the bytes their metadata needs, not the files, 32 at
+once on each worker (a store that answers ranged GETs with whole files is read whole, and the
+run says so).
 Concatenated in part order, the parts give exifinfo -r --json's objects in its order (depth
 first, names in byte order). Without --scheduler it starts a LocalCluster; with one
 (tcp://host:8786) it runs on that cluster unchanged, and DIR may be a URL too.
 """
 import argparse
+import itertools
 import json
 import os
 import sys
+import urllib.request
 
 import fsspec
 from distributed import Client, LocalCluster, progress
@@ -57,37 +61,82 @@ def _walk(fs, folder, local):
             yield path
 
 
-def _record(fs, path, local):
-    """One file's JSON object; None for a file that is no photo (exifinfo passes those over)."""
+class _Remote:
+    """A remote file, opened on the thread that reads it (read_many opens it there) with no
+    read-ahead, so that each range the library asks for is one ranged request."""
+    __slots__ = ("fs", "path", "file")
+
+    def __init__(self, fs, path):
+        self.fs, self.path, self.file = fs, path, None
+
+    def open(self):
+        return self.fs.open(self.path, "rb", cache_type="none")
+
+    def __enter__(self):
+        self.file = self.open()
+        return self.file
+
+    def __exit__(self, *exc):
+        self.file.close()
+
+
+def _honours_ranges(url):
+    """False for an HTTP server that answers a ranged GET with the whole file. fsspec would then
+    hand back the file's start for every range, so such a store is read a whole file a photo."""
+    if not url.startswith(("http://", "https://")):
+        return True
+    request = urllib.request.Request(url, headers={"Range": "bytes=0-0"})
     try:
-        if local:
-            photo = tei.read(path)
-        else:
-            with fs.open(path, "rb", cache_type="none") as f:  # each read the library asks for, one range
-                photo = tei.read(f)
-    except IsADirectoryError:
-        return None
-    except OSError as error:
-        return tei.record(path, error=f"cannot open: {os.strerror(error.errno or 5)}")
-    if photo.ending == tei.Ending.NOT_A_JPEG:
-        return None
-    return tei.record(path, photo)
+        with urllib.request.urlopen(request, timeout=60) as answer:
+            return answer.status == 206
+    except OSError:  # the read itself reports what is wrong with this file
+        return True
+
+
+# A worker reads this many photos at once: remote ones on as many threads, their waits on the
+# store overlapping; local ones on its one thread (a worker is one process a core).
+_BATCH = 256
+_REMOTE_THREADS = 32
+
+
+def _records(fs, paths, local, whole):
+    """The JSON objects of a batch of paths; a file that is no photo (or a folder) gives none."""
+    if local:
+        photos = tei.read_many(paths, threads=1, errors="return")
+    elif whole:
+        photos = tei.read_many([fs.cat_file(path) for path in paths], threads=1, errors="return")
+    else:
+        photos = tei.read_many([_Remote(fs, path) for path in paths], threads=_REMOTE_THREADS, errors="return")
+    records = []
+    for path, photo in zip(paths, photos):
+        if isinstance(photo, IsADirectoryError):
+            continue
+        if isinstance(photo, OSError):
+            records.append(tei.record(path, error=f"cannot open: {os.strerror(photo.errno or 5)}"))
+        elif isinstance(photo, BaseException):
+            raise photo
+        elif photo.ending != tei.Ending.NOT_A_JPEG:
+            records.append(tei.record(path, photo))
+    return records
 
 
 def index_shard(number, source, shard, out):
     """A worker's task: lists the shard (a folder, or files of SOURCE's first level), reads its
-    photos and writes OUT/part-NNNNN.jsonl. Returns the photos written."""
+    photos and writes OUT/part-NNNNN.jsonl. Returns (photos written, files read whole because
+    the store ignores ranged GETs)."""
     local = _is_local(source)
     fs, _ = fsspec.core.url_to_fs(source)
     paths = _walk(fs, shard[1], local) if shard[0] == "folder" else iter(shard[1])
-    lines = []
-    for path in paths:
-        record = _record(fs, path, local)
-        if record is not None:
-            lines.append(json.dumps(record) + "\n")  # \udcXX for name bytes that are not UTF-8, as exifinfo
+    lines, whole, read_whole = [], None, 0
+    while batch := list(itertools.islice(paths, _BATCH)):
+        if whole is None:
+            whole = not local and not _honours_ranges(batch[0])
+        read_whole += len(batch) if whole else 0
+        # \udcXX for name bytes that are not UTF-8, as exifinfo writes them
+        lines.extend(json.dumps(record) + "\n" for record in _records(fs, batch, local, whole))
     with fsspec.open(_join(out, f"part-{number:05d}.jsonl"), "w", encoding="utf-8") as f:
         f.write("".join(lines))
-    return len(lines)
+    return len(lines), read_whole
 
 
 def shards(source):
@@ -125,7 +174,12 @@ def run(source, out, scheduler=None, workers=2, client=None, show_progress=False
                    for n, shard in enumerate(shards(source))]
         if show_progress:
             progress(futures)
-        return sum(client.gather(futures))
+        counts = client.gather(futures)
+        read_whole = sum(whole for _, whole in counts)
+        if read_whole:
+            print(f"dask_index: {source} answers ranged GETs with whole files: {read_whole} files were read whole",
+                  file=sys.stderr)
+        return sum(photos for photos, _ in counts)
     finally:
         if own:
             client.close()

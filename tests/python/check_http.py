@@ -2,177 +2,167 @@
 """Photos on a real HTTP store: nginx, started here on a free loopback port, serves a tree of
 photos; fsspec's HTTP file system opens each, and read() takes only the ranges the library asks
 for. Every photo must give the values of a local read; nginx's log counts the requests and
-bytes. Usage: check_http.py CORPUS_DIR CONTAINERS_DIR (skips, exit 77, without nginx or fsspec)"""
+bytes. Then the same over a link with 20 ms each way (a network namespace with netem as root,
+else a delaying proxy), read_many over it, the Dask example over the store, and a store that
+ignores ranged GETs. Usage: check_http.py CORPUS_DIR CONTAINERS_DIR (skips, exit 77, without
+nginx or fsspec)"""
+import contextlib
 import json
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
+import http_store
 import tolvane_exif_info as tei
 
 # Dask's worker processes import this file: the test runs in the main process only.
 if __name__ == "__main__":
     CORPUS, CONTAINERS = sys.argv[1:3]
-    nginx = shutil.which("nginx") or "/usr/sbin/nginx"
-    try:
-        import fsspec
-        import aiohttp  # noqa: F401  fsspec's HTTP file system needs it
-    except ImportError as missing:
-        print(f"skipped: {missing}")
+    why = http_store.usable()
+    if why:
+        print(f"skipped: {why}")
         sys.exit(77)
-    if not os.path.exists(nginx):
-        print("skipped: no nginx")
-        sys.exit(77)
+    import fsspec
 
     work = tempfile.mkdtemp()
-    os.chmod(work, 0o755)  # nginx's workers run as another user when the test runs as root
+    os.chmod(work, 0o755)
     tree = os.path.join(work, "tree")
     os.makedirs(tree)
+    os.chmod(tree, 0o755)
     names = []
     for folder, count in ((CORPUS, 20), (CONTAINERS, 38)):
         for name in sorted(n for n in os.listdir(folder) if n not in ("README.md", "SHA256SUMS") and not n.startswith("."))[:count]:
             shutil.copy(os.path.join(folder, name), tree)
             names.append(name)
+    local = {name: tei.record(name, tei.read(os.path.join(tree, name))) for name in names}
     failed = 0
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples"))
     try:
         import dask_index
-        index_with_dask = True
     except ImportError:
-        index_with_dask = False
+        dask_index = None
 
+    def fail(*what):
+        global failed
+        failed += 1
+        print("FAILED:", *what)
 
-    def check_dask_over_http(base):
+    def read_each(base, log):
+        """Every photo read through fsspec, one after another; the values checked against a local
+        read, and no photo fetched whole. Prints requests and KiB a photo and photos a second."""
+        fs = fsspec.filesystem("http", skip_instance_cache=True)
+        rows = []
+        for name in names:
+            before = len(log.lines())
+            start = time.perf_counter()
+            with fs.open(base + name, "rb", cache_type="none") as f:  # no read-ahead: each read, one ranged GET
+                remote = tei.read(f)
+            seconds = time.perf_counter() - start
+            if tei.record(name, remote) != local[name]:
+                fail("values differ for", name)
+            lines = log.lines()[before:]
+            rows.append((len(lines), sum(b for m, _, b in lines if m == "GET"), os.path.getsize(os.path.join(tree, name)),
+                         seconds))
+        whole = [(name, r) for name, r in zip(names, rows) if r[1] >= r[2] > 256 * 1024]
+        if whole:
+            fail("read whole:", whole)
+        median = lambda k: sorted(r[k] for r in rows)[len(rows) // 2]  # noqa: E731
+        print(f"{len(rows)} photos over {base}: requests a photo (fsspec's HEAD included) median {median(0)}, max "
+              f"{max(r[0] for r in rows)}; KiB median {median(1) / 1024:.1f}, max {max(r[1] for r in rows) / 1024:.1f} "
+              f"(files: median {median(2) / 1024:.1f} KiB); {len(rows) / sum(r[3] for r in rows):.1f} photos/s in a loop")
+
+    def read_batch(base):
+        """read_many over the store: fsspec's OpenFile objects, opened and read on 16 threads."""
+        fs = fsspec.filesystem("http", skip_instance_cache=True, cache_type="none")
+        start = time.perf_counter()
+        photos = tei.read_many([fsspec.core.OpenFile(fs, base + name) for name in names], threads=16)
+        seconds = time.perf_counter() - start
+        for name, photo in zip(names, photos):
+            if tei.record(name, photo) != local[name]:
+                fail("read_many: values differ for", name)
+        print(f"read_many over {base}, 16 threads: {len(names) / seconds:.1f} photos/s")
+
+    def index_with_dask(base, log=None):
         """examples/dask_index.py over the URL prefix (nginx's autoindex as the listing): the parts,
         end to end, hold every photo's object in the tree's order, as a local read gives it."""
-        global failed
-        out = os.path.join(work, "dask-out")
+        out = tempfile.mkdtemp(dir=work)
         count = dask_index.run(base, out, workers=2)
         got = []
         for part in sorted(os.listdir(out)):
-            got.extend(json.loads(line) for line in open(os.path.join(out, part), encoding="utf-8"))
-        expected = []
-        for name in sorted(os.listdir(tree), key=os.fsencode):
-            photo = tei.read(os.path.join(tree, name))
-            if photo.ending != tei.Ending.NOT_A_JPEG:
-                expected.append(tei.record(base + name, photo))
-        if count != len(expected) or [dict(g, path=None) for g in got] != [dict(e, path=None) for e in expected]:
-            failed += 1
-            print(f"FAILED: Dask over HTTP gave {count} objects, {len(expected)} expected")
+            with open(os.path.join(out, part), encoding="utf-8") as f:
+                got.extend(json.loads(line) for line in f)
+        for record in got:  # the URL as the listing gives it: nginx escapes "(" as %28
+            record["path"] = urllib.parse.unquote(record["path"])
+        expected = [dict(local[name], path=base + name) for name in sorted(names, key=os.fsencode)
+                    if local[name]["ending"] != "not_a_jpeg"]
+        if count != len(expected) or got != expected:
+            diff = next(((g, e) for g, e in zip(got, expected) if g != e), None)
+            if diff:
+                diff = {k: (diff[0].get(k), v) for k, v in diff[1].items() if diff[0].get(k) != v}
+            fail(f"Dask over {base} gave {count} objects, {len(expected)} expected; first difference {diff}")
         else:
-            print(f"Dask over HTTP: {count} objects equal the local reads")
+            print(f"Dask over {base}: {count} objects equal the local reads")
+        return got
 
-
-    def serve_and_read(address, prefix=()):
-        """nginx on `address` (run under `prefix`, e.g. ip netns exec), every photo read through
-        fsspec; the values checked, and (requests, KiB, seconds) a photo returned."""
-        global failed
-        if address == "127.0.0.1":
-            with socket.socket() as s:
-                s.bind(("127.0.0.1", 0))
-                port = s.getsockname()[1]
-        else:
-            port = 8080
-        logs = tempfile.mkdtemp(dir=work)
-        os.chmod(logs, 0o755)
-        config = os.path.join(logs, "nginx.conf")
-        open(config, "w").write(f"""
-    daemon off;
-    worker_processes 1;
-    pid {logs}/nginx.pid;
-    error_log {logs}/error.log;
-    events {{ worker_connections 64; }}
-    http {{
-      access_log off;
-      log_format ranges '$request_method $status $body_bytes_sent';
-      client_body_temp_path {logs}; proxy_temp_path {logs}; fastcgi_temp_path {logs};
-      uwsgi_temp_path {logs}; scgi_temp_path {logs};
-      server {{
-        listen {address}:{port};
-        root {tree};
-        autoindex on;
-        access_log {logs}/ranges.log ranges;
-      }}
-    }}
-    """)
-        server = subprocess.Popen([*prefix, nginx, "-p", logs, "-c", config], stderr=subprocess.DEVNULL)
-        rows = []
+    @contextlib.contextmanager
+    def slow_link():
+        """A link with 20 ms each way: a network namespace and netem as root, else a proxy."""
+        ns = f"exifinfo{os.getpid()}"
+        a, b = f"{ns[:9]}a", f"{ns[:9]}b"
+        setup = [["ip", "netns", "add", ns],
+                 ["ip", "link", "add", a, "type", "veth", "peer", "name", b],
+                 ["ip", "link", "set", b, "netns", ns],
+                 ["ip", "addr", "add", "10.231.0.1/24", "dev", a],
+                 ["ip", "link", "set", a, "up"],
+                 ["ip", "netns", "exec", ns, "ip", "addr", "add", "10.231.0.2/24", "dev", b],
+                 ["ip", "netns", "exec", ns, "ip", "link", "set", b, "up"],
+                 ["ip", "netns", "exec", ns, "ip", "link", "set", "lo", "up"],
+                 ["tc", "qdisc", "add", "dev", a, "root", "netem", "delay", "20ms"],
+                 ["ip", "netns", "exec", ns, "tc", "qdisc", "add", "dev", b, "root", "netem", "delay", "20ms"]]
+        why = None
+        if os.geteuid() != 0 or not shutil.which("ip") or not shutil.which("tc"):
+            why = "it needs root, ip and tc"
         try:
-            for _ in range(100):
-                try:
-                    socket.create_connection((address, port), timeout=0.2).close()
+            for step in setup if why is None else ():
+                done = subprocess.run(step, capture_output=True)
+                if done.returncode != 0:
+                    why = f"{' '.join(step[:4])}...: {done.stderr.decode().strip()}"
                     break
-                except OSError:
-                    time.sleep(0.05)
-            fs = fsspec.filesystem("http", skip_instance_cache=True)
-            base = f"http://{address}:{port}/"
-            log = os.path.join(logs, "ranges.log")
-            for name in names:
-                before = sum(1 for _ in open(log)) if os.path.exists(log) else 0
-                start = time.perf_counter()
-                with fs.open(base + name, "rb", cache_type="none") as f:  # no read-ahead: each read, one ranged GET
-                    remote = tei.read(f)
-                seconds = time.perf_counter() - start
-                local = tei.read(os.path.join(tree, name))
-                if tei.record(name, remote) != tei.record(name, local):
-                    failed += 1
-                    print("FAILED: values differ for", name)
-                lines = [line.split() for line in open(log)][before:]
-                gets = [l for l in lines if l[0] == "GET"]
-                rows.append((name, len(lines), sum(int(l[2]) for l in gets), os.path.getsize(os.path.join(tree, name)), seconds))
-            if address == "127.0.0.1" and index_with_dask:
-                check_dask_over_http(base)
+            if why is None:
+                with http_store.nginx(tree, "10.231.0.2", 8080, ["ip", "netns", "exec", ns]) as store:
+                    yield store
+            else:
+                print(f"skipped: the 20 ms network namespace ({why}); a proxy that delays each way by 20 ms "
+                      f"stands in for it")
+                with http_store.nginx(tree) as (base, log), http_store.delayed(base, 20) as slow:
+                    yield slow, log
         finally:
-            server.terminate()
-            server.wait()
-        whole = [r for r in rows if r[2] >= r[3] and r[3] > 256 * 1024]
-        if whole:
-            failed += 1
-            print("FAILED: read whole:", whole)
-        requests = sorted(r[1] for r in rows)
-        fetched = sorted(r[2] for r in rows)
-        seconds = sorted(r[4] for r in rows)
-        print(f"{len(rows)} photos over HTTP ({address}): requests a photo (fsspec's HEAD included) median "
-              f"{requests[len(rows) // 2]}, max {requests[-1]}; KiB median {fetched[len(rows) // 2] / 1024:.1f}, max "
-              f"{fetched[-1] / 1024:.1f} (files: median {sorted(r[3] for r in rows)[len(rows) // 2] / 1024:.1f} KiB, "
-              f"max {max(r[3] for r in rows) / 1024:.0f} KiB); {len(rows) / sum(seconds):.1f} photos/s in a loop")
-
+            if why is None or not why.startswith("it needs"):
+                subprocess.run(["ip", "link", "del", a], capture_output=True)
+                subprocess.run(["ip", "netns", "del", ns], capture_output=True)
 
     try:
-        serve_and_read("127.0.0.1")
-        # Like object storage: nginx in a network namespace whose link adds 20 ms each way.
-        ns = f"exifinfo{os.getpid()}"
-        if os.geteuid() != 0 or not shutil.which("ip") or not shutil.which("tc"):
-            print("skipped: the 20 ms link needs root, ip and tc")
-        else:
-            setup = [["ip", "netns", "add", ns],
-                     ["ip", "link", "add", f"{ns[:9]}a", "type", "veth", "peer", "name", f"{ns[:9]}b"],
-                     ["ip", "link", "set", f"{ns[:9]}b", "netns", ns],
-                     ["ip", "addr", "add", "10.231.0.1/24", "dev", f"{ns[:9]}a"],
-                     ["ip", "link", "set", f"{ns[:9]}a", "up"],
-                     ["ip", "netns", "exec", ns, "ip", "addr", "add", "10.231.0.2/24", "dev", f"{ns[:9]}b"],
-                     ["ip", "netns", "exec", ns, "ip", "link", "set", f"{ns[:9]}b", "up"],
-                     ["ip", "netns", "exec", ns, "ip", "link", "set", "lo", "up"],
-                     ["tc", "qdisc", "add", "dev", f"{ns[:9]}a", "root", "netem", "delay", "20ms"],
-                     ["ip", "netns", "exec", ns, "tc", "qdisc", "add", "dev", f"{ns[:9]}b", "root", "netem", "delay", "20ms"]]
-            try:
-                why = None
-                for step in setup:
-                    done = subprocess.run(step, capture_output=True)
-                    if done.returncode != 0:
-                        why = f"{' '.join(step[:4])}...: {done.stderr.decode().strip()}"
-                        break
-                if why is None:
-                    serve_and_read("10.231.0.2", ["ip", "netns", "exec", ns])
-                else:
-                    print(f"skipped: the 20 ms link cannot be set up on this machine ({why})")
-            finally:
-                subprocess.run(["ip", "link", "del", f"{ns[:9]}a"], capture_output=True)
-                subprocess.run(["ip", "netns", "del", ns], capture_output=True)
+        with http_store.nginx(tree) as (base, log):
+            read_each(base, log)
+            read_batch(base)
+            if dask_index is not None:
+                index_with_dask(base)
+        with slow_link() as (base, log):
+            read_each(base, log)
+            read_batch(base)
+        # A server that answers every ranged GET with the whole file: the example reads each
+        # file whole, in one GET, and the values are a local read's.
+        with http_store.nginx(tree, ranges=False) as (base, log):
+            if dask_index is not None:
+                index_with_dask(base)
+                gets = [status for method, status, _ in log.lines() if method == "GET"]
+                # a GET a file, and the listing's and the check for ranges
+                if set(gets) != {200} or len(gets) > len(names) + 2:
+                    fail(f"a store without ranged GETs: {len(gets)} GETs for {len(names)} files, statuses {set(gets)}")
     finally:
         shutil.rmtree(work)
     print(f"{'FAILED' if failed else 'passed'}: {failed} failures")
