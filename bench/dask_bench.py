@@ -1,17 +1,22 @@
 # SPDX-License-Identifier: MIT
-"""Throughput of examples/dask_index.py on a 2-worker LocalCluster against one Python process
-calling read() on each file's bytes in a loop, over the same tree of FILES files.
+"""Throughput of examples/dask_index.py on a 2-worker LocalCluster against one plain Python
+process over the same tree, with the CPU time each process spent and a profile of the workers'
+job, to show what bounds the cluster on this machine.
 
 Usage: /usr/bin/python3 bench/dask_bench.py TREE [ROUNDS]
 with PYTHONPATH=python:examples and EXIFINFO_LIBRARY naming the built library; TREE is a
-folder of photos (bench/tool_bench.sh makes one of 20,000 hard links in WORK_DIR/warm).
+folder of photos in subfolders (a task a subfolder).
 """
+import cProfile
+import io
 import os
+import pstats
 import statistics
 import sys
 import tempfile
 import time
 
+import psutil
 from distributed import Client, LocalCluster
 
 import dask_index
@@ -19,12 +24,12 @@ import tolvane_exif_info as tei
 
 
 def loop(paths):
-    count = 0
-    for path in paths:
-        with open(path, "rb") as f:
-            photo = tei.read(f.read())
-        count += photo.ending != tei.Ending.NOT_A_JPEG
-    return count
+    """The plain process: read() of each path."""
+    return sum(tei.read(path).ending != tei.Ending.NOT_A_JPEG for path in paths)
+
+
+def cpu_seconds(processes):
+    return {name: sum(p.cpu_times()[:2]) for name, p in processes.items()}
 
 
 def main():
@@ -33,12 +38,18 @@ def main():
     import fsspec
     paths = list(dask_index._walk(fsspec.filesystem("file"), tree, True))
     loop(paths)  # untimed: the page cache and the library
-    one, same, dask, cold = [], [], [], []
+    one, same, dask, cold, cpu = [], [], [], [], []
     with tempfile.TemporaryDirectory() as work, \
-            LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0") as cluster, \
             Client(cluster) as client:
         out = os.path.join(work, "index")
         dask_index.run(tree, out, client=client)  # untimed: the workers load the library
+        processes = {"client and scheduler": psutil.Process()}
+        for address, pid in client.run(os.getpid).items():
+            processes[f"worker {len(processes)}"] = psutil.Process(pid)
+        for nanny in psutil.Process().children(recursive=True):
+            if nanny.pid not in (p.pid for p in processes.values()):
+                processes[f"other {nanny.pid}"] = nanny
         for _ in range(rounds):
             start = time.perf_counter()
             loop(paths)
@@ -46,21 +57,38 @@ def main():
             start = time.perf_counter()
             dask_index.index_shard(0, tree, ("files", paths), out)  # the workers' whole job, in this one process
             same.append(len(paths) / (time.perf_counter() - start))
+            before = cpu_seconds(processes)
             start = time.perf_counter()
             dask_index.run(tree, out, client=client)
-            dask.append(len(paths) / (time.perf_counter() - start))
+            seconds = time.perf_counter() - start
+            dask.append(len(paths) / seconds)
+            after = cpu_seconds(processes)
+            cpu.append((seconds, {name: after[name] - before[name] for name in processes}))
         for _ in range(rounds):
             start = time.perf_counter()
             dask_index.run(tree, out, workers=2)
             cold.append(len(paths) / (time.perf_counter() - start))
+        # Where a worker's time goes: its job over a tenth of the files, profiled in this process.
+        profile = cProfile.Profile()
+        tenth = paths[:len(paths) // 10]
+        profile.runcall(dask_index.index_shard, 0, tree, ("files", tenth), out)
     a, s, b, c = (statistics.median(x) for x in (one, same, dask, cold))
     print(f"{len(paths)} files, median of {rounds} rounds")
     print("| run | files per second | vs one process |")
     print("|---|---:|---:|")
     print(f"| one process, read() in a loop | {a:,.0f} | 1.00x |")
-    print(f"| one process, the workers' job (read(), the JSON line, the part written) | {s:,.0f} | {s / a:.2f}x |")
+    print(f"| one process, the workers' job (read_many, the JSON lines, the part written) | {s:,.0f} | {s / a:.2f}x |")
     print(f"| dask_index.py on a running 2-worker LocalCluster (a task a folder) | {b:,.0f} | {b / a:.2f}x |")
     print(f"| the same, starting and stopping the cluster each time | {c:,.0f} | {c / a:.2f}x |")
+    seconds, spent = sorted(cpu, key=lambda r: r[0])[len(cpu) // 2]
+    print(f"\nCPU seconds of each process during the median Dask run ({seconds:.2f} s wall, "
+          f"{2 * seconds:.2f} s of CPU on 2 cores):")
+    for name, value in spent.items():
+        print(f"- {name}: {value:.2f} s")
+    print(f"- all: {sum(spent.values()):.2f} s ({sum(spent.values()) / (2 * seconds):.0%} of both cores)")
+    text = io.StringIO()
+    pstats.Stats(profile, stream=text).sort_stats("tottime").print_stats(12)
+    print(f"\nThe workers' job over {len(tenth)} files, by own time:\n" + text.getvalue())
 
 
 if __name__ == "__main__":
