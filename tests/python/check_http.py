@@ -145,7 +145,49 @@ if __name__ == "__main__":
                 subprocess.run(["ip", "link", "del", a], capture_output=True)
                 subprocess.run(["ip", "netns", "del", ns], capture_output=True)
 
+    def stalled_store():
+        """A server that answers HEAD and then never answers a GET: the caller's timeout ends
+        the read, and its exception reaches the caller of read()."""
+        import aiohttp
+        import http.server
+        import threading
+
+        release = threading.Event()
+
+        class Stalling(http.server.BaseHTTPRequestHandler):
+            def do_HEAD(self):
+                self.send_response(200)
+                self.send_header("Content-Length", "5000000")
+                self.send_header("Accept-Ranges", "bytes")
+                self.end_headers()
+
+            def do_GET(self):
+                release.wait(30)
+
+            def log_message(self, *args):
+                pass
+
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Stalling)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        fs = fsspec.filesystem("http", skip_instance_cache=True, cache_type="none",
+                               client_kwargs={"timeout": aiohttp.ClientTimeout(total=1)})
+        start = time.perf_counter()
+        try:
+            with fs.open(f"http://127.0.0.1:{server.server_address[1]}/photo.jpg", "rb") as f:
+                tei.read(f)
+            fail("a stalled store gave a photo")
+        except Exception as error:  # aiohttp's or fsspec's timeout, unchanged
+            if not isinstance(error, (TimeoutError, aiohttp.ServerTimeoutError)) and "Timeout" not in type(error).__name__:
+                fail("a stalled store raised", repr(error))
+        seconds = time.perf_counter() - start
+        if seconds > 10:
+            fail(f"a stalled store took {seconds:.1f} s to give up with a 1 s timeout")
+        print(f"a stalled store: the caller's 1 s timeout ended the read in {seconds:.1f} s")
+        release.set()
+        server.shutdown()
+
     try:
+        stalled_store()
         with http_store.nginx(tree) as (base, log):
             read_each(base, log)
             read_batch(base)
