@@ -6,8 +6,8 @@ prints, for archives too large for one machine to list or hold.
 
 SOURCE is a folder or a URL prefix (anything fsspec opens: https://host/photos/ served with an
 HTML index, s3://bucket/prefix/ with s3fs installed...). The client lists SOURCE's first level
-only; each folder below it, and each run of files between folders, is a shard that a worker
-lists, reads and writes as DIR/part-NNNNN.jsonl, so the client holds neither the list nor the
+only; each folder below it, and each run of up to 1,000 files between folders, is a shard that
+a worker lists, reads and writes as DIR/part-NNNNN.jsonl, so the client holds neither the list nor the
 results. Photos are read by ranges: only the bytes their metadata needs, not the files, 32 at
 once on each worker (a store that answers ranged GETs with whole files is read whole, and the
 run says so).
@@ -139,15 +139,19 @@ def index_shard(number, source, shard, out):
     return len(lines), read_whole
 
 
+# Files of SOURCE's first level go to tasks this many at a time, so that a flat prefix of many
+# objects is read by every worker, not by one.
+_SHARD_FILES = 1000
+
+
 def shards(source):
-    """SOURCE's first level in exifinfo's order: each folder a shard of its own, each run of files
-    between them one shard."""
+    """SOURCE's first level in exifinfo's order: each folder a shard of its own, the files
+    between them shards of at most _SHARD_FILES."""
     local = _is_local(source)
-    fs, root = fsspec.core.url_to_fs(source)
-    folder = source if local else source
+    fs, _ = fsspec.core.url_to_fs(source)
     files = []
-    for name, is_folder in _entries(fs, folder, local):
-        path = _join(folder, name)
+    for name, is_folder in _entries(fs, source, local):
+        path = _join(source, name)
         if is_folder:
             if files:
                 yield ("files", files)
@@ -155,6 +159,9 @@ def shards(source):
             yield ("folder", path)
         else:
             files.append(path)
+            if len(files) == _SHARD_FILES:
+                yield ("files", files)
+                files = []
     if files:
         yield ("files", files)
 
