@@ -580,10 +580,11 @@ def read_many(sources, threads=2, errors="raise"):
             continue
         if not isinstance(source, (bytes, bytearray, memoryview)) and hasattr(source, "read"):
             try:
-                if source.seekable():
-                    fd = source.fileno()
+                # The library reads a descriptor from its offset: one whose object has read
+                # ahead of its own position is read through the object instead.
+                if source.seekable() and os.lseek(source.fileno(), 0, os.SEEK_CUR) == source.tell():
                     direct.append(i)
-                    entries.append((None, None, 0, fd))
+                    entries.append((None, None, 0, source.fileno()))
                     continue
             except (AttributeError, OSError, io.UnsupportedOperation):
                 pass

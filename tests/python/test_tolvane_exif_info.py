@@ -75,6 +75,13 @@ class RangesTest(unittest.TestCase):
                         self.assertEqual(tei.record("p", photo), expected)
                 f.seek(0)
         self.assertEqual((Opener.opened, Opener.closed), (63, 63))
+        with tempfile.NamedTemporaryFile() as padded:  # a buffered file read ahead of its position
+            padded.write(b"x" * 10 + data)
+            padded.flush()
+            with open(padded.name, "rb") as f:
+                f.read(10)
+                self.assertEqual(tei.record("p", tei.read_many([f])[0]), expected)
+                self.assertEqual(f.tell(), 10)
         gone = "/nonexistent/photo.jpg"
         with self.assertRaises(FileNotFoundError):
             tei.read_many([SAMPLE] * 300 + [gone])
