@@ -355,6 +355,18 @@ TEST(Ranges, FailingAndLyingSourcesEndCleanly) {
   const Bytes empty;
   Ranges none{&empty};
   EXPECT_EQ(FromSource(none, true)->ending, EXIFINFO_NOT_A_JPEG);
+  // A size that is not the data's: nothing past the size is asked for, and a source that ends
+  // before it ends the photo; either way the photo is the memory read of what it gave.
+  for (const uint64_t claimed : {uint64_t{0}, uint64_t{1000}, uint64_t{sample.size() + 5000}}) {
+    Ranges ranges{&sample};
+    const exifinfo_source source{&Ranges::ReadAt, &ranges, claimed};
+    exifinfo_photo* p = nullptr;
+    ASSERT_EQ(exifinfo_read_source(&source, &p), 0);
+    const Photo photo(p);
+    const Bytes given(sample.begin(), sample.begin() + static_cast<long>(std::min<uint64_t>(claimed, sample.size())));
+    EXPECT_EQ(Describe(photo.get()), Describe(FromMemory(given).get())) << claimed;
+    EXPECT_LE(photo->bytes_read, std::min<uint64_t>(claimed, sample.size()));
+  }
   // More than asked: a source that writes past the length is refused.
   const exifinfo_source liar{[](void*, uint64_t, void* out, size_t length, int*) -> int64_t {
                                std::memset(out, 0xFF, length);
