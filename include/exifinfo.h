@@ -195,8 +195,9 @@ typedef struct exifinfo_photo {
    * and the bytes they gave; 0 for a read from memory (exifinfo_read_memory, exifinfo_read_ranges). */
   uint64_t requests;
   uint64_t bytes_read;
-  /* With EXIFINFO_NEEDS_MORE: the range to fetch next (a length of at least 4 KiB, never past a
-   * known total size); 0 otherwise. */
+  /* With EXIFINFO_NEEDS_MORE: the range to fetch next (a length of at least 4 KiB, 64 KiB
+   * unless only the rest of a close range is missing, never past a known total size); 0
+   * otherwise. */
   uint64_t next_offset;
   uint64_t next_length;
 } exifinfo_photo;
@@ -237,8 +238,9 @@ int exifinfo_read_memory(const void* data, size_t size, exifinfo_photo** photo);
 /* Since 1.2: a photo read by ranges the library asks for, from wherever the caller keeps it (a
  * network store, an archive, a cache). The library asks only for the ranges the metadata needs,
  * and few of them: first the photo's first 128 KiB (with latency dominating, one larger request
- * beats several small ones; the man page has the study behind it), then whole 4 KiB pages
- * around what it needs next, never the image data beyond.
+ * beats several small ones; the man page has the study behind it), then 64 KiB (whole pages)
+ * around what it needs next, joined to what it holds when close to it, and never a range twice
+ * while it holds it (a few places at once), never the image data beyond.
  * read_at fills `buffer` with up to `length` bytes at `offset` and returns how many it gave:
  * fewer than asked is fine (it is asked again for the rest), 0 means the end of the photo, -1 a
  * failure, with an errno value in *error (EIO when it leaves 0). It is called on the calling

@@ -125,7 +125,9 @@ int64_t DescriptorSource::ReadAt(uint64_t offset, uint8_t* out, size_t count, in
   return static_cast<int64_t>(done);
 }
 
-RangeReader::~RangeReader() { std::free(buffer_); }
+RangeReader::~RangeReader() {
+  for (Window& window : windows_) std::free(window.owned);
+}
 
 // A source may give fewer bytes than asked before its end (a caller's ranges, a network):
 // only a read that gives none is the end.
@@ -150,21 +152,51 @@ int64_t RangeReader::ReadSource(uint64_t offset, uint8_t* out, size_t count) {
 void RangeReader::SeedHead(uint64_t offset, ByteView bytes) {
   head_.bytes = bytes.data;
   head_.offset = offset;
-  head_.size = head_.capacity = bytes.size;  // the stream counted that read
+  head_.size = bytes.size;  // the stream counted that read
 }
 
-bool RangeReader::Load(Window& window, uint64_t start, size_t count) {
-  if (window.capacity < count) {
-    std::free(buffer_);
-    buffer_ = static_cast<uint8_t*>(std::malloc(count));
-    window.bytes = buffer_;
-    window.capacity = buffer_ != nullptr ? count : 0;
-    window.size = 0;
-    if (buffer_ == nullptr) return !(outOfMemory_ = true);
+RangeReader::Window* RangeReader::Holding(uint64_t offset, size_t count) {
+  if (head_.bytes != nullptr && head_.Holds(offset, count)) return &head_;
+  for (Window& window : windows_) {
+    if (window.owned != nullptr && window.Holds(offset, count)) {
+      window.used = ++clock_;
+      return &window;
+    }
   }
-  const int64_t n = ReadSource(start, buffer_, count);
+  return nullptr;
+}
+
+ByteView RangeReader::Cached(uint64_t offset) const {
+  const Window* holder = nullptr;
+  if (head_.bytes != nullptr && head_.Holds(offset, 1)) holder = &head_;
+  for (const Window& window : windows_)
+    if (holder == nullptr && window.owned != nullptr && window.Holds(offset, 1)) holder = &window;
+  if (holder == nullptr) return ByteView{};
+  const size_t skip = static_cast<size_t>(offset - holder->offset);
+  return ByteView{holder->bytes + skip, holder->size - skip};
+}
+
+bool RangeReader::Load(Window& window, uint64_t start, uint64_t end) {
+  // Kept: what the window holds from `start` on, when it holds `start` (or ends right there).
+  size_t kept = 0;
+  if (window.owned != nullptr && start >= window.offset && start - window.offset <= window.size) {
+    kept = window.size - static_cast<size_t>(start - window.offset);
+    if (start != window.offset) std::memmove(window.owned, window.owned + (start - window.offset), kept);
+  }
+  const size_t count = static_cast<size_t>(end - start);
+  auto* bytes = static_cast<uint8_t*>(std::realloc(window.owned, count));
+  if (bytes == nullptr) {
+    std::free(window.owned);
+    window = Window{};
+    return !(outOfMemory_ = true);
+  }
+  window.owned = bytes;
+  window.bytes = bytes;
   window.offset = start;
-  window.size = n > 0 ? static_cast<size_t>(n) : 0;
+  window.size = kept;
+  window.used = ++clock_;
+  const int64_t n = ReadSource(start + kept, bytes + kept, count - kept);
+  if (n > 0) window.size += static_cast<size_t>(n);
   return n >= 0;
 }
 
@@ -175,31 +207,40 @@ ByteView RangeReader::Fetch(uint64_t offset, size_t count) {
     const uint64_t available = direct.size - offset;
     return direct.Slice(offset, count < available ? count : available);
   }
-  for (const Window* window : {&head_, &moving_})
-    if (window->bytes != nullptr && window->Holds(offset, count))
-      return ByteView{window->bytes + (offset - window->offset), count};
+  if (const Window* holder = Holding(offset, count)) return ByteView{holder->bytes + (offset - holder->offset), count};
   if (count > kMaxFetchBytes || failed() || outOfMemory_) return ByteView{};
   if (size_ != kUnknownSize && offset >= size_) return ByteView{};
-  // Whole pages around the request, at least kMinReadBytes, never past a known end.
-  const uint64_t start = offset / kPageBytes * kPageBytes;
+  // Whole pages around the request, at least the source's least request, never past a known end.
+  const size_t least = source_.leastRequestBytes();
+  uint64_t start = offset / kPageBytes * kPageBytes;
   uint64_t end = (offset + count + kPageBytes - 1) / kPageBytes * kPageBytes;
-  if (end - start < kMinReadBytes) end = start + kMinReadBytes;
+  if (end - start < least) end = start + least;
   if (size_ != kUnknownSize && end > size_) end = size_;
-  if (!Load(moving_, start, static_cast<size_t>(end - start))) return ByteView{};
-  const uint64_t skip = offset - start;
-  if (skip >= moving_.size) return ByteView{};
-  const size_t available = moving_.size - static_cast<size_t>(skip);
-  return ByteView{moving_.bytes + skip, count < available ? count : available};
+  // A window that the request starts in, or close after, grows to cover it (within the bound);
+  // else the least recently used one is replaced.
+  Window* target = &windows_[0];
+  for (Window& window : windows_) {
+    if (window.owned != nullptr && offset >= window.offset && offset - window.offset <= window.size + least &&
+        end - window.offset <= kMaxFetchBytes) {
+      target = &window;
+      start = window.offset;
+      break;
+    }
+    if (window.used < target->used) target = &window;
+  }
+  if (!Load(*target, start, end)) return ByteView{};
+  const uint64_t skip = offset - target->offset;
+  if (skip >= target->size) return ByteView{};
+  const size_t available = target->size - static_cast<size_t>(skip);
+  return ByteView{target->bytes + skip, count < available ? count : available};
 }
 
 size_t RangeReader::CopyOut(uint64_t offset, uint8_t* out, size_t count) {
   const ByteView direct = source_.direct();
   if (direct.data == nullptr) {
-    for (const Window* window : {&head_, &moving_}) {
-      if (window->bytes != nullptr && window->Holds(offset, count)) {
-        std::memcpy(out, window->bytes + (offset - window->offset), count);
-        return count;
-      }
+    if (const Window* holder = Holding(offset, count)) {
+      std::memcpy(out, holder->bytes + (offset - holder->offset), count);
+      return count;
     }
     const int64_t n = ReadSource(offset, out, count);
     return n > 0 ? static_cast<size_t>(n) : 0;

@@ -28,7 +28,15 @@ class RangeSource {
   virtual uint64_t size() const { return kUnknownSize; }
   // Bytes already in memory: the reader then hands out views of them without copying.
   virtual ByteView direct() const { return ByteView{}; }
+  // The fewest bytes worth one request: a page where a request costs a system call, more where
+  // it costs a round trip to a store (a caller's callback, a caller's ranges).
+  virtual size_t leastRequestBytes() const { return 4096; }
 };
+
+// For sources whose every request is a round trip (tens of milliseconds against about a
+// millisecond for 64 KiB at 100 MB/s): a miss reads this much, so that the ranges a walker
+// needs next to each other come in one request.
+constexpr size_t kRemoteRequestBytes = 65536;
 
 // Bytes in memory, handed out as views of themselves. The other modes make them behave like a
 // file (copies through the reader's cache) or a pipe (copies, and no size known), so that tests
@@ -63,6 +71,7 @@ class PiecesSource final : public RangeSource {
   PiecesSource& operator=(const PiecesSource&) = delete;
   int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) override;
   uint64_t size() const override { return size_; }
+  size_t leastRequestBytes() const override { return kRemoteRequestBytes; }
   bool needsMore() const { return needed_; }
   uint64_t neededOffset() const { return neededOffset_; }
   uint64_t neededLength() const { return neededLength_; }
@@ -108,13 +117,15 @@ class DescriptorSource final : public RangeSource {
 };
 
 // The cache in front of a source. A request that misses reads whole 4 KiB pages around it, at
-// least kMinReadBytes, into one window; the photo's first bytes stay in a window of their own,
-// where most containers keep their structure. Views are valid until the next Fetch.
+// least the source's leastRequestBytes(): into the window it starts in or just after, which
+// grows by the bytes it lacks (close ranges become one window, read once), else into the
+// window used least recently of kWindows. The photo's first bytes stay in a window of their
+// own, where most containers keep their structure. Views are valid until the next Fetch.
 class RangeReader {
  public:
   static constexpr size_t kPageBytes = 4096;
-  static constexpr size_t kMinReadBytes = 4096;
-  static constexpr size_t kMaxFetchBytes = size_t{1} << 20;  // the largest single request
+  static constexpr size_t kMaxFetchBytes = size_t{1} << 20;  // the largest window
+  static constexpr int kWindows = 4;  // walkers go back and forth between a few places
 
   explicit RangeReader(RangeSource& source) : source_(source), size_(source.size()) {}
   ~RangeReader();
@@ -133,12 +144,7 @@ class RangeReader {
   size_t CopyOut(uint64_t offset, uint8_t* out, size_t count);
 
   // What a window holds from `offset` on (empty when none holds that byte): no request made.
-  ByteView Cached(uint64_t offset) const {
-    for (const Window* window : {&head_, &moving_})
-      if (window->bytes != nullptr && offset >= window->offset && offset - window->offset < window->size)
-        return ByteView{window->bytes + (offset - window->offset), window->size - static_cast<size_t>(offset - window->offset)};
-    return ByteView{};
-  }
+  ByteView Cached(uint64_t offset) const;
   uint64_t size() const { return size_; }  // kUnknownSize unless the source knows
   bool failed() const { return error_ != 0; }
   int error() const { return error_; }
@@ -149,19 +155,23 @@ class RangeReader {
  private:
   struct Window {
     const uint8_t* bytes = nullptr;
+    uint8_t* owned = nullptr;  // the bytes when the window owns them (all but the head)
     uint64_t offset = 0;
     size_t size = 0;  // bytes held
-    size_t capacity = 0;
+    uint32_t used = 0;  // when it last served a request: the least recent is replaced
     bool Holds(uint64_t at, size_t count) const { return at >= offset && at - offset <= size && count <= size - (at - offset); }
   };
-  bool Load(Window& window, uint64_t start, size_t count);
+  Window* Holding(uint64_t offset, size_t count);
+  // Makes `window` hold [start, end): bytes it already holds from `start` on are kept and only
+  // the rest is read. False when the read failed or memory ran out.
+  bool Load(Window& window, uint64_t start, uint64_t end);
   int64_t ReadSource(uint64_t offset, uint8_t* out, size_t count);
 
   RangeSource& source_;
   uint64_t size_;
-  Window head_;     // borrowed
-  Window moving_;   // owned: the bytes of `buffer_`
-  uint8_t* buffer_ = nullptr;
+  Window head_;               // borrowed
+  Window windows_[kWindows];  // owned
+  uint32_t clock_ = 0;
   int error_ = 0;
   bool outOfMemory_ = false;
   uint32_t reads_ = 0;
