@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 
+#include "exif/byte_order.h"
+
 namespace exifinfo {
 namespace {
 
@@ -14,7 +16,6 @@ constexpr uint64_t kMaxEntries = 2048;  // a directory claiming more is no direc
 constexpr size_t kMaxEntriesTotal = kMaxBlockBytes / 12;  // more could never fit the block
 constexpr uint64_t kMaxKeptValueBytes = 2048;
 constexpr uint64_t kMaxThumbnailBytes = 60 * 1024;
-constexpr uint64_t kClassicEntryBytes = 12;
 constexpr uint64_t kBigEntryBytes = 20;
 
 enum Tag : uint16_t {
@@ -22,21 +23,15 @@ enum Tag : uint16_t {
   kTagImageLength = 0x0101,
   kTagPhotometric = 0x0106,
   kTagSamplesPerPixel = 0x0115,
-  kTagThumbnailOffset = 0x0201,
-  kTagThumbnailLength = 0x0202,
-  kTagExifDirectory = 0x8769,
-  kTagGpsDirectory = 0x8825,
-  kTagInteropDirectory = 0xA005,
 };
 enum TiffMagic : uint16_t {
-  kClassic = 42,
+  kClassic = kTiffMagic,
   kBig = 43,
   kOlympusRO = 0x4F52,  // ORF "IIRO" and "MMOR"
   kOlympusRS = 0x5352,  // ORF "IIRS"
   kPanasonic = 0x0055,  // RW2 "IIU\0"
 };
 constexpr uint16_t kFormatLong8 = 16;  // then SLONG8 (17) and IFD8 (18): BigTIFF's 8-byte integers
-constexpr uint16_t kFormatLongCode = 4;
 constexpr uint16_t kFormatIfd = 13;  // TIFF's IFD type: 32-bit offsets
 
 bool IsLink(uint16_t tag) {
@@ -44,10 +39,13 @@ bool IsLink(uint16_t tag) {
 }
 // Bytes a component, BigTIFF's 8-byte integers included; 0 for a format no walker knows.
 uint64_t ComponentBytes(uint16_t format) {
-  static constexpr uint8_t kBytes[19] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
-  return format < sizeof kBytes ? kBytes[format] : 0;
+  if (format < kFormatCodes) return kComponentBytes[format];
+  if (format == kFormatIfd) return 4;
+  return format >= kFormatLong8 && format <= kFormatLong8 + 2 ? 8 : 0;
 }
-bool IsBytes(uint16_t format) { return format == 1 || format == 2 || format == 6 || format == 7; }
+bool IsBytes(uint16_t format) {
+  return format == kFormatByte || format == kFormatAscii || format == kFormatSByte || format == kFormatUndefined;
+}
 bool IsColourPhotometric(uint64_t p) {
   return p == 2 || p == 3 || p == 5 || p == 6 || p == 8 || p == 9 || p == 10 || p == 32803 || p == 34892;
 }
@@ -197,7 +195,7 @@ void Compactor::Graft(int part, uint16_t tag) {
   link.part = 0;
   link.graftPart = static_cast<uint8_t>(part);
   link.tag = tag;
-  link.format = kFormatLongCode;
+  link.format = kFormatLong;
   link.count = 1;
   link.byteCount = 4;
   link.isInline = true;
@@ -219,7 +217,7 @@ int Compactor::AddDirectory(int part, uint64_t offset) {
 bool Compactor::ReadDirectory(Directory& directory) {
   const Part& part = parts_[directory.part];
   const uint64_t countBytes = part.bigTiff ? 8 : 2, linkBytes = part.bigTiff ? 8 : 4;
-  const uint64_t entryBytes = part.bigTiff ? kBigEntryBytes : kClassicEntryBytes;
+  const uint64_t entryBytes = part.bigTiff ? kBigEntryBytes : kEntryBytes;
   const ByteView head = Get(directory.part, directory.offset, countBytes);
   if (head.size == 0) return false;
   const uint64_t count = part.bigTiff ? ReadU64(head.data, part.big) : ReadU16(head.data, part.big);
@@ -259,14 +257,14 @@ void Compactor::ReadEntry(const Part& part, const uint8_t* p, Entry& entry) {
   if (!entry.isInline) entry.valueOffset = bigTiff ? ReadU64(value, big) : ReadU32(value, big);
   entry.count = static_cast<uint32_t>(count);
   entry.byteCount = byteCount;
-  if (entry.format == kFormatIfd) entry.format = kFormatLongCode;  // a LONG by another name, which the walker knows
+  if (entry.format == kFormatIfd) entry.format = kFormatLong;  // a LONG by another name, which the walker knows
   if (entry.format >= kFormatLong8) {
     // BigTIFF's 8-byte integers: one that fits 32 bits becomes a LONG; others are left out.
     uint64_t number = 0;
     if (count != 1 || !entry.isInline) return;
     number = ReadU64(value, big);
     if (number > UINT32_MAX) return;
-    entry.format = kFormatLongCode;
+    entry.format = kFormatLong;
     entry.byteCount = 4;
     PutU32(entry.inlineBytes, static_cast<uint32_t>(number), big);
   } else if (byteCount > kMaxKeptValueBytes) {
@@ -304,7 +302,7 @@ void Compactor::FollowLinks(int index) {
       continue;
     }
     entry.kept = FirstNumber(entry, offset) && (entry.linkTo = AddDirectory(entry.part, offset)) >= 0;
-    if (entry.kept) entry.isInline = true, entry.format = kFormatLongCode, entry.count = 1, entry.byteCount = 4;
+    if (entry.kept) entry.isInline = true, entry.format = kFormatLong, entry.count = 1, entry.byteCount = 4;
   }
   if (directory.nextOffset != 0) directories_[index].next = AddDirectory(directory.part, directory.nextOffset);
 }
@@ -416,7 +414,7 @@ bool Compactor::Write(CompactTiff& out, size_t size) {
         PutU32(p + 8, directories_[entry.linkTo].newOffset, big_);
       } else if (entry.tag == kTagThumbnailOffset) {
         PutU32(p + 8, hasThumbnail_ && d == thumbnailDirectory_ ? thumbnailNewOffset_ : 0, big_);
-        PutU16(p + 2, kFormatLongCode, big_);
+        PutU16(p + 2, kFormatLong, big_);
         PutU32(p + 4, 1, big_);
       } else if (entry.byteCount <= 4) {
         std::memcpy(p + 8, entry.inlineBytes, 4);

@@ -17,21 +17,13 @@ constexpr uint8_t kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
 static_assert(sizeof kExifHeader == kExifHeaderBytes, "the EXIF header is named once");
 // "Exif" 0 0, then the TIFF header: byte order, 42, first-directory offset.
 constexpr size_t kHeaderBytes = kExifHeaderBytes + 8;
-constexpr uint16_t kTiffMagic = 42;
 constexpr int32_t kMinFirstDirectory = 8;
 constexpr int32_t kMaxFirstDirectory = 16;
 constexpr uint64_t kFirstDirectory = 8;  // where the walk starts, whatever the offset says
-constexpr uint64_t kEntryBytes = 12;
-constexpr uint64_t kInlineValueBytes = 4;
 
-enum StructuralTag : uint16_t {
-  kTagThumbnailOffset = 0x0201,
-  kTagThumbnailLength = 0x0202,
-  kTagExifDirectory = 0x8769,
-  kTagGpsDirectory = 0x8825,
+enum DimensionTag : uint16_t {
   kTagPixelXDimension = 0xA002,
   kTagPixelYDimension = 0xA003,
-  kTagInteropDirectory = 0xA005,
 };
 
 }  // namespace

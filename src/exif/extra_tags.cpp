@@ -53,8 +53,6 @@ enum GpsTag : uint16_t {
   kTagGpsDateStamp = 0x001D,
 };
 
-constexpr uint64_t kEntryBytes = 12;
-constexpr uint64_t kInlineValueBytes = 4;
 constexpr uint64_t kRationalBytes = 8;
 
 // Where an entry's value goes: a text, an integer, or one of the two with a rule of its own.
