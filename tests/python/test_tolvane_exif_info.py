@@ -21,6 +21,13 @@ SAMPLE = os.environ["EXIFINFO_SAMPLE"]
 TOOL = os.environ["EXIFINFO_TOOL"]
 
 
+class Broken(io.BytesIO):
+    """A remote file whose store went away: its reads raise."""
+
+    def read(self, *args):
+        raise KeyError("storage went away")
+
+
 class RangesTest(unittest.TestCase):
     def test_a_file_object_without_a_descriptor_is_read_by_ranges(self):
         data = pathlib.Path(SAMPLE).read_bytes()
@@ -33,9 +40,6 @@ class RangesTest(unittest.TestCase):
         self.assertLess(photo.bytes_read, 200000)
 
     def test_an_exception_in_the_file_object_reaches_the_caller(self):
-        class Broken(io.BytesIO):
-            def read(self, *args):
-                raise KeyError("storage went away")
         with self.assertRaises(KeyError):
             tei.read(Broken(b"\xff\xd8" * 100))
 
@@ -54,10 +58,6 @@ class RangesTest(unittest.TestCase):
 
             def __exit__(self, *exc):
                 Opener.closed += 1
-
-        class Broken(io.BytesIO):
-            def read(self, *args):
-                raise KeyError("storage went away")
 
         expected = tei.record("p", tei.read(data))
         with open(SAMPLE, "rb") as f:
