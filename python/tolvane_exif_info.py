@@ -515,7 +515,7 @@ def read(source):
     is a Photo whose ending says so. Bytes are data: pass a file name held in bytes to
     read_path(), or as a path-like object.
     """
-    if type(source) is str or hasattr(source, "__fspath__"):
+    if _is_path(source):
         return read_path(source)
     if isinstance(source, (bytes, bytearray, memoryview)):
         return read_bytes(source)
@@ -531,6 +531,10 @@ def read(source):
 # chunks wait, so a batch of any size holds a bounded number of results in C memory.
 _CHUNK = 128
 _CHUNKS_AHEAD = 4
+
+
+def _is_path(source):
+    return type(source) is str or hasattr(source, "__fspath__")
 
 
 def _opens_to_file(source):
@@ -571,7 +575,7 @@ def read_many(sources, threads=2, errors="raise"):
             direct.append(i)
             entries.append((source.encode(_FS_ENCODING, "surrogateescape"), None, 0, -1))
             continue
-        if hasattr(source, "__fspath__"):
+        if _is_path(source):
             direct.append(i)
             entries.append((os.fsencode(source), None, 0, -1))
             continue
@@ -580,19 +584,20 @@ def read_many(sources, threads=2, errors="raise"):
             continue
         if not isinstance(source, (bytes, bytearray, memoryview)) and hasattr(source, "read"):
             try:
-                # The library reads a descriptor from its offset: one whose object has read
-                # ahead of its own position is read through the object instead.
-                if source.seekable() and os.lseek(source.fileno(), 0, os.SEEK_CUR) == source.tell():
-                    direct.append(i)
-                    entries.append((None, None, 0, source.fileno()))
-                    continue
-            except (AttributeError, OSError, io.UnsupportedOperation):
-                pass
-            try:
                 seekable = source.seekable()
             except (AttributeError, OSError, ValueError):
                 seekable = False
             if seekable:
+                # The library reads a descriptor from its offset: a file without one, or whose
+                # object has read ahead of its own position, is read through the object.
+                try:
+                    fd = source.fileno()
+                    if os.lseek(fd, 0, os.SEEK_CUR) == source.tell():
+                        direct.append(i)
+                        entries.append((None, None, 0, fd))
+                        continue
+                except (AttributeError, OSError, ValueError):
+                    pass
                 ranged.append(i)
                 continue
             source = source.read()  # a stream (a pipe): its bytes
@@ -617,7 +622,6 @@ def read_many(sources, threads=2, errors="raise"):
     chunks = [(k, min(k + _CHUNK, len(direct))) for k in range(0, len(direct), _CHUNK)]
     worker = None
     try:
-
         def read_chunk(begin, end, readers):
             api.lib.exifinfo_read_many(ctypes.addressof(inputs) + begin * ctypes.sizeof(_Input), end - begin, readers,
                                        ctypes.addressof(pointers) + begin * ctypes.sizeof(ctypes.c_void_p),
@@ -629,8 +633,7 @@ def read_many(sources, threads=2, errors="raise"):
                 pointers[k] = None  # _result frees it
                 name = None
                 if status:
-                    name = sources[i] if type(sources[i]) is str or hasattr(sources[i], "__fspath__") \
-                        else getattr(sources[i], "name", None)
+                    name = sources[i] if _is_path(sources[i]) else getattr(sources[i], "name", None)
                 try:
                     outcomes[i] = _result(status, pointer, name)
                 except (OSError, MemoryError) as error:
@@ -645,7 +648,6 @@ def read_many(sources, threads=2, errors="raise"):
             # the next ones (turning a result into a Photo takes about as long as the read).
             done = [threading.Semaphore(0) for _ in chunks]
             room = threading.Semaphore(_CHUNKS_AHEAD)
-
             failed = []
 
             def reader():
