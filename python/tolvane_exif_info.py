@@ -19,6 +19,7 @@ returns, with nothing printed. report() with an output path calls EXIFInfo of
 libTOLVANEEXIFINFO itself: the library named by TOLVANE_EXIF_INFO_LIBRARY when it is set, else
 libTOLVANEEXIFINFO.so.1; that call takes a lock, since that library's report buffer is shared.
 """
+import bisect
 import collections
 import concurrent.futures
 import ctypes
@@ -443,37 +444,113 @@ def read_bytes(data):
                                                 else ctypes.sizeof(buffer), ctypes.byref(pointer)), pointer)
 
 
+# What a stream (a file object that cannot seek) may make a read keep: the bound the library
+# keeps for a pipe it reads itself. Past it the stream reads as ended.
+_STREAM_BOUND = 64 << 20
+
+
+def _source_name(file):
+    name = getattr(file, "name", None)
+    return name if isinstance(name, (str, bytes, int)) else repr(file)
+
+
+def _answer_of(file, data, length):
+    """The bytes a file object gave for a read of `length`, checked before anything copies
+    them: bytes-like and at most `length` long (an HTTP file whose server ignores ranges gives
+    the whole object), else an OSError naming the object."""
+    if isinstance(data, bytes):
+        given = len(data)
+    elif isinstance(data, (bytearray, memoryview)):
+        data = bytes(data)  # a copy of what the object may change under us
+        given = len(data)
+    else:
+        raise OSError(errno.EIO, f"read({length}) of a file object gave {type(data).__name__}, not bytes",
+                      _source_name(file))
+    if given > length:
+        raise OSError(errno.EIO, f"read({length}) of a file object gave {given} bytes, more than asked",
+                      _source_name(file))
+    return data
+
+
+def _read_through(file, read_at, size):
+    """The Photo of `file` read through the library's callback `read_at` (which appends what the
+    object raised to its `failures`, for the caller to raise once the library returns)."""
+    api = _load_api()
+    source = _Source(_READ_AT(read_at), None, size)
+    pointer = ctypes.c_void_p()
+    status = api.lib.exifinfo_read_source(ctypes.byref(source), ctypes.byref(pointer))
+    if read_at.failures:
+        if pointer.value:
+            api.free(pointer.value)
+        raise read_at.failures[0]
+    return _result(status, pointer, _source_name(file))
+
+
+def _callback(answer):
+    """read_at for the library, over `answer(offset, length)`, which gives bytes at most
+    `length` long. Exceptions are kept and the library told EIO: none may cross into C."""
+    def read_at(context, offset, buffer, length, error):
+        try:
+            data = answer(offset, length)
+            ctypes.memmove(buffer, data, len(data))
+            return len(data)
+        except BaseException as failure:  # kept, and raised again once the read returns
+            read_at.failures.append(failure)
+            error[0] = errno.EIO
+            return -1
+    read_at.failures = []
+    return read_at
+
+
 def _read_ranges_of(file):
     """The Photo of a file object that can seek but has no descriptor (io.BytesIO, a remote
     file such as fsspec's): the library asks for the ranges it needs through seek and read, and
     an exception the object raises reaches the caller unchanged. The position is kept."""
-    api = _load_api()
     start = file.tell()
     size = file.seek(0, io.SEEK_END) - start
-    failures = []
 
-    def read_at(context, offset, buffer, length, error):
-        try:
-            file.seek(start + offset)
-            data = file.read(length)
-            ctypes.memmove(buffer, data, len(data))
-            return len(data)
-        except BaseException as failure:  # kept, and raised again once the read returns
-            failures.append(failure)
-            error[0] = errno.EIO
-            return -1
+    def answer(offset, length):
+        file.seek(start + offset)
+        return _answer_of(file, file.read(length), length)
 
-    source = _Source(_READ_AT(read_at), None, max(size, 0))
-    pointer = ctypes.c_void_p()
     try:
-        status = api.lib.exifinfo_read_source(ctypes.byref(source), ctypes.byref(pointer))
+        return _read_through(file, _callback(answer), max(size, 0))
     finally:
         file.seek(start)
-    if failures:
-        if pointer.value:
-            api.free(pointer.value)
-        raise failures[0]
-    return _result(status, pointer, getattr(file, "name", None))
+
+
+def _read_stream_of(file):
+    """The Photo of a file object that cannot seek (a pipe, a socket, a decompressor): read
+    forward only as far as the library asks, keeping what it gave up to _STREAM_BOUND."""
+    chunks, starts = [], []  # what the stream gave, and each chunk's offset
+    state = {"kept": 0, "ended": False}
+
+    def answer(offset, length):
+        end = min(offset + length, _STREAM_BOUND)
+        while state["kept"] < end and not state["ended"]:
+            want = min(end - state["kept"], 1 << 20)  # pieces: no transient copy of a long run
+            data = _answer_of(file, file.read(want), want)
+            if not data:
+                state["ended"] = True
+                break
+            starts.append(state["kept"])
+            chunks.append(data)
+            state["kept"] += len(data)
+        if offset >= state["kept"]:
+            return b""
+        k = bisect.bisect_right(starts, offset) - 1
+        pieces, at = [], offset
+        while at < min(offset + length, state["kept"]):
+            piece = chunks[k][at - starts[k]:offset + length - starts[k]]
+            pieces.append(piece)
+            at += len(piece)
+            k += 1
+        return b"".join(pieces)
+
+    return _read_through(file, _callback(answer), _SIZE_UNKNOWN)
+
+
+_SIZE_UNKNOWN = (1 << 64) - 1
 
 
 def read_file(file):
@@ -481,7 +558,7 @@ def read_file(file):
 
     A file object on a descriptor that can seek is read through the descriptor; one that can
     seek without a descriptor (io.BytesIO, a remote file) by the ranges the library asks for;
-    any other (a pipe) is read to its end first.
+    any other (a pipe) forward, as far as the library asks and at most 64 MiB.
     """
     api = _load_api()
     try:
@@ -494,7 +571,7 @@ def read_file(file):
             ranged = file.seekable()
         except (AttributeError, OSError, ValueError):
             ranged = False
-        return _read_ranges_of(file) if ranged else read_bytes(file.read())
+        return _read_ranges_of(file) if ranged else _read_stream_of(file)
     # The object may have read ahead of its position: read from its position, then put the
     # descriptor back where the object's buffer expects it.
     raw = os.lseek(fd, 0, os.SEEK_CUR)
@@ -580,28 +657,35 @@ def read_many(sources, threads=2, errors="raise"):
             entries.append((os.fsencode(source), None, 0, -1))
             continue
         if _opens_to_file(source):
-            ranged.append(i)
+            ranged.append((i, _read_opened))
             continue
         if not isinstance(source, (bytes, bytearray, memoryview)) and hasattr(source, "read"):
             try:
                 seekable = source.seekable()
             except (AttributeError, OSError, ValueError):
                 seekable = False
-            if seekable:
-                # The library reads a descriptor from its offset: a file without one, or whose
-                # object has read ahead of its own position, is read through the object.
-                try:
-                    fd = source.fileno()
-                    if os.lseek(fd, 0, os.SEEK_CUR) == source.tell():
-                        direct.append(i)
-                        entries.append((None, None, 0, fd))
-                        continue
-                except (AttributeError, OSError, ValueError):
-                    pass
-                ranged.append(i)
+            if not seekable:
+                ranged.append((i, _read_stream_of))  # a stream (a pipe): forward, within the bound
                 continue
-            source = source.read()  # a stream (a pipe): its bytes
-        data = bytes(source)
+            # The library reads a descriptor from its offset: a file without one, or whose
+            # object has read ahead of its own position, is read through the object.
+            try:
+                fd = source.fileno()
+                if os.lseek(fd, 0, os.SEEK_CUR) == source.tell():
+                    direct.append(i)
+                    entries.append((None, None, 0, fd))
+                    continue
+            except (AttributeError, OSError, ValueError):
+                pass
+            ranged.append((i, _read_ranges_of))
+            continue
+        try:
+            # Bytes-like only: bytes(12345) would be 12,345 zero bytes, and None no photo at all.
+            data = source if type(source) is bytes else bytes(memoryview(source))
+        except TypeError:
+            outcomes[i] = TypeError(f"read_many() takes paths, bytes-like data or binary files, not "
+                                    f"{type(source).__name__} (source {i})")
+            continue
         keep.append(data)
         direct.append(i)
         entries.append((None, ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p), len(data), -1))
@@ -611,10 +695,10 @@ def read_many(sources, threads=2, errors="raise"):
         pool = concurrent.futures.ThreadPoolExecutor(max_workers=min(threads, len(ranged)))
         # An object listed twice is read once: two threads must not seek one file at once.
         submitted = {}
-        for i in ranged:
+        for i, reader in ranged:
             source = sources[i]
             if id(source) not in submitted:
-                submitted[id(source)] = pool.submit(_read_opened if _opens_to_file(source) else _read_ranges_of, source)
+                submitted[id(source)] = pool.submit(reader, source)
             futures.append((i, submitted[id(source)]))
     inputs = (_Input * max(len(direct), 1))(*entries)
     pointers = (ctypes.c_void_p * max(len(direct), 1))()

@@ -28,7 +28,86 @@ class Broken(io.BytesIO):
         raise KeyError("storage went away")
 
 
+class Stream(io.RawIOBase):
+    """A pipe's file object: forward reads only, short reads allowed, no descriptor."""
+
+    def __init__(self, data, piece=1000):
+        self.data, self.at, self.piece = memoryview(data), 0, piece
+
+    def readable(self):
+        return True
+
+    def readinto(self, buffer):
+        n = min(len(buffer), self.piece, len(self.data) - self.at)
+        buffer[:n] = self.data[self.at:self.at + n]
+        self.at += n
+        return n
+
+
+class Answers(io.BytesIO):
+    """A remote file whose read(n) answers what `answer(n, data)` makes of the n bytes asked."""
+
+    def __init__(self, data, answer, seekable=True):
+        super().__init__(data)
+        self.answer, self.can_seek = answer, seekable
+
+    def seekable(self):
+        return self.can_seek
+
+    def read(self, n=-1):
+        return self.answer(n, super().read(n))
+
+
 class RangesTest(unittest.TestCase):
+    def test_an_answer_that_is_no_bytes_of_the_length_asked_is_the_objects_error(self):
+        data = pathlib.Path(SAMPLE).read_bytes()
+        answers = {"100,000 bytes too many": lambda n, got: got + b"\0" * 100000,
+                   "one byte too many": lambda n, got: got.ljust(n + 1, b"\0"),
+                   "the whole object": lambda n, got: data * 3,
+                   "str": lambda n, got: got.decode("latin-1"),
+                   "None": lambda n, got: None,
+                   "a number": lambda n, got: len(got)}
+        for what, answer in answers.items():
+            for seekable in (True, False):
+                with self.subTest(what, seekable=seekable):
+                    source = Answers(data, answer, seekable)
+                    with self.assertRaisesRegex(OSError, r"read\(\d+\) of a file object gave") as raised:
+                        tei.read(source)
+                    self.assertEqual(raised.exception.filename, repr(source))
+                    got = tei.read_many([source, SAMPLE], errors="return")
+                    self.assertIsInstance(got[0], OSError)
+                    self.assertEqual(got[1].CameraMake, "Tolvane Optics")
+        fine = Answers(data, lambda n, got: bytearray(got))  # bytes-like of the length asked is data
+        self.assertEqual(tei.read(fine).CameraMake, "Tolvane Optics")
+
+    def test_a_stream_is_read_forward_within_the_bound(self):
+        # 1 GiB through a pipe: a TIFF whose only directory lies 60 MiB in (Make "Far"). The
+        # reader follows it forward, keeps no more than the bound, and leaves the rest unread.
+        writer = ("import struct, sys\nout = sys.stdout.buffer\nat = 60 << 20\n"
+                  "head = b'II*\\0' + struct.pack('<I', at)\nout.write(head + bytes(at - len(head)))\n"
+                  "out.write(struct.pack('<HHHI4sI', 1, 0x10F, 2, 4, b'Far\\0', 0))\nwritten = at + 18\n"
+                  "try:\n    for _ in range(1024):\n        out.write(bytes(1 << 20)); written += 1 << 20\n"
+                  "except BrokenPipeError:\n    pass\nsys.stderr.write(str(written))\n")
+        child = ("import resource, subprocess, sys, tolvane_exif_info as tei\n"
+                 "writer = subprocess.Popen([sys.executable, '-c', sys.argv[1]], stdout=subprocess.PIPE,"
+                 " stderr=subprocess.PIPE)\n"
+                 "photo = tei.read(writer.stdout)\n"
+                 "writer.stdout.close(); written = writer.stderr.read().decode(); writer.wait()\n"
+                 "print(photo.CameraMake, written, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024)\n")
+        out = subprocess.run([sys.executable, "-c", child, writer], capture_output=True, text=True,
+                             check=True).stdout.split()
+        self.assertEqual(out[0], "Far")
+        self.assertLess(int(out[1]), 100 << 20)  # of the 1 GiB offered
+        self.assertLess(int(out[2]), 80, "peak MiB")
+
+    def test_read_many_refuses_a_source_of_no_known_type_as_that_sources_error(self):
+        got = tei.read_many([None, SAMPLE, 12345, object()], errors="return")
+        for k in (0, 2, 3):
+            self.assertIsInstance(got[k], TypeError)
+        self.assertEqual(got[1].CameraMake, "Tolvane Optics")
+        with self.assertRaises(TypeError):
+            tei.read_many([SAMPLE, 12345])
+
     def test_a_file_object_without_a_descriptor_is_read_by_ranges(self):
         data = pathlib.Path(SAMPLE).read_bytes()
         padded = io.BytesIO(b"x" * 10 + data + b"\0" * 500000)  # read from its position
@@ -218,7 +297,7 @@ class ReadTest(unittest.TestCase):
                 from_file = tei.read(f)
                 self.assertEqual(f.tell(), 0)
             sources = [pathlib.Path(path), os.fsencode(path).decode("utf-8"), data, bytearray(data),
-                       memoryview(data), io.BytesIO(data)]
+                       memoryview(data), io.BytesIO(data), Stream(data)]
             # The same photo every way; only what the read asked of its file or source differs.
             for other in [from_file] + [tei.read(s) for s in sources] + [tei.read_path(os.fsencode(path))]:
                 self.assertEqual(other._replace(requests=0, bytes_read=0), photo._replace(requests=0, bytes_read=0), path)
