@@ -256,6 +256,19 @@ typedef struct exifinfo_source {
  * error of a first read that fails. A read that fails later is a result with
  * EXIFINFO_READ_ERROR and its read_errno. */
 int exifinfo_read_source(const exifinfo_source* source, exifinfo_photo** photo);
+/* What one photo's read may cost a source (since 1.3): at most `requests` calls of read_at
+ * and `bytes` given by them. Past either, the source reads as ended and the result is what was
+ * read so far, with ending EXIFINFO_PREMATURE_END and a last_error that says the read was cut.
+ * A member of 0, or a null budget, is the default: 16 requests and 2 MiB, which no photo of
+ * the test corpora comes near (4 requests and 450 KiB at most); a file that strews its
+ * directories, boxes or chunks over its length would otherwise cost thousands of requests. A
+ * read by path or descriptor has the same bound on bytes, and as many more requests as its
+ * requests (pages of 4 KiB) are smaller than 64 KiB. */
+typedef struct exifinfo_budget {
+  uint64_t requests;
+  uint64_t bytes;
+} exifinfo_budget;
+int exifinfo_read_source_within(const exifinfo_source* source, const exifinfo_budget* budget, exifinfo_photo** photo);
 
 /* Since 1.2: a read resumed from the bytes a caller holds, for callers that fetch ranges
  * themselves (asynchronously, or in batches). Give the ranges held so far, in any order (none
@@ -271,6 +284,11 @@ typedef struct exifinfo_range {
   size_t size;
 } exifinfo_range;
 int exifinfo_read_ranges(const exifinfo_range* ranges, size_t count, uint64_t total_size, exifinfo_photo** photo);
+/* Since 1.3: exifinfo_read_ranges within a budget (above). What the ranges given serve counts as the
+ * requests that fetched it, so a resume loop ends (cut, not needing more) within the budget of one
+ * read through a source. Ranges are found by search, not by scanning them all. */
+int exifinfo_read_ranges_within(const exifinfo_range* ranges, size_t count, uint64_t total_size,
+                                const exifinfo_budget* budget, exifinfo_photo** photo);
 
 /* Since 1.2: many photos at once, on `threads` threads of the library's own (1 or less: the
  * calling thread). Each input is a path, or bytes in memory (path null), or a descriptor (path

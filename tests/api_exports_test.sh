@@ -5,7 +5,7 @@
 set -eu
 lib=$1
 syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TtWwDdBbRrVvIi]/ {print $3}')
-odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[012]$' || true)
+odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[0-3]$' || true)
 [ -z "$odd" ] || { echo "unexpected exports: $odd"; exit 1; }
 count=$(printf '%s\n' "$syms" | grep -c . || true)
 [ "$count" -ge 10 ] || { echo "only $count exports: $syms"; exit 1; }
@@ -16,4 +16,7 @@ printf '%s\n' "$syms" | grep -qx 'exifinfo_container_name@@EXIFINFO_1.1' || { ec
 for name in exifinfo_read_source exifinfo_read_ranges exifinfo_read_many; do
   printf '%s\n' "$syms" | grep -qx "$name@@EXIFINFO_1.2" || { echo "$name not at EXIFINFO_1.2"; exit 1; }
 done
-echo "exports: $count exifinfo_ names at EXIFINFO_1.0, 1.1 and 1.2; SONAME $soname"
+for name in exifinfo_read_source_within exifinfo_read_ranges_within; do
+  printf '%s\n' "$syms" | grep -qx "$name@@EXIFINFO_1.3" || { echo "$name not at EXIFINFO_1.3"; exit 1; }
+done
+echo "exports: $count exifinfo_ names at EXIFINFO_1.0 to 1.3; SONAME $soname"

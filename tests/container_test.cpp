@@ -386,6 +386,142 @@ TEST(Ranges, FailingAndLyingSourcesEndCleanly) {
   EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_NEEDS_MORE), "needs_more");
 }
 
+// A file of `size` bytes, zeros but for its parts (sorted, apart): hostile layouts of gigabytes
+// without the memory. Its requests and the bytes they gave are counted.
+struct Sparse {
+  uint64_t size = 0;
+  std::vector<std::pair<uint64_t, Bytes>> parts;
+  int calls = 0;  // requests: a call for the rest of a short answer is none
+  uint64_t continuesAt = UINT64_MAX;
+  uint64_t given = 0;
+  void Put(uint64_t at, const Bytes& bytes) { parts.emplace_back(at, bytes), size = std::max(size, at + bytes.size()); }
+  void Fill(uint64_t offset, uint8_t* out, size_t n) const {
+    std::memset(out, 0, n);
+    auto part = std::upper_bound(parts.begin(), parts.end(), offset, [](uint64_t a, const auto& p) { return a < p.first; });
+    if (part != parts.begin()) --part;
+    for (; part != parts.end() && part->first < offset + n; ++part) {
+      const uint64_t from = std::max(offset, part->first), to = std::min(offset + n, part->first + part->second.size());
+      if (from < to) std::memcpy(out + (from - offset), part->second.data() + (from - part->first), to - from);
+    }
+  }
+  static int64_t ReadAt(void* context, uint64_t offset, void* out, size_t length, int*) {
+    auto* self = static_cast<Sparse*>(context);
+    self->calls += offset != self->continuesAt;  // the rest of a short answer is the same request
+    const size_t n = static_cast<size_t>(offset >= self->size ? 0 : std::min<uint64_t>(length, self->size - offset));
+    self->continuesAt = n < length ? offset + n : UINT64_MAX;
+    self->Fill(offset, static_cast<uint8_t*>(out), n);
+    self->given += n;
+    return static_cast<int64_t>(n);
+  }
+};
+
+// Layouts that make a walk ask for one place after another far apart: each would cost thousands
+// of requests and gigabytes; a read stays within its budget (16 requests and 2 MiB by default),
+// resumed reads too, and ends as cut with what it read.
+TEST(Ranges, HostileLayoutsCostAtMostTheBudget) {
+  constexpr uint64_t kGap = 73728;  // more than one request's 64 KiB: every box or chunk a miss
+  const auto boxHeader = [](const std::string& type, uint64_t size) {
+    return size <= UINT32_MAX ? Concat({Big32(static_cast<uint32_t>(size)), Bytes(type.begin(), type.end())})
+                              : Concat({Big32(1), Bytes(type.begin(), type.end()), Big32(static_cast<uint32_t>(size >> 32)),
+                                        Big32(static_cast<uint32_t>(size))});
+  };
+  std::vector<std::pair<std::string, Sparse>> layouts;
+  {  // HEIF: 4,094 top-level boxes 72 KiB apart, no meta among them.
+    Sparse f;
+    const Bytes ftyp = Box("ftyp", Concat({Bytes{'h', 'e', 'i', 'c'}, Big32(0), Bytes{'m', 'i', 'f', '1'}}));
+    f.Put(0, ftyp);
+    for (uint64_t k = 0; k < 4093; ++k) f.Put(ftyp.size() + k * kGap, boxHeader("free", kGap));
+    layouts.emplace_back("heif", f);
+  }
+  {  // CR3: a moov of 65,536 children 72 KiB apart (4.8 GB).
+    Sparse f;
+    const Bytes ftyp = Box("ftyp", Concat({Bytes{'c', 'r', 'x', ' '}, Big32(1), Bytes{'c', 'r', 'x', ' '}}));
+    f.Put(0, Concat({ftyp, boxHeader("moov", 16 + 65536 * kGap)}));
+    for (uint64_t k = 0; k < 65536; ++k) f.Put(ftyp.size() + 16 + k * kGap, boxHeader("free", kGap));
+    layouts.emplace_back("cr3", f);
+  }
+  {  // PNG: 60,000 IDAT chunks 72 KiB apart before any metadata (4.4 GB).
+    Sparse f;
+    Bytes head = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Append(head, PngChunk("IHDR", Concat({Big32(640), Big32(480), Bytes{8, 2, 0, 0, 0}})));
+    f.Put(0, head);
+    for (uint64_t k = 0; k < 60000; ++k) f.Put(head.size() + k * (kGap + 12), Concat({Big32(kGap), Bytes{'I', 'D', 'A', 'T'}}));
+    layouts.emplace_back("png", f);
+  }
+  {  // TIFF: IFD0's 700 texts round-robin in five places 1.25 MiB apart, so that four windows thrash.
+    Sparse f;
+    const uint16_t tags[] = {0x010E, 0x010F, 0x0110, 0x0131, 0x0132, 0x013B, 0x8298};
+    constexpr uint16_t kEntries = 700;
+    Bytes ifd = Concat({Bytes{'I', 'I', 42, 0}, Little32(8), Bytes{kEntries & 0xFF, kEntries >> 8}});
+    for (uint32_t i = 0; i < kEntries; ++i) {
+      const uint32_t at = 0x100000 + (i % 5) * 0x140000 + (i / 5) * 16;
+      Append(ifd, Concat({Bytes{static_cast<uint8_t>(tags[i % 7]), static_cast<uint8_t>(tags[i % 7] >> 8), 2, 0},
+                          Little32(12), Little32(at)}));
+      f.Put(at, Bytes{'T', 'o', 'l', 'v', 'a', 'n', 'e', ' ', 'f', 'a', 'r', 0});
+    }
+    Append(ifd, Little32(0));
+    f.parts.insert(f.parts.begin(), {0, ifd});
+    std::sort(f.parts.begin(), f.parts.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    layouts.emplace_back("tiff", f);
+  }
+  for (auto& [name, file] : layouts) {
+    SCOPED_TRACE(name);
+    // Allowed four times the default, the walk takes it all: the layout is hostile indeed.
+    Sparse wider = file;
+    const exifinfo_source source{&Sparse::ReadAt, &wider, wider.size};
+    const exifinfo_budget fourfold{64, 8 << 20};
+    exifinfo_photo* p = nullptr;
+    ASSERT_EQ(exifinfo_read_source_within(&source, &fourfold, &p), 0);
+    Photo(p).reset();
+    EXPECT_GT(wider.calls, 16);
+    for (const bool sizeKnown : {true, false}) {
+      Sparse budgeted = file;
+      const exifinfo_source within{&Sparse::ReadAt, &budgeted, sizeKnown ? budgeted.size : EXIFINFO_SIZE_UNKNOWN};
+      ASSERT_EQ(exifinfo_read_source(&within, &p), 0);
+      const Photo photo(p);
+      EXPECT_LE(budgeted.calls, 16) << sizeKnown;
+      EXPECT_LE(budgeted.given, uint64_t{2} << 20) << sizeKnown;
+      EXPECT_EQ(photo->ending, EXIFINFO_PREMATURE_END) << sizeKnown;
+      EXPECT_NE(std::string(photo->last_error).find("Read cut"), std::string::npos) << photo->last_error;
+    }
+    // The resume loop: each round gives what was fetched so far; it ends, cut, within the budget.
+    std::vector<Bytes> held;
+    std::vector<exifinfo_range> ranges;
+    int rounds = 0;
+    for (;; ++rounds) {
+      ASSERT_LE(rounds, 17);
+      ASSERT_EQ(exifinfo_read_ranges(ranges.data(), ranges.size(), file.size, &p), 0);
+      const Photo photo(p);
+      if (photo->ending != EXIFINFO_NEEDS_MORE) {
+        EXPECT_EQ(photo->ending, EXIFINFO_PREMATURE_END);
+        break;
+      }
+      ASSERT_LE(photo->next_offset + photo->next_length, file.size);
+      held.emplace_back(static_cast<size_t>(photo->next_length));
+      file.Fill(photo->next_offset, held.back().data(), held.back().size());
+      ranges.push_back({photo->next_offset, nullptr, held.back().size()});
+      for (size_t k = 0; k < held.size(); ++k) ranges[k].data = held[k].data();  // held may have moved
+    }
+  }
+}
+
+// A box whose 64-bit size points next to 2^64: with the size unknown, no range asked for runs
+// past 2^64 (it once wrapped to a range at the photo's start).
+TEST(Ranges, NoRangeRunsPast2To64) {
+  const Bytes ftyp = Box("ftyp", Concat({Bytes{'h', 'e', 'i', 'c'}, Big32(0), Bytes{'m', 'i', 'f', '1'}}));
+  const uint64_t size = UINT64_MAX - 4095 - ftyp.size();
+  const Bytes head = Concat({ftyp, Big32(1), Bytes{'f', 'r', 'e', 'e'}, Big32(static_cast<uint32_t>(size >> 32)),
+                             Big32(static_cast<uint32_t>(size)), Bytes(4096, 0)});
+  const exifinfo_range range{0, head.data(), head.size()};
+  exifinfo_photo* p = nullptr;
+  ASSERT_EQ(exifinfo_read_ranges(&range, 1, EXIFINFO_SIZE_UNKNOWN, &p), 0);
+  const Photo photo(p);
+  if (photo->ending == EXIFINFO_NEEDS_MORE) {
+    EXPECT_LE(photo->next_offset, UINT64_MAX - photo->next_length);
+  }
+  EXPECT_EQ(photo->container, EXIFINFO_CONTAINER_HEIF);
+}
+
 // EXIFInfo stays a JPEG reader: another container gives the report of a file that is no JPEG.
 TEST(Containers, ExifInfoStillReadsJpegOnly) {
   const TempFile heic(HeifWith(CameraBlock(ByteOrder::kLittle)));

@@ -15,6 +15,7 @@
 #include <new>
 
 #include "exif/extra_values.h"
+#include "jpeg/errors.h"
 #include "container/read_any.h"
 #include "report/report_text.h"
 #include "text/utf8.h"
@@ -238,7 +239,7 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
 // Reads one stream into a result. A descriptor's first read that fails is the caller's error
 // (a directory, a write-only descriptor), not a photo.
 int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, exifinfo_photo** out,
-             const exifinfo::PiecesSource* pieces = nullptr) {
+             const exifinfo::PiecesSource* pieces = nullptr, const exifinfo::BudgetSource* budget = nullptr) {
   const bool fromDescriptor = (input.fd >= 0 || input.source != nullptr) && pieces == nullptr;
   int status = 0;
   exifinfo::ReadAnyPhoto(stream, input, true, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read,
@@ -257,8 +258,14 @@ int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, e
     g.read = read;
     g.pieces = pieces;
     if (pieces != nullptr && pieces->needsMore()) g.read.readError = 0;
+    const bool cut = read.budgetSpent || (budget != nullptr && budget->spent());
     g.container = read.ending == exifinfo::ScanEnding::kNotAJpeg ? exifinfo::Container::kUnknown : container;
     g.lastError = pieces != nullptr && pieces->needsMore() ? "" : reader.lastError();
+    if (cut && !(pieces != nullptr && pieces->needsMore())) {
+      g.read.ending = exifinfo::ScanEnding::kPrematureEnd;
+      g.read.readError = 0;
+      g.lastError = exifinfo::errors::kReadBudgetSpent;
+    }
     if (reader.info().ThumbnailStart != nullptr) {
       g.thumbnail = reader.info().ThumbnailStart;
       g.thumbnailLength = reader.info().ThumbnailLength;
@@ -299,23 +306,37 @@ class CallbackSource final : public exifinfo::RangeSource {
   const exifinfo_source& source_;
 };
 
+// The caller's budget, with 0 (or a null budget) for the default of each bound.
+exifinfo::ReadBudget BudgetOf(const exifinfo_budget* budget) {
+  exifinfo::ReadBudget chosen = exifinfo::kReadBudget;
+  if (budget != nullptr && budget->requests != 0) chosen.requests = budget->requests;
+  if (budget != nullptr && budget->bytes != 0) chosen.bytes = budget->bytes;
+  return chosen;
+}
+
 }  // namespace
 
-EXIFINFO_EXPORT int exifinfo_read_source(const exifinfo_source* source, exifinfo_photo** photo) {
+EXIFINFO_EXPORT int exifinfo_read_source_within(const exifinfo_source* source, const exifinfo_budget* budget,
+                                                exifinfo_photo** photo) {
   if (photo == nullptr) return EINVAL;
   *photo = nullptr;
   if (source == nullptr || source->read_at == nullptr) return EINVAL;
   CallbackSource callbacks(*source);
+  exifinfo::BudgetSource budgeted(callbacks, BudgetOf(budget));
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kFirstSourceRequest]);
   if (buffer == nullptr) return ENOMEM;
-  exifinfo::InputStream stream(callbacks, 0, buffer.get(), kFirstSourceRequest);
+  exifinfo::InputStream stream(budgeted, 0, buffer.get(), kFirstSourceRequest);
   exifinfo::PhotoInput input;
-  input.source = &callbacks;
-  return ReadInto(stream, input, photo);
+  input.source = &budgeted;
+  return ReadInto(stream, input, photo, nullptr, &budgeted);
 }
 
-EXIFINFO_EXPORT int exifinfo_read_ranges(const exifinfo_range* ranges, size_t count, uint64_t total_size,
-                                         exifinfo_photo** photo) {
+EXIFINFO_EXPORT int exifinfo_read_source(const exifinfo_source* source, exifinfo_photo** photo) {
+  return exifinfo_read_source_within(source, nullptr, photo);
+}
+
+EXIFINFO_EXPORT int exifinfo_read_ranges_within(const exifinfo_range* ranges, size_t count, uint64_t total_size,
+                                                const exifinfo_budget* budget, exifinfo_photo** photo) {
   if (photo == nullptr) return EINVAL;
   *photo = nullptr;
   if (ranges == nullptr && count != 0) return EINVAL;
@@ -327,14 +348,22 @@ EXIFINFO_EXPORT int exifinfo_read_ranges(const exifinfo_range* ranges, size_t co
     pieces[i] = {ranges[i].offset, exifinfo::ByteView{static_cast<const uint8_t*>(ranges[i].data), ranges[i].size}};
   exifinfo::PiecesSource source(pieces.get(), count, total_size);
   if (!source.valid()) return ENOMEM;
+  // The ranges held count as the requests that fetched them: a resume loop ends within the
+  // same budget as one read through a source.
+  exifinfo::BudgetSource budgeted(source, BudgetOf(budget));
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kFirstSourceRequest]);
   if (buffer == nullptr) return ENOMEM;
-  exifinfo::InputStream stream(source, 0, buffer.get(), kFirstSourceRequest);
+  exifinfo::InputStream stream(budgeted, 0, buffer.get(), kFirstSourceRequest);
   exifinfo::PhotoInput input;
-  input.source = &source;
-  const int status = ReadInto(stream, input, photo, &source);
+  input.source = &budgeted;
+  const int status = ReadInto(stream, input, photo, &source, &budgeted);
   if (status == 0 && *photo != nullptr) (*photo)->requests = 0, (*photo)->bytes_read = 0;  // nothing was fetched here
   return status;
+}
+
+EXIFINFO_EXPORT int exifinfo_read_ranges(const exifinfo_range* ranges, size_t count, uint64_t total_size,
+                                         exifinfo_photo** photo) {
+  return exifinfo_read_ranges_within(ranges, count, total_size, nullptr, photo);
 }
 
 EXIFINFO_EXPORT int exifinfo_read_path(const char* path, exifinfo_photo** photo) {

@@ -20,12 +20,36 @@ int64_t MemorySource::ReadAt(uint64_t offset, uint8_t* out, size_t count, int&) 
   return static_cast<int64_t>(given);
 }
 
+ReadBudget BudgetSource::ScaledFor(const RangeSource& source) {
+  const size_t least = source.leastRequestBytes();
+  const uint64_t scale = least != 0 && least < kRemoteRequestBytes ? kRemoteRequestBytes / least : 1;
+  return ReadBudget{kReadBudget.requests * scale, kReadBudget.bytes};
+}
+
+int64_t BudgetSource::ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) {
+  if ((requests_ >= budget_.requests && offset != continuesAt_) || bytes_ >= budget_.bytes) {
+    spent_ = true;
+    return 0;
+  }
+  if (count > budget_.bytes - bytes_) count = static_cast<size_t>(budget_.bytes - bytes_);
+  // The rest of a request the source answered short is the same request asked again.
+  if (offset != continuesAt_) ++requests_;
+  const int64_t n = source_.ReadAt(offset, out, count, error);
+  if (n > 0) bytes_ += static_cast<uint64_t>(n);
+  continuesAt_ = n > 0 && static_cast<uint64_t>(n) < count ? offset + static_cast<uint64_t>(n) : UINT64_MAX;
+  return n;
+}
+
 PiecesSource::PiecesSource(const Piece* pieces, size_t count, uint64_t size) : count_(count), size_(size) {
   if (count == 0) return;
-  pieces_ = static_cast<Piece*>(std::malloc(count * sizeof(Piece)));
+  if (count > SIZE_MAX / (sizeof(Piece) + sizeof(size_t))) return;
+  pieces_ = static_cast<Piece*>(std::malloc(count * (sizeof(Piece) + sizeof(size_t))));
   if (pieces_ == nullptr) return;
+  reach_ = reinterpret_cast<size_t*>(pieces_ + count);
   std::memcpy(pieces_, pieces, count * sizeof(Piece));
   std::sort(pieces_, pieces_ + count, [](const Piece& a, const Piece& b) { return a.offset < b.offset; });
+  const auto end = [](const Piece& p) { return p.bytes.size > UINT64_MAX - p.offset ? UINT64_MAX : p.offset + p.bytes.size; };
+  for (size_t i = 0; i < count; ++i) reach_[i] = i != 0 && end(pieces_[reach_[i - 1]]) >= end(pieces_[i]) ? reach_[i - 1] : i;
 }
 
 PiecesSource::~PiecesSource() { std::free(pieces_); }
@@ -40,22 +64,23 @@ int64_t PiecesSource::ReadAt(uint64_t offset, uint8_t* out, size_t count, int& e
   size_t done = 0;
   while (done < count) {
     const uint64_t at = offset + done;
+    // Of the pieces that start at or before `at`, the one reaching furthest: it holds `at` if
+    // any does (a search, not a scan: a caller may hold many thousands of ranges).
     const Piece* holder = nullptr;
-    for (size_t i = 0; i < count_; ++i) {
-      const Piece& p = pieces_[i];
-      if (p.offset <= at && at - p.offset < p.bytes.size &&
-          (holder == nullptr || p.offset + p.bytes.size > holder->offset + holder->bytes.size))
-        holder = &p;
+    const Piece* after = std::upper_bound(pieces_, pieces_ + count_, at, [](uint64_t a, const Piece& p) { return a < p.offset; });
+    if (after != pieces_) {
+      const Piece& p = pieces_[reach_[after - pieces_ - 1]];
+      if (at - p.offset < p.bytes.size) holder = &p;
     }
     if (holder == nullptr) {
       if (done != 0) break;  // what the pieces hold, and the rest asked for again
       needed_ = true;
       neededOffset_ = at;
-      neededLength_ = count;
+      neededLength_ = count;  // the reader never asks past RangeReader::kMaxOffset: no wrap
       error = kNeedsMore;
       return -1;
     }
-    const uint64_t available = holder->offset + holder->bytes.size - at;
+    const uint64_t available = holder->bytes.size - (at - holder->offset);
     const size_t taken = count - done < available ? count - done : static_cast<size_t>(available);
     std::memcpy(out + done, holder->bytes.At(at - holder->offset), taken);
     done += taken;
@@ -208,7 +233,7 @@ ByteView RangeReader::Fetch(uint64_t offset, size_t count) {
     return direct.Slice(offset, count < available ? count : available);
   }
   if (const Window* holder = Holding(offset, count)) return ByteView{holder->bytes + (offset - holder->offset), count};
-  if (count > kMaxFetchBytes || failed() || outOfMemory_) return ByteView{};
+  if (count > kMaxFetchBytes || failed() || outOfMemory_ || offset > kMaxOffset) return ByteView{};
   if (size_ != kUnknownSize && offset >= size_) return ByteView{};
   // Whole pages around the request, at least the source's least request, never past a known end.
   const size_t least = source_.leastRequestBytes();
@@ -242,6 +267,7 @@ size_t RangeReader::CopyOut(uint64_t offset, uint8_t* out, size_t count) {
       std::memcpy(out, holder->bytes + (offset - holder->offset), count);
       return count;
     }
+    if (offset > kMaxOffset || count > kMaxFetchBytes) return 0;
     const int64_t n = ReadSource(offset, out, count);
     return n > 0 ? static_cast<size_t>(n) : 0;
   }

@@ -88,9 +88,12 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
   MemorySource memory(input.memory);
   DescriptorSource descriptor(input.fd, stream.forwardOnly() ? -1 : input.base, input.reads);
   const bool fromMemory = input.fd < 0 && input.source == nullptr;
+  // A caller's source comes with its budget already (the stream read through it); a descriptor
+  // is given its own here, memory costs nothing.
+  BudgetSource budgeted(descriptor, BudgetSource::ScaledFor(descriptor));
   RangeSource& source = input.source != nullptr ? *input.source
                         : fromMemory            ? static_cast<RangeSource&>(memory)
-                                                : descriptor;
+                                                : budgeted;
   RangeReader ranges(source);
   // The bytes the stream took already: a forward-only descriptor cannot give them again.
   // (The stream's buffer outlives the reader: the head is borrowed, not copied.)
@@ -109,6 +112,7 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
     read.ending = reader.ending();
     if (read.ending == ScanEnding::kReadError) read.readError = ranges.error();
   }
+  read.budgetSpent = budgeted.spent();
   read.requests += stream.reads() + ranges.reads();
   read.bytesRead += stream.delivered() + ranges.bytesRead();
   return read;

@@ -18,6 +18,8 @@ constexpr char kNoImage[] = "No image in jpeg!";
 // Containers other than JPEG: a structure the read needs is malformed (a cut one ends with
 // kPrematureEnd, as in a JPEG).
 constexpr char kDamagedContainer[] = "Damaged container structure";
+// The read was cut where one photo's requests or bytes ran past their bound.
+constexpr char kReadBudgetSpent[] = "Read cut: too many requests or bytes for one photo";
 
 // EXIF header and directory walk.
 constexpr char kIncorrectHeader[] = "Incorrect Exif header";

@@ -16,6 +16,7 @@ struct ReadEnding {
   int readError = 0;  // errno of the failed read when ending is kReadError
   uint32_t requests = 0;   // reads asked of the descriptor or source
   uint64_t bytesRead = 0;  // bytes they gave
+  bool budgetSpent = false;  // the read was cut at what one photo may cost (ReadBudget)
 };
 
 // Reads the photo on `stream` with a fresh reader and hands the finished reader to
