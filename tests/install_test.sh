@@ -2,10 +2,13 @@
 # SPDX-License-Identifier: MIT
 # Installs the build into a temporary prefix and builds two programs from outside the tree
 # against it, one with find_package and one with pkg-config, then runs both on the sample.
-# Usage: install_test.sh BUILD_DIR SAMPLE_JPEG
+# Usage: install_test.sh BUILD_DIR SAMPLE_JPEG VERSION RPATH (RPATH: ON when the installed tool
+# carries the run path $ORIGIN/../lib, OFF when the build leaves it out, as Debian's does)
 set -euo pipefail
 build=$1
 sample=$2
+version=$3
+rpath=$4
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -15,13 +18,13 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 # lib, or lib/<multiarch triplet> where the build was configured so (Debian's).
 lib=$(dirname "$(find "$prefix" -name libexifinfo.so.1 | head -n 1)")
 lib=${lib#"$prefix/"}
-for f in $lib/libTOLVANEEXIFINFO.so $lib/libTOLVANEEXIFINFO.so.1 $lib/libTOLVANEEXIFINFO.so.1.2.0 \
+for f in $lib/libTOLVANEEXIFINFO.so $lib/libTOLVANEEXIFINFO.so.1 $lib/libTOLVANEEXIFINFO.so.$version \
   include/tolvane_exif_info.h bin/exifinfo share/man/man1/exifinfo.1 \
-  $lib/libexifinfo.so $lib/libexifinfo.so.1 $lib/libexifinfo.so.1.2.0 include/exifinfo.h \
+  $lib/libexifinfo.so $lib/libexifinfo.so.1 $lib/libexifinfo.so.$version include/exifinfo.h \
   $lib/pkgconfig/exifinfo.pc $lib/pkgconfig/tolvane-exif-info.pc share/man/man3/exifinfo.3; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
-[ "$(readlink "$prefix/$lib/libTOLVANEEXIFINFO.so.1")" = libTOLVANEEXIFINFO.so.1.2.0 ] || { echo "bad SONAME link"; exit 1; }
+[ "$(readlink "$prefix/$lib/libTOLVANEEXIFINFO.so.1")" = "libTOLVANEEXIFINFO.so.$version" ] || { echo "bad SONAME link"; exit 1; }
 
 cmake -S "$here/consumers/cmake" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DEXAMPLES_DIR="$here/../examples" >/dev/null
@@ -45,7 +48,13 @@ cc -std=c99 -Wall -Wextra -pedantic -Werror "$here/../examples/read_photo.c" $ap
 # No environment: the example by its run path, the installed tool by its own ($ORIGIN/../lib).
 line=$(env -i "$work/read_photo" "$sample")
 case "$line" in "$sample: Tolvane Optics"*) ;; *) echo "example without environment printed '$line'"; exit 1 ;; esac
-env -i "$prefix/bin/exifinfo" "$sample" | grep -q '^Camera Make: Tolvane Optics' || { echo "installed tool without environment failed"; exit 1; }
+# Without the run path (a distribution's build) the loader is told where the library is.
+case $rpath in
+  ON | on | TRUE | true | 1) tool_env=() ;;
+  *) tool_env=("LD_LIBRARY_PATH=$prefix/$lib") ;;
+esac
+env -i "${tool_env[@]}" "$prefix/bin/exifinfo" "$sample" | grep -q '^Camera Make: Tolvane Optics' ||
+  { echo "installed tool without environment (rpath $rpath) failed"; exit 1; }
 expected="$sample: Tolvane Optics TX-100 Travel Zoom, 160x120, ISO 200, 0.004 s, thumbnail"
 for program in "$work/read_photo" "$work/cmake-build/read_photo"; do
   line=$(LD_LIBRARY_PATH="$prefix/$lib" "$program" "$sample")

@@ -260,5 +260,17 @@ if [ -d "$containers" ]; then
   check "CSV ends with the container" grep -q ',png'$'\r''$' "$work/png.csv"
 fi
 
+# A Make that clears the screen and a Model that sets the window's title: on a terminal their
+# control characters print as '.', redirected and through -o the bytes stay.
+perl -pe 's/Tolvane Optics/\e[2J\e[31mTolv./; s/TX-100 Travel Zoom/\e]0;pwned\aTX-100xx/' "$sample" >"$work/escapes.jpg"
+script -qec "'$tool' '$work/escapes.jpg'" /dev/null >"$work/tty" 2>&1
+check "a terminal sees no control character of a text" test "$(tr -d '\r\n' <"$work/tty" | tr -cd '\000-\037\177' | wc -c)" = 0
+check "a terminal sees them as dots" grep -q '^Camera Make: \.\[2J\.\[31mTolv\.' "$work/tty"
+check "a terminal sees the title's text as text" grep -q '^CameraModel: \.\]0;pwned\.TX-100xx' "$work/tty"
+"$tool" "$work/escapes.jpg" >"$work/piped"
+check "redirected output keeps the bytes" grep -q $'^Camera Make: \e\\[2J\e\\[31mTolv' "$work/piped"
+"$tool" -o "$work/escapes.txt" "$work/escapes.jpg" >/dev/null
+check "-o keeps the bytes" grep -q $'^CameraModel: \e\\]0;pwned\aTX-100xx\r$' "$work/escapes.txt"
+
 echo "$passed passed, $failed failed"
 test "$failed" = 0

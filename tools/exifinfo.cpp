@@ -254,6 +254,7 @@ int main(int argc, char** argv) {
     // --help and --version exit here too: a failed write of their text is a failure.
     return std::fflush(stdout) == 0 ? status : kExitTrouble;
   }
+  options.terminal = options.format == Format::kReport && isatty(STDOUT_FILENO);
   exifinfo_photo* none = nullptr;
   const uint8_t empty = 0;
   if (exifinfo_read_memory(&empty, 0, &none) != 0) OutOfMemory();

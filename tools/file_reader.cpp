@@ -25,11 +25,35 @@ void OutOfMemory() {
   _exit(1);
 }
 
-void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out) {
+namespace {
+
+// Replaces the control characters of out[start..] with '.', the report's line ends kept (LF,
+// and CR LF when `crlf`). C1 controls are UTF-8's C2 80 to C2 9F: both bytes become one '.'.
+void ShowControlsAsDots(std::string& out, size_t start, bool crlf) {
+  size_t to = start;
+  for (size_t at = start; at < out.size(); ++at) {
+    const auto c = static_cast<unsigned char>(out[at]);
+    const bool lineEnd = c == '\n' || (crlf && c == '\r' && at + 1 < out.size() && out[at + 1] == '\n');
+    if (c == 0xC2 && at + 1 < out.size() && static_cast<unsigned char>(out[at + 1]) >= 0x80 &&
+        static_cast<unsigned char>(out[at + 1]) <= 0x9F) {
+      out[to++] = '.';
+      ++at;
+    } else {
+      out[to++] = (c < 0x20 && !lineEnd) || c == 0x7F ? '.' : out[at];
+    }
+  }
+  out.resize(to);
+}
+
+}  // namespace
+
+void AppendReport(const exifinfo_photo& photo, bool crlf, bool terminal, std::string& out) {
   const char* text = photo.report;
   const size_t length = photo.report_length;
+  const size_t begin = out.size();
   if (crlf) {
     out.append(text, length);
+    if (terminal) ShowControlsAsDots(out, begin, crlf);
     return;
   }
   // One copy into room made once: appending line by line cost as much as the read.
@@ -47,6 +71,7 @@ void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out) {
     at = cr + 1;
   }
   out.resize(static_cast<size_t>(to - out.data()));
+  if (terminal) ShowControlsAsDots(out, begin, crlf);
 }
 
 // The library's first read (16 KiB), and the bytes that tell a container.
@@ -220,7 +245,7 @@ void FileReader::Format(const FileRecord& record, FileResult& result) const {
     case Format::kIndex: return;
     case Format::kReport:
       if (headers_) result.out = "==> " + record.path + " <==\n";
-      AppendReport(record.photo != nullptr ? *record.photo : defaults_, options_.crlf, result.out);
+      AppendReport(record.photo != nullptr ? *record.photo : defaults_, options_.crlf, options_.terminal, result.out);
       return;
   }
 }

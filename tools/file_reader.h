@@ -29,6 +29,7 @@ struct ReadOptions {
   bool verbose = false;
   bool quiet = false;  // no line for a file passed over as no photo
   bool crlf = false;
+  bool terminal = false;  // standard output is a terminal: the report's control characters print as '.'
   Format format = Format::kReport;
   std::vector<Column> columns;  // what JSON and CSV print
 };
@@ -48,8 +49,10 @@ struct FileResult {
   bool notAPhoto = false;
 };
 
-// The report's bytes as the tool prints them: LF line ends unless `crlf`.
-void AppendReport(const exifinfo_photo& photo, bool crlf, std::string& out);
+// The report's bytes as the tool prints them: LF line ends unless `crlf`. For a terminal, every
+// control character of the texts (C0 but the line ends, DEL, C1) prints as '.', so that a
+// photo's Make cannot clear the screen or set the window's title.
+void AppendReport(const exifinfo_photo& photo, bool crlf, bool terminal, std::string& out);
 
 // Ends the run at once with "out of memory" on standard error, exit status 1; what was printed
 // stays and nothing partial follows it.
