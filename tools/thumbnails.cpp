@@ -2,6 +2,7 @@
 #include "thumbnails.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -171,13 +172,23 @@ std::string ThumbnailFolder::WriteNamed(int dir, const std::string& file, const 
                                         size_t size) const {
   std::string temporary;
   int fd = -1;
+  // The file is made and registered with the handler's signals held back: one that came in
+  // between would end the process with the file made and not yet known to the handler.
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, signal);
+  pthread_sigmask(SIG_BLOCK, &ending, &before);
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     temporary = TemporaryName(file, attempt);
     fd = openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0 && errno != EEXIST) return Why("cannot create");
+    if (fd < 0 && errno != EEXIST) break;
   }
+  const int openError = errno;
+  std::unique_ptr<Registration> registration;
+  if (fd >= 0) registration = std::make_unique<Registration>(dir, temporary);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);  // a signal held back is handled here
+  errno = openError;
   if (fd < 0) return Why("cannot create");
-  Registration registration(dir, temporary);  // created just now: a signal from here removes it
   const bool written = WriteAll(fd, bytes, size);
   const int writeError = errno;
   const bool closed = close(fd) == 0;
