@@ -155,7 +155,21 @@ check "--force replaces it" cmp -s "$work/thumbs/own.thumb.jpg" "$work/thumbs/da
 check "-t makes a missing folder and its parents" test "$(status_of "$tool" -t "$work/new/deeper" "$sample")" = 0
 check "-t wrote into the folder it made" test -s "$work/new/deeper/sample.jpg.thumb.jpg"
 check "-t where a file stands exits 1" test "$(status_of "$tool" -t "$sample/below" "$sample")" = 1
-rm -f "$work/thumbs/own.thumb.jpg"
+"$tool" -r -t "$work/thumbs" "$work/shots" >/dev/null 2>"$work/err"
+check "-t again: the same thumbnails are kept, exit 0" test $? = 0
+check "-t again: nothing to say" test ! -s "$work/err"
+printf 'other' >"$work/thumbs/own.thumb.jpg"
+cp "$work/own" "$work/own2"
+"$tool" -t "$work/thumbs" "$work/own" "$work/own2" >/dev/null 2>"$work/err"
+check "-t: thumbnails that differ are one line, exit 1" test $? = 1 -a "$(wc -l <"$work/err")" = 1
+check "-t: the line counts them" grep -q "1 thumbnails differ from the files in $work/thumbs; not replaced" "$work/err"
+mkdir -p "$work/twin1" "$work/twin2"
+cp "$sample" "$work/twin1/x.jpg"
+cp "$work/own" "$work/twin2/x.jpg"
+"$tool" -t "$work/twins" --force "$work/twin1/x.jpg" "$work/twin2/x.jpg" >/dev/null 2>"$work/err"
+check "-t: a second photo of one name is refused, exit 1" test $? = 1
+check "-t: and says why" grep -q "twins/x.jpg.thumb.jpg: another photo of this run has the same name" "$work/err"
+rm -f "$work/thumbs/own.thumb.jpg" "$work/thumbs/own2.thumb.jpg"
 # No file may grow (as on a full disk); messages and status come back through a pipe.
 full=$( (trap '' XFSZ; ulimit -f 0; "$tool" -t "$work/thumbs" "$work/own" 2>&1 >/dev/null; echo "status $?") )
 check "-t on a full file system exits 1" grep -q "^status 1$" <<<"$full"

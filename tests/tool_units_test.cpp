@@ -147,7 +147,7 @@ TEST(Thumbnails, ASignalLeavesNoTemporaryFile) {
         const exifinfo_tool::ThumbnailFolder thumbnails(folder, true, unnamed);
         for (int i = 0;; ++i) {
           std::string name;
-          thumbnails.Write("t" + std::to_string(i % 3) + ".jpg", big.data(), big.size(), name);
+          thumbnails.Write("t" + std::to_string(i) + ".jpg", big.data(), big.size(), name);
         }
       }
       // The writer is at work once its first file shows (named: a temporary being written).
@@ -239,6 +239,33 @@ TEST(Thumbnails, NamesThatWouldLeaveTheFolderAreRefused) {
   EXPECT_EQ(name, tree.Path("thumbs/day/one.jpg.thumb.jpg"));
   EXPECT_EQ(fs::file_size(name), sizeof bytes);
   EXPECT_NE(folder.Write("day/one.jpg", bytes, sizeof bytes, name), "");  // exists: kept
+}
+
+// The folder is opened once: swapped for a link to elsewhere mid-run, it still receives the
+// thumbnails and the link's target nothing. The same bytes there already are kept; others stay.
+TEST(Thumbnails, TheFolderOpenedOnceAndWhatIsThereKept) {
+  TempTree tree;
+  fs::create_directories(tree.Path("thumbs"));
+  fs::create_directories(tree.Path("elsewhere"));
+  const exifinfo_tool::ThumbnailFolder folder(tree.Path("thumbs"), false);
+  const unsigned char bytes[] = {0xFF, 0xD8, 0xFF, 0xD9};
+  std::string name;
+  exifinfo_tool::ThumbnailOutcome outcome{};
+  EXPECT_EQ(folder.Write("one.jpg", bytes, sizeof bytes, name, &outcome), "");
+  EXPECT_EQ(outcome, exifinfo_tool::ThumbnailOutcome::kWritten);
+  fs::rename(tree.Path("thumbs"), tree.Path("moved"));
+  fs::create_directory_symlink(tree.Path("elsewhere"), tree.Path("thumbs"));
+  EXPECT_EQ(folder.Write("two.jpg", bytes, sizeof bytes, name, &outcome), "");
+  EXPECT_TRUE(fs::exists(tree.Path("moved/two.jpg.thumb.jpg")));
+  EXPECT_TRUE(fs::is_empty(tree.Path("elsewhere")));
+
+  const exifinfo_tool::ThumbnailFolder again(tree.Path("moved"), false);
+  EXPECT_EQ(again.Write("one.jpg", bytes, sizeof bytes, name, &outcome), "");
+  EXPECT_EQ(outcome, exifinfo_tool::ThumbnailOutcome::kKept);
+  const unsigned char other[] = {0xFF, 0xD8, 0x00, 0xFF, 0xD9};
+  EXPECT_NE(again.Write("two.jpg", other, sizeof other, name, &outcome), "");
+  EXPECT_EQ(outcome, exifinfo_tool::ThumbnailOutcome::kDiffers);
+  EXPECT_EQ(fs::file_size(tree.Path("moved/two.jpg.thumb.jpg")), sizeof bytes);
 }
 
 }  // namespace

@@ -281,8 +281,10 @@ int main(int argc, char** argv) {
   const FileReader reader(options, *defaults, headers);
   int status = kExitOk;
   bool writeFailed = false, first = true, indexFailed = false;
-  size_t filesRead = 0, passedOver = 0, failed = 0;
+  size_t filesRead = 0, passedOver = 0, failed = 0, thumbnailsKept = 0, thumbnailsDiffering = 0;
   const auto count = [&](const FileResult& result) {
+    thumbnailsKept += result.thumbnailKept;
+    thumbnailsDiffering += result.thumbnailDiffers;
     if (result.trouble) ++failed;
     else if (result.skipped) ++passedOver;
     else ++filesRead;
@@ -350,8 +352,14 @@ int main(int argc, char** argv) {
   }
   if (indexFailed) status = kExitTrouble;
   const int writeError = errno;  // of the write that failed, if one did: isatty may change it
-  if (options.verbose || isatty(STDERR_FILENO))
-    std::fprintf(stderr, "exifinfo: %zu read, %zu passed over, %zu failed\n", filesRead, passedOver, failed);
+  if (thumbnailsDiffering != 0 && !options.verbose)
+    std::fprintf(stderr, "exifinfo: %zu thumbnails differ from the files in %s; not replaced (--force replaces them, -v names them)\n",
+                 thumbnailsDiffering, options.thumbnailFolder.c_str());
+  if (options.verbose || isatty(STDERR_FILENO)) {
+    std::fprintf(stderr, "exifinfo: %zu read, %zu passed over, %zu failed", filesRead, passedOver, failed);
+    if (thumbnailsKept != 0) std::fprintf(stderr, ", %zu thumbnails kept", thumbnailsKept);
+    std::fputc('\n', stderr);
+  }
   errno = writeError;
   if (writeFailed || std::fflush(stdout) != 0) {
     std::fprintf(stderr, "exifinfo: write error: %s\n", std::strerror(errno));

@@ -229,12 +229,17 @@ void FileReader::SaveThumbnail(const WalkedFile& file, const exifinfo_photo& pho
     return;
   }
   std::string written;
-  const std::string why = thumbnails_.Write(relative, photo.thumbnail, photo.thumbnail_size, written);
-  if (!why.empty()) {
+  ThumbnailOutcome outcome = ThumbnailOutcome::kFailed;
+  const std::string why = thumbnails_.Write(relative, photo.thumbnail, photo.thumbnail_size, written, &outcome);
+  result.thumbnailKept = outcome == ThumbnailOutcome::kKept;
+  result.thumbnailDiffers = outcome == ThumbnailOutcome::kDiffers;
+  if (result.thumbnailDiffers) result.trouble = true;  // named with -v, else counted in one line at the end
+  if (!why.empty() && (!result.thumbnailDiffers || options_.verbose)) {
     result.err += "exifinfo: " + written + ": " + why + "\n";
     result.trouble = true;
-  } else if (options_.verbose) {
-    result.err += "exifinfo: " + file.path + ": thumbnail written to " + written + "\n";
+  } else if (options_.verbose && why.empty()) {
+    result.err += "exifinfo: " + file.path + (result.thumbnailKept ? ": thumbnail kept, the same, at " : ": thumbnail written to ") +
+                  written + "\n";
   }
 }
 

@@ -47,6 +47,8 @@ struct FileResult {
   std::string path;
   int64_t size = -1, mtimeNs = -1;
   bool notAPhoto = false;
+  bool thumbnailKept = false;     // -t: the same thumbnail was there already
+  bool thumbnailDiffers = false;  // -t: another file was there, and stays
 };
 
 // The report's bytes as the tool prints them: LF line ends unless `crlf`. For a terminal, every

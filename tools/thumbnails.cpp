@@ -88,6 +88,22 @@ extern "C" void RemoveTemporariesAndEnd(int signal) {
   raise(signal);  // ends the process as the signal would have
 }
 
+// True when DIR/FILE, a regular file (not followed if a link), holds exactly `bytes`.
+bool SameBytes(int dir, const std::string& file, const unsigned char* bytes, size_t size) {
+  Fd fd(openat(dir, file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (fd.fd < 0 || fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != size) return false;
+  std::vector<unsigned char> there(size + 1);
+  size_t got = 0;
+  while (got < there.size()) {
+    const ssize_t n = read(fd.fd, there.data() + got, there.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return got == size && std::memcmp(there.data(), bytes, size) == 0;
+}
+
 bool WriteAll(int fd, const unsigned char* bytes, size_t size) {
   while (size != 0) {
     const ssize_t n = write(fd, bytes, size);
@@ -112,8 +128,28 @@ void RemoveTemporariesOnSignals() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+ThumbnailFolder::ThumbnailFolder(std::string folder, bool force, bool unnamed)
+    : folder_(std::move(folder)), force_(force), unnamed_(unnamed) {
+  if (folder_.empty()) return;
+  dir_ = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  openError_ = dir_ < 0 ? errno : 0;
+}
+
+ThumbnailFolder::~ThumbnailFolder() {
+  if (dir_ >= 0) close(dir_);
+}
+
 std::string ThumbnailFolder::Write(const std::string& relative, const unsigned char* bytes, size_t size,
-                                   std::string& name) const {
+                                   std::string& name, ThumbnailOutcome* outcome) const {
+  name = folder_ + "/" + relative + ".thumb.jpg";
+  ThumbnailOutcome got = ThumbnailOutcome::kFailed;
+  const std::string why = WriteIn(relative, bytes, size, got);
+  if (outcome != nullptr) *outcome = got;
+  return why;
+}
+
+std::string ThumbnailFolder::WriteIn(const std::string& relative, const unsigned char* bytes, size_t size,
+                                     ThumbnailOutcome& outcome) const {
   std::vector<std::string> parts;
   for (size_t at = 0; at <= relative.size();) {
     const size_t slash = std::min(relative.find('/', at), relative.size());
@@ -122,27 +158,43 @@ std::string ThumbnailFolder::Write(const std::string& relative, const unsigned c
   }
   for (const std::string& part : parts)
     if (part.empty() || part == "." || part == "..") return "not a name inside the thumbnail folder";
-  name = folder_ + "/" + relative + ".thumb.jpg";
+  if (dir_ < 0) {
+    errno = openError_;
+    return Why(folder_.c_str());
+  }
+  {
+    const std::lock_guard<std::mutex> lock(claimedMutex_);
+    if (!claimed_.insert(relative).second) return "another photo of this run has the same name; not written";
+  }
 
   // Down the sub-folders without following links, so that none leads outside the folder.
-  auto dir = std::make_unique<Fd>(open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir->fd < 0) return Why(folder_.c_str());
+  int dir = dir_;
+  std::unique_ptr<Fd> below;
   for (size_t k = 0; k + 1 < parts.size(); ++k) {
-    if (mkdirat(dir->fd, parts[k].c_str(), 0777) != 0 && errno != EEXIST) return Why("cannot make a sub-folder");
-    auto next = std::make_unique<Fd>(openat(dir->fd, parts[k].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (mkdirat(dir, parts[k].c_str(), 0777) != 0 && errno != EEXIST) return Why("cannot make a sub-folder");
+    auto next = std::make_unique<Fd>(openat(dir, parts[k].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (next->fd < 0) return Why("cannot open a sub-folder");
-    dir = std::move(next);
+    below = std::move(next);
+    dir = below->fd;
   }
   const std::string file = parts.back() + ".thumb.jpg";
-  if (!force_ && faccessat(dir->fd, file.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0) return kExists;
+  if (!force_ && faccessat(dir, file.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
+    outcome = SameBytes(dir, file, bytes, size) ? ThumbnailOutcome::kKept : ThumbnailOutcome::kDiffers;
+    return outcome == ThumbnailOutcome::kKept ? "" : kExists;
+  }
 
   // Whole or nothing, and nothing left behind: an unnamed file takes its name once whole.
-  if (unnamed_) {
-    const int fd = openat(dir->fd, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
-    if (fd >= 0) return WriteUnnamed(dir->fd, fd, file, bytes, size);
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Why("cannot create");
+  std::string why;
+  const int fd = unnamed_ ? openat(dir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666) : -1;
+  if (fd >= 0) {
+    why = WriteUnnamed(dir, fd, file, bytes, size);
+  } else if (unnamed_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    why = Why("cannot create");
+  } else {
+    why = WriteNamed(dir, file, bytes, size);
   }
-  return WriteNamed(dir->fd, file, bytes, size);
+  outcome = why.empty() ? ThumbnailOutcome::kWritten : why == kExists ? ThumbnailOutcome::kDiffers : ThumbnailOutcome::kFailed;
+  return why;
 }
 
 std::string ThumbnailFolder::WriteUnnamed(int dir, int fd, const std::string& file, const unsigned char* bytes,
