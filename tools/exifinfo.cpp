@@ -307,6 +307,10 @@ int main(int argc, char** argv) {
     // With --db, a file whose size and modification time its row already has is never opened.
     auto next = [&](WalkedFile& file) {
       while (walk.Next(file)) {
+        // A folder that could not be read keeps its rows: they were not checked. One that is
+        // gone (ENOENT, under a folder that was read) loses them as the walk finds them gone.
+        if (indexing && file.kind == WalkedFile::Kind::kUnreadableDirectory && file.errorNumber != ENOENT)
+          index.Unreachable(exifinfo_tool::WithoutTrailingSlashes(file.path));
         if (!indexing || file.kind != WalkedFile::Kind::kFile || file.path == "-") return true;
         struct stat st {};
         if (stat(file.path.c_str(), &st) != 0) return true;  // the read says why
@@ -327,8 +331,10 @@ int main(int argc, char** argv) {
       if (result.trouble) status = kExitTrouble;
       if (indexing) {
         const bool written = result.notAPhoto ? index.PassOver(result.path, result.size, result.mtimeNs)
-                             : result.skipped ? true
-                                              : index.Put(result.path, result.row, result.size, result.mtimeNs);
+                             : result.skipped         ? true
+                             : !result.failure.empty() ? index.PutFailed(result.path, result.failure, result.row,
+                                                                          result.size, result.mtimeNs)
+                                                       : index.Put(result.path, result.row, result.size, result.mtimeNs);
         if (!written) {
           std::fprintf(stderr, "exifinfo: %s: %s\n", options.database.c_str(), index.lastError().c_str());
           indexFailed = true;

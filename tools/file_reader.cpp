@@ -204,6 +204,7 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
     if (!options_.thumbnailFolder.empty()) SaveThumbnail(file, *photo, result);
   }
   if (options_.format == Format::kIndex) {
+    if (error != 0 || (photo != nullptr && photo->ending == EXIFINFO_READ_ERROR)) result.failure = record.error;
     result.path = record.path;
     result.size = file.size, result.mtimeNs = file.mtimeNs;
     for (const Column& column : options_.columns)

@@ -47,6 +47,7 @@ struct FileResult {
   std::string path;
   int64_t size = -1, mtimeNs = -1;
   bool notAPhoto = false;
+  std::string failure;  // the read failed (open, first read or later): why; its last good row stays
   bool thumbnailKept = false;     // -t: the same thumbnail was there already
   bool thumbnailDiffers = false;  // -t: another file was there, and stays
 };

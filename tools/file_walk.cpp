@@ -36,7 +36,9 @@ bool IsDirectory(const std::string& path) {
 void FileWalk::Enter(const std::string& dir, const std::string& relative) {
   DIR* d = opendir(dir.c_str());
   if (d == nullptr) {
-    unreadable_.push_back(WalkedFile{dir, relative, true, WalkedFile::Kind::kUnreadableDirectory, std::strerror(errno)});
+    const int error = errno;
+    unreadable_.push_back(WalkedFile{dir, relative, true, WalkedFile::Kind::kUnreadableDirectory, std::strerror(error)});
+    unreadable_.back().errorNumber = error;
     return;
   }
   Level level;
@@ -62,8 +64,10 @@ void FileWalk::Enter(const std::string& dir, const std::string& relative) {
   }
   const int readError = errno;
   closedir(d);
-  if (readError != 0)
+  if (readError != 0) {
     unreadable_.push_back(WalkedFile{dir, relative, true, WalkedFile::Kind::kUnreadableDirectory, std::strerror(readError)});
+    unreadable_.back().errorNumber = readError;
+  }
   std::sort(level.entries.begin(), level.entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   levels_.push_back(std::move(level));
 }

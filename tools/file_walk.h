@@ -22,6 +22,7 @@ struct WalkedFile {
   bool walked = false;   // found inside a directory given with -r
   Kind kind = Kind::kFile;
   std::string note;      // kSpecial: what it is ("a FIFO"); kUnreadableDirectory: why
+  int errorNumber = 0;   // kUnreadableDirectory: the errno of the open or read that failed
   int64_t size = -1;     // with --db: the file's size and modification time (ns) at the walk
   int64_t mtimeNs = -1;
 };

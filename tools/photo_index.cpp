@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "photo_index.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "text/utf8.h"
@@ -39,13 +45,86 @@ std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
 }  // namespace
 
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 PhotoIndex::~PhotoIndex() {
-  for (sqlite3_stmt* statement : {put_, remove_, folderRows_, sweep_, passOver_, unOther_, sweepOther_})
+  for (sqlite3_stmt* statement : {put_, remove_, folderRows_, sweep_, passOver_, unOther_, sweepOther_, keepFailed_})
     sqlite3_finalize(statement);
   if (db_ != nullptr) {
     if (inTransaction_) Exec("COMMIT");  // a run that stopped early keeps what it wrote
     sqlite3_close(db_);
   }
+  if (lockFd_ >= 0) close(lockFd_);  // and with it the lock
+}
+
+// Makes FILE exist (a new one empty) and takes the writers' lock on it, waiting up to
+// kLockWaitMs. Nothing is created through a link to nothing, nor in a folder that is missing.
+bool PhotoIndex::TakeFile(const std::string& file) {
+  struct stat st {};
+  if (lstat(file.c_str(), &st) != 0) {
+    if (errno != ENOENT) return error_ = std::strerror(errno), false;
+    const std::string dir = DirOf(file).empty() ? "." : DirOf(file);
+    struct stat folder {};
+    if (stat(dir.c_str(), &folder) != 0) return error_ = "its folder " + dir + ": " + std::strerror(errno), false;
+    lockFd_ = open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (lockFd_ < 0 && errno != EEXIST) return error_ = std::string("cannot create: ") + std::strerror(errno), false;
+  } else if (S_ISLNK(st.st_mode) && stat(file.c_str(), &st) != 0) {
+    return error_ = "a link to nothing; not followed", false;
+  }
+  if (lockFd_ < 0) lockFd_ = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (lockFd_ < 0) return error_ = std::string("cannot open: ") + std::strerror(errno), false;
+  for (int waited = 0; flock(lockFd_, LOCK_EX | LOCK_NB) != 0; waited += 50) {
+    if (errno != EWOULDBLOCK || waited >= kLockWaitMs) {
+      error_ = errno == EWOULDBLOCK ? "locked by another writer" : std::string("cannot lock: ") + std::strerror(errno);
+      return false;
+    }
+    usleep(50000);
+  }
+  return true;
+}
+
+// True when FILE is empty, or an index of ours (marked, or of schema 1 made before the mark),
+// or an empty database; read without changing it (no WAL switch, no lock file kept).
+bool PhotoIndex::IsOurs(const std::string& file) {
+  struct stat st {};
+  if (fstat(lockFd_, &st) == 0 && st.st_size == 0) return true;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    error_ = std::string("cannot open: ") + (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_close(db);
+    return false;
+  }
+  const auto number = [&](const char* sql, int64_t& value) {
+    sqlite3_stmt* statement = nullptr;
+    const bool ok = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW;
+    if (ok) value = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    return ok;
+  };
+  int64_t application = 0, version = 0, tables = 0, ourTables = 0;
+  const bool read = number("PRAGMA application_id", application) && number("PRAGMA user_version", version) &&
+                    number("SELECT count(*) FROM sqlite_master WHERE type = 'table'", tables) &&
+                    number("SELECT (SELECT count(*) FROM pragma_table_info('photos') WHERE name = 'path') + "
+                           "(SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'runs')", ourTables);
+  const bool notADatabase = sqlite3_errcode(db) == SQLITE_NOTADB;
+  const std::string why = sqlite3_errmsg(db);
+  sqlite3_close(db);
+  if (!read) return error_ = notADatabase ? "not an SQLite database; not changed" : "cannot read: " + why, false;
+  if (application != 0 && application != kApplicationId) {
+    error_ = "another program's SQLite database (application_id " + std::to_string(application) + "); not changed";
+    return false;
+  }
+  if (version > kSchemaVersion) {
+    error_ = "its schema version " + std::to_string(version) + " is newer than this exifinfo's (" +
+             std::to_string(kSchemaVersion) + "); not changed";
+    return false;
+  }
+  if (application == kApplicationId || (version == 0 && tables == 0) || (version >= 1 && ourTables == 2)) return true;
+  error_ = "not an index of exifinfo (another program's SQLite database?); not changed";
+  return false;
 }
 
 bool PhotoIndex::Fail(const char* what) {
@@ -70,17 +149,15 @@ bool PhotoIndex::Open(const std::string& file, const std::vector<Column>& column
                       std::string& error) {
   for (const Column& c : columns)
     if (c.own != Column::kPath) columns_.push_back(c);
-  for (std::string root : roots) {
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
-    roots_.push_back(root);
+  for (const std::string& root : roots) roots_.push_back(WithoutTrailingSlashes(root));
+  if (!TakeFile(file) || !IsOurs(file)) {
+    error = error_;
+    return false;
   }
   // Serialized: the walk's thread and the printer's share the connection.
-  const int opened = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                                     nullptr);
+  const int opened = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
   bool ok = opened == SQLITE_OK || Fail("cannot open");
-  if (ok) sqlite3_busy_timeout(db_, 2000);
-  // Reading the schema version is the first read of the file: it tells a file that is no
-  // database (SQLITE_NOTADB) before anything is written.
+  if (ok) sqlite3_busy_timeout(db_, kLockWaitMs);
   ok = ok && CreateOrCheckSchema(columns_);
   std::string names = "path, size, mtime_ns", marks = "?, ?, ?";
   for (const Column& c : columns_) names += ", " + Quoted(c.name), marks += ", ?";
@@ -89,6 +166,7 @@ bool PhotoIndex::Open(const std::string& file, const std::vector<Column>& column
        Prepare("DELETE FROM photos WHERE path = ?", &sweep_) &&
        Prepare("INSERT OR REPLACE INTO others (path, size, mtime_ns, dir) VALUES (?, ?, ?, ?)", &passOver_) &&
        Prepare("DELETE FROM others WHERE path = ?", &unOther_) && Prepare("DELETE FROM others WHERE path = ?", &sweepOther_) &&
+       Prepare("UPDATE photos SET error = ?2 WHERE path = ?1 AND error IS NULL", &keepFailed_) &&
        Prepare("SELECT path, size, mtime_ns, error IS NOT NULL, 0 FROM photos WHERE dir = ?1 "
                "UNION ALL SELECT path, size, mtime_ns, 0, 1 FROM others WHERE dir = ?1", &folderRows_);
   if (ok) {
@@ -109,34 +187,31 @@ bool PhotoIndex::Open(const std::string& file, const std::vector<Column>& column
 
 // Version 0 (a new or empty file) gets the tables; version 1 gets any column a newer tool
 // prints that it lacks; a later version is refused, unchanged. The check and the creation
-// happen in one write transaction, which also tells a database another writer holds.
+// happen in one write transaction: two runs on a new file cannot both create it.
 bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
-  sqlite3_stmt* version = nullptr;
-  if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &version, nullptr) != SQLITE_OK) {
-    const bool notADatabase = sqlite3_errcode(db_) == SQLITE_NOTADB;
-    return Fail(notADatabase ? "not an SQLite database" : "cannot read");
-  }
-  const int stepped = sqlite3_step(version);
-  const int schema = stepped == SQLITE_ROW ? sqlite3_column_int(version, 0) : -1;
-  sqlite3_finalize(version);
-  if (schema < 0) return Fail(sqlite3_errcode(db_) == SQLITE_NOTADB ? "not an SQLite database" : "cannot read");
-  if (schema > kSchemaVersion) {
-    error_ = "its schema version " + std::to_string(schema) + " is newer than this exifinfo's (" +
-             std::to_string(kSchemaVersion) + "); not changed";
-    return false;
-  }
   // WAL: readers query while a run writes, and a killed run leaves the last commit whole.
   if (!Exec("PRAGMA journal_mode = WAL") || !Exec("PRAGMA synchronous = NORMAL")) return Fail("cannot write");
   Exec("PRAGMA cache_size = -1024");  // 1 MiB of pages: the run's memory stays flat
   Exec("PRAGMA temp_store = FILE");
   if (!Begin()) return false;
+  sqlite3_stmt* version = nullptr;
+  if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &version, nullptr) != SQLITE_OK) return Fail("cannot read");
+  const int schema = sqlite3_step(version) == SQLITE_ROW ? sqlite3_column_int(version, 0) : -1;
+  sqlite3_finalize(version);
+  if (schema < 0) return Fail("cannot read");
+  if (schema > kSchemaVersion) {
+    error_ = "its schema version " + std::to_string(schema) + " is newer than this exifinfo's (" +
+             std::to_string(kSchemaVersion) + "); not changed";
+    return false;
+  }
+  if (!Exec(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str())) return false;
   if (schema == 0) {
     std::string create = "CREATE TABLE photos (path TEXT PRIMARY KEY, size INTEGER, mtime_ns INTEGER";
     for (const Column& c : columns) create += ", " + Quoted(c.name) + " " + ColumnSqlType(c);
     create += ", dir TEXT) WITHOUT ROWID";  // one B-tree, keyed by path
     if (!Exec(create.c_str()) || !Exec("CREATE INDEX photos_by_dir ON photos (dir)") ||
         !Exec("CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT, ended TEXT, seen INTEGER, read INTEGER, "
-              "unchanged INTEGER, removed INTEGER, failed INTEGER)") ||
+              "unchanged INTEGER, removed INTEGER, failed INTEGER, unreachable INTEGER)") ||
         !Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str()))
       return false;
   }
@@ -161,7 +236,14 @@ bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
     const std::string add = "ALTER TABLE photos ADD COLUMN " + Quoted(c.name) + " " + ColumnSqlType(c);
     if (!Exec(add.c_str())) return false;
   }
-  return true;
+  sqlite3_stmt* runs = nullptr;
+  int64_t hasUnreachable = 0;
+  if (sqlite3_prepare_v2(db_, "SELECT count(*) FROM pragma_table_info('runs') WHERE name = 'unreachable'", -1, &runs,
+                         nullptr) == SQLITE_OK &&
+      sqlite3_step(runs) == SQLITE_ROW)
+    hasUnreachable = sqlite3_column_int64(runs, 0);
+  sqlite3_finalize(runs);
+  return hasUnreachable != 0 || Exec("ALTER TABLE runs ADD COLUMN unreachable INTEGER");
 }
 
 bool PhotoIndex::Begin() {
@@ -189,9 +271,10 @@ PhotoIndex::Folder& PhotoIndex::FolderOf(const std::string& dir) {
     open_.pop_back();
   }
   if (!open_.empty() && open_.back().dir == dir) return open_.back();
-  open_.push_back(Folder{dir, {}});
+  open_.push_back(Folder{dir, {}, false});
   reached_.push_back(dir);
   Folder& folder = open_.back();
+  folder.keep = std::find(unreachable_.begin(), unreachable_.end(), dir) != unreachable_.end();
   BindPath(folderRows_, 1, dir);
   while (sqlite3_step(folderRows_) == SQLITE_ROW)
     folder.rows.emplace(ColumnBytes(folderRows_, 0),
@@ -203,6 +286,7 @@ PhotoIndex::Folder& PhotoIndex::FolderOf(const std::string& dir) {
 
 // The rows of a folder the walk has left whose files it no longer gave.
 void PhotoIndex::Sweep(const Folder& folder) {
+  if (folder.keep) return;
   for (const auto& [path, known] : folder.rows) {
     if (known.seen) continue;
     sqlite3_stmt* sweep = known.other ? sweepOther_ : sweep_;
@@ -257,6 +341,29 @@ bool PhotoIndex::Put(const std::string& path, const std::string& row, int64_t si
   return (done || Fail("cannot write")) && CommitIfFull();
 }
 
+void PhotoIndex::Unreachable(const std::string& dir) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  unreachable_.push_back(dir);
+  for (Folder& folder : open_)
+    if (folder.dir == dir) folder.keep = true;
+}
+
+bool PhotoIndex::PutFailed(const std::string& path, const std::string& error, const std::string& row, int64_t size,
+                           int64_t mtimeNs) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!Begin()) return false;
+    BindPath(keepFailed_, 1, path);
+    sqlite3_bind_text(keepFailed_, 2, error.data(), static_cast<int>(error.size()), SQLITE_TRANSIENT);
+    const bool done = sqlite3_step(keepFailed_) == SQLITE_DONE;
+    const bool kept = done && sqlite3_changes(db_) > 0;
+    sqlite3_reset(keepFailed_);
+    if (!done) return Fail("cannot write");
+    if (kept) return CommitIfFull();
+  }
+  return Put(path, row, size, mtimeNs);
+}
+
 bool PhotoIndex::PassOver(const std::string& path, int64_t size, int64_t mtimeNs) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!Begin()) return false;
@@ -293,6 +400,13 @@ bool PhotoIndex::Finish(size_t read, size_t failed, std::string& error) {
     if (below && !std::binary_search(reached_.begin(), reached_.end(), dir)) stale.push_back(dir);
   }
   sqlite3_finalize(dirs);
+  // What lies in or below a folder that could not be read was not checked: it stays.
+  stale.erase(std::remove_if(stale.begin(), stale.end(),
+                             [&](const std::string& dir) {
+                               return std::any_of(unreachable_.begin(), unreachable_.end(),
+                                                  [&](const std::string& u) { return IsWithin(dir, u); });
+                             }),
+              stale.end());
   for (const char* sql : {"DELETE FROM photos WHERE dir = ?", "DELETE FROM others WHERE dir = ?"}) {
     sqlite3_stmt* drop = nullptr;
     ok = ok && (sqlite3_prepare_v2(db_, sql, -1, &drop, nullptr) == SQLITE_OK || Fail("cannot write"));
@@ -309,7 +423,8 @@ bool PhotoIndex::Finish(size_t read, size_t failed, std::string& error) {
   const std::string ended = "UPDATE runs SET ended = strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), seen = " +
                             std::to_string(seen_) + ", read = " + std::to_string(read) + ", unchanged = " +
                             std::to_string(unchanged_) + ", removed = " + std::to_string(removed_) +
-                            ", failed = " + std::to_string(failed) + " WHERE id = " + std::to_string(runId_);
+                            ", failed = " + std::to_string(failed) + ", unreachable = " +
+                            std::to_string(unreachable_.size()) + " WHERE id = " + std::to_string(runId_);
   ok = ok && Exec(ended.c_str()) && Exec("COMMIT");
   if (ok) inTransaction_ = false;
   if (!ok) error = error_;

@@ -3,6 +3,7 @@
 (counted with strace) and drops what is gone; runs killed at random leave an intact database that
 a re-run completes; bad database files end the run with exit 1 and stay as they were.
 Usage: check_index.py TOOL CORPUS_DIR CONTAINERS_DIR"""
+import hashlib
 import json
 import os
 import random
@@ -185,6 +186,82 @@ check("a full disk: exit 1 with a message", full.returncode == 1 and b"full.db" 
 with sqlite3.connect(full_db) as c:
     check("a full disk: intact", c.execute("PRAGMA integrity_check").fetchone()[0] == "ok")
     check("a full disk: committed rows stay", c.execute("SELECT count(*) FROM photos").fetchone()[0] > 0)
+
+# 5. Nothing dropped that could not be checked, nothing adopted that is not ours.
+def digest(path):
+    return hashlib.sha256(open(path, "rb").read()).hexdigest()
+
+
+shy = os.path.join(work, "shy")
+os.makedirs(os.path.join(shy, "locked", "deeper"))
+for k, name in enumerate(sorted(n for n in os.listdir(CORPUS) if n.endswith(".jpg"))[:6]):
+    shutil.copy(os.path.join(CORPUS, name), os.path.join(shy, ("locked", "locked/deeper", ".")[k % 3]))
+shy_db = os.path.join(work, "shy.db")
+for root, dirs, files in os.walk(work):  # permissions bind only a user who is not root
+    for n in dirs + files:
+        os.chown(os.path.join(root, n), 65534, 65534)
+os.chown(work, 65534, 65534)
+as_user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", TOOL]
+first = subprocess.run(as_user + ["-r", "-q", "--db", shy_db, shy], capture_output=True)
+before = rows(shy_db)
+check("as a user: the first run indexes all six", first.returncode == 0 and len(before) == 6)
+victim = next(p for p in before if b"/locked/" not in p)
+os.chmod(os.path.join(shy, "locked"), 0)
+os.chmod(victim, 0)
+os.utime(victim, ns=(os.stat(victim).st_atime_ns, os.stat(victim).st_mtime_ns + 10**9))  # changed: read again
+second = subprocess.run(as_user + ["-r", "-q", "--db", shy_db, shy], capture_output=True)
+after = rows(shy_db)
+check(f"an unreadable folder: exit 1 ({second.returncode})", second.returncode == 1)
+check("an unreadable folder is named", b"locked: cannot read directory" in second.stderr)
+check("an unreadable folder keeps its rows and those below it", set(after) == set(before))
+check("a file that cannot be opened keeps its good row", after[victim]["CameraMake"] == before[victim]["CameraMake"] and
+      after[victim]["CameraMake"] not in (None, "") and after[victim]["mtime_ns"] == before[victim]["mtime_ns"])
+check("... with the error beside it", "cannot open" in (after[victim]["error"] or ""))
+with sqlite3.connect(shy_db) as c:
+    check("the run counts the unreachable folder",
+          c.execute("SELECT unreachable FROM runs ORDER BY id DESC LIMIT 1").fetchone()[0] == 1)
+os.chmod(os.path.join(shy, "locked"), 0o755)
+os.chmod(victim, 0o644)
+shutil.rmtree(os.path.join(shy, "locked"))
+run("-r", "-q", "--db", shy_db, shy)
+check("a folder that is gone loses its rows", not any(b"/locked/" in p for p in rows(shy_db)))
+
+foreign = os.path.join(work, "foreign.db")
+with sqlite3.connect(foreign) as c:
+    c.execute("CREATE TABLE notes (body TEXT)")
+    c.execute("INSERT INTO notes VALUES ('mine')")
+link = os.path.join(work, "planted.db")
+os.symlink(foreign, link)
+with sqlite3.connect(os.path.join(work, "other-app.db")) as c:
+    c.execute("PRAGMA application_id = 1234")
+    c.execute("CREATE TABLE photos (path TEXT PRIMARY KEY)")
+for name, path, expect in (("another program's database", foreign, "not an index of exifinfo"),
+                           ("a link to it", link, "not an index of exifinfo"),
+                           ("another program's marked database", os.path.join(work, "other-app.db"), "application_id 1234")):
+    sums = digest(path)
+    result = run("-r", "--db", path, shy)
+    check(f"{name}: exit 1, says {expect!r}", result.returncode == 1 and expect in result.stderr.decode())
+    check(f"{name}: not one byte changed", digest(path) == sums and not os.path.exists(path + "-wal"))
+dangling = os.path.join(work, "dangling.db")
+os.symlink(os.path.join(work, "nowhere.db"), dangling)
+result = run("-r", "--db", dangling, shy)
+check("a link to nothing: refused, nothing made", result.returncode == 1 and b"a link to nothing" in result.stderr
+      and not os.path.exists(os.path.join(work, "nowhere.db")))
+result = run("-r", "--db", os.path.join(work, "no-such-folder", "x.db"), shy)
+check("a missing folder says so", result.returncode == 1 and b"its folder" in result.stderr and
+      b"No such file or directory" in result.stderr)
+with sqlite3.connect(shy_db) as c:
+    check("our database is marked", c.execute("PRAGMA application_id").fetchone()[0] == 0x45584946)
+
+# Two writers on a new file: the first never fails; the second waits, then runs or says it is locked.
+for attempt in range(3):
+    pair_db = os.path.join(work, f"pair{attempt}.db")
+    writers = [subprocess.Popen([TOOL, "-r", "-q", "--db", pair_db, big], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE) for _ in range(2)]
+    ends = [(w.wait(), w.stderr.read().decode()) for w in writers]
+    fine = all(code == 0 or (code == 1 and "locked by another writer" in err) for code, err in ends)
+    check(f"two writers end as stated: {ends}", fine and any(code == 0 for code, _ in ends))
+    check("two writers leave every row", len(rows(pair_db)) == 3000)
 
 shutil.rmtree(work)
 print(f"{'FAILED' if failed else 'passed'}: {failed} failures")
