@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "file_reader.h"
 #include "file_walk.h"
 #include "photo_index.h"
+#include "progress.h"
 #include "io/output_file.h"
 #include "pipeline.h"
 #include "records.h"
@@ -50,6 +52,7 @@ struct Options : exifinfo_tool::ReadOptions {
   bool recursive = false;
   long jobs = kDefaultJobs;
   bool jobsGiven = false;
+  bool progress = false;  // --progress: the status line even where it would not show
   std::vector<std::string> operands;
 };
 
@@ -87,7 +90,9 @@ void PrintHelp() {
       "                         run reads only the files that are new or changed, and\n"
       "                         drops the rows of files that are gone\n"
       "      --full             with --db, read every file again\n"
-      "  -q, --quiet            no line for the files passed over as no photo\n"
+      "  -q, --quiet            no line for the files passed over as no photo, no status line\n"
+      "      --progress         a status line on standard error, even when it is no terminal\n"
+      "                         or standard output is one\n"
       "  -v, --verbose          also say which photos have no thumbnail, what was passed\n"
       "                         over, and how many files were read (also said when\n"
       "                         standard error is a terminal)\n"
@@ -155,7 +160,7 @@ bool ParseJobs(const char* text, long& jobs) {
 }
 
 int ParseOptions(int argc, char** argv, Options& options) {
-  enum { kJsonOption = 1000, kCsvOption, kForceOption, kCrlfOption, kDbOption, kFullOption };
+  enum { kJsonOption = 1000, kCsvOption, kForceOption, kCrlfOption, kDbOption, kFullOption, kProgressOption };
   std::string fields;
   bool fieldsGiven = false;
   static const option kOptions[] = {
@@ -166,7 +171,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
       {"verbose", no_argument, nullptr, 'v'},          {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},          {"fields", required_argument, nullptr, 'f'},
       {"quiet", no_argument, nullptr, 'q'},           {"db", required_argument, nullptr, kDbOption},
-      {"full", no_argument, nullptr, kFullOption},
+      {"full", no_argument, nullptr, kFullOption},     {"progress", no_argument, nullptr, kProgressOption},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
@@ -189,6 +194,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
       case kCrlfOption: options.crlf = true; break;
       case kDbOption: options.database = optarg; break;
       case kFullOption: options.full = true; break;
+      case kProgressOption: options.progress = true; break;
       case 'h': PrintHelp(); return kExitOk;
       case 'V': std::printf("exifinfo (TolvaneEXIFInfo) %s\n", exifinfo_version()); return kExitOk;
       // getopt names the option it stopped at in optopt; a long option's whole text is in argv.
@@ -277,6 +283,11 @@ int main(int argc, char** argv) {
       return kExitTrouble;
     }
   }
+  // The status line: where a person watches standard error and the output goes elsewhere.
+  auto progress = std::make_unique<exifinfo_tool::Progress>(
+      !options.quiet && options.outputPath.empty() &&
+          (options.progress || (isatty(STDERR_FILENO) && (indexing || !isatty(STDOUT_FILENO)))),
+      indexing);
   exifinfo_tool::FileWalk walk(options.operands, options.recursive);
   const FileReader reader(options, *defaults, headers);
   int status = kExitOk;
@@ -317,6 +328,7 @@ int main(int argc, char** argv) {
         file.size = st.st_size;
         file.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
         if (!index.Unchanged(file.path, file.size, file.mtimeNs, options.full)) return true;
+        progress->Unchanged();
       }
       return false;
     };
@@ -326,7 +338,8 @@ int main(int argc, char** argv) {
     const long processors = sysconf(_SC_NPROCESSORS_ONLN);
     const long runners = options.jobsGiven ? options.jobs : std::min(options.jobs, processors > 0 ? processors : 1L);
     exifinfo_tool::RunOrdered<WalkedFile, FileResult>(next, read, options.jobs, runners, [&](FileResult result) {
-      std::fputs(result.err.c_str(), stderr);
+      progress->Write(result.err);
+      progress->Done();
       count(result);
       if (result.trouble) status = kExitTrouble;
       if (indexing) {
@@ -336,7 +349,7 @@ int main(int argc, char** argv) {
                                                                           result.size, result.mtimeNs)
                                                        : index.Put(result.path, result.row, result.size, result.mtimeNs);
         if (!written) {
-          std::fprintf(stderr, "exifinfo: %s: %s\n", options.database.c_str(), index.lastError().c_str());
+          progress->Write("exifinfo: " + options.database + ": " + index.lastError() + "\n");
           indexFailed = true;
         }
         return written;
@@ -349,6 +362,7 @@ int main(int argc, char** argv) {
       return !writeFailed;
     });
   }
+  progress.reset();  // the line cleared before the last words
   if (indexing && !indexFailed) {
     std::string why;
     if (!index.Finish(filesRead, failed, why)) {
