@@ -12,7 +12,8 @@ merge=${2:-}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
 work=$root/fuzz/corpus-work
-targets=(read exif api faults container)
+# FUZZ_TARGETS="ranges ..." runs (and merges) only those.
+read -r -a targets <<<"${FUZZ_TARGETS:-read exif api faults container ranges}"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DEXIFINFO_BUILD_FUZZERS=ON -DEXIFINFO_BUILD_TESTS=OFF >/dev/null
@@ -31,6 +32,15 @@ for f in "$work"/seeds/read/*; do
   name=$(basename "$f")
   { printf '\010'; cat "$f"; } >"$work/seeds/faults/plain-$name"
   { printf '\041\003\000\000\004\001\000'; cat "$f"; } >"$work/seeds/faults/events-$name"
+done
+# The ranges target reads a plan byte first: each seed with no gap and its size known (4),
+# with 64 KiB gaps and the size unknown (1), and answered 100 bytes a call (12).
+mkdir -p "$work/seeds/ranges"
+for f in "$work"/seeds/read/* "$work"/seeds/container/*; do
+  name=$(basename "$f")
+  { printf '\004'; cat "$f"; } >"$work/seeds/ranges/known-$name"
+  { printf '\001'; cat "$f"; } >"$work/seeds/ranges/gaps-$name"
+  { printf '\014'; cat "$f"; } >"$work/seeds/ranges/short-$name"
 done
 seeds_of() { case $1 in api) echo "$work/seeds/read $work/seeds/container" ;; *) echo "$work/seeds/$1" ;; esac; }
 
