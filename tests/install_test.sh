@@ -68,8 +68,9 @@ LD_LIBRARY_PATH="$prefix/$lib" "$prefix/bin/exifinfo" "$sample" | grep -q '^Came
 
 # The Python module, installed where the interpreter looks under that prefix, finds the
 # libraries through the loader.
-module=$(find "$prefix" -name tolvane_exif_info.py)
-[ -n "$module" ] || { echo "Python module not installed"; exit 1; }
+module=$(find "$prefix" -path '*/tolvane_exif_info/__init__.py')
+[ -n "$module" ] || { echo "Python package not installed"; exit 1; }
+module=$(dirname "$module")
 make=$(cd /tmp && env -u EXIFINFO_LIBRARY -u TOLVANE_EXIF_INFO_LIBRARY PYTHONPATH="$(dirname "$module")" \
   LD_LIBRARY_PATH="$prefix/$lib" python3 -c 'import sys, tolvane_exif_info as t; print(t.read(sys.argv[1]).CameraMake, t.fields(sys.argv[1])["Width"])' "$sample")
 [ "$make" = "Tolvane Optics 160" ] || { echo "installed Python module printed '$make'"; exit 1; }
