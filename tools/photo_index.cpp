@@ -10,14 +10,14 @@
 #include <cerrno>
 #include <cstring>
 
-#include "text/utf8.h"
+#include <exifinfo_support.h>
 
 namespace exifinfo_tool {
 namespace {
 
 // A path as the table keeps it: TEXT when it is UTF-8, else a BLOB of its bytes.
 void BindPath(sqlite3_stmt* statement, int index, const std::string& path) {
-  if (exifinfo::IsWellFormedUtf8(reinterpret_cast<const uint8_t*>(path.data()), path.size())) {
+  if (exifinfo_support::IsWellFormedUtf8(path.data(), path.size())) {
     sqlite3_bind_text(statement, index, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
   } else {
     sqlite3_bind_blob(statement, index, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "text/utf8.h"
+#include <exifinfo_support.h>
 
 #define JSON_NOEXCEPTION 1  // the tool is built without exceptions
 #include <nlohmann/json.hpp>
@@ -111,7 +111,7 @@ std::string ShortestFloat(float value) {
 
 std::string Utf8OrReplacement(const std::string& bytes) {
   std::string out(3 * bytes.size(), '\0');
-  out.resize(exifinfo::Utf8WithReplacement(bytes.data(), bytes.size(), &out[0]));
+  out.resize(exifinfo_support::Utf8WithReplacement(bytes.data(), bytes.size(), &out[0]));
   return out;
 }
 
@@ -231,7 +231,7 @@ std::string JsonString(const std::string& bytes) {
   for (size_t i = 0; i < bytes.size();) {
     const uint8_t c = text[i];
     uint32_t codePoint = 0;
-    const size_t length = c < 0x80 ? 1 : exifinfo::DecodeUtf8(text, bytes.size(), i, codePoint);
+    const size_t length = c < 0x80 ? 1 : exifinfo_support::DecodeUtf8(bytes.data(), bytes.size(), i, codePoint);
     if (length == 0) {  // a byte that starts no character: U+DC80 to U+DCFF, as Python escapes it
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\udc%02x", c);

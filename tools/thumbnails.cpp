@@ -16,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include <exifinfo_support.h>
+
 namespace exifinfo_tool {
 namespace {
 
@@ -105,17 +107,7 @@ bool SameBytes(int dir, const std::string& file, const unsigned char* bytes, siz
 }
 
 bool WriteAll(int fd, const unsigned char* bytes, size_t size) {
-  while (size != 0) {
-    const ssize_t n = write(fd, bytes, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    bytes += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+  return exifinfo_support::WriteAll(fd, reinterpret_cast<const char*>(bytes), size);
 }
 
 }  // namespace
