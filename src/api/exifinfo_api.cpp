@@ -14,7 +14,8 @@
 #include <memory>
 #include <new>
 
-#include "exif/extra_values.h"
+#include "api/fields.h"
+#include "api/result.h"
 #include "jpeg/errors.h"
 #include "container/read_any.h"
 #include "report/report_text.h"
@@ -24,54 +25,10 @@
 
 namespace {
 
-using exifinfo::ImageInfo;
-
-struct Field {
-  const char* name;
-  exifinfo_type type;
-  size_t offset;
-};
-
-#define EXIFINFO_FIELD(member, type) {#member, type, offsetof(exifinfo_photo, member)}
-constexpr Field kFields[] = {
-    EXIFINFO_FIELD(Version, EXIFINFO_TYPE_TEXT),         EXIFINFO_FIELD(CameraMake, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(CameraModel, EXIFINFO_TYPE_TEXT),     EXIFINFO_FIELD(DateTime, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(Comments, EXIFINFO_TYPE_TEXT),        EXIFINFO_FIELD(Height, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(Width, EXIFINFO_TYPE_INT32),          EXIFINFO_FIELD(Orientation, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(IsColor, EXIFINFO_TYPE_INT32),        EXIFINFO_FIELD(Process, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(FlashUsed, EXIFINFO_TYPE_INT32),      EXIFINFO_FIELD(FocalLength, EXIFINFO_TYPE_FLOAT),
-    EXIFINFO_FIELD(ExposureTime, EXIFINFO_TYPE_FLOAT),   EXIFINFO_FIELD(ApertureFNumber, EXIFINFO_TYPE_FLOAT),
-    EXIFINFO_FIELD(Distance, EXIFINFO_TYPE_FLOAT),       EXIFINFO_FIELD(CCDWidth, EXIFINFO_TYPE_FLOAT),
-    EXIFINFO_FIELD(ExposureBias, EXIFINFO_TYPE_FLOAT),   EXIFINFO_FIELD(Whitebalance, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(MeteringMode, EXIFINFO_TYPE_INT32),   EXIFINFO_FIELD(ExposureProgram, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(ISOequivalent, EXIFINFO_TYPE_INT32),  EXIFINFO_FIELD(CompressionLevel, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(FocalplaneXRes, EXIFINFO_TYPE_FLOAT), EXIFINFO_FIELD(FocalplaneYRes, EXIFINFO_TYPE_FLOAT),
-    EXIFINFO_FIELD(FocalplaneUnits, EXIFINFO_TYPE_FLOAT), EXIFINFO_FIELD(Xresolution, EXIFINFO_TYPE_FLOAT),
-    EXIFINFO_FIELD(Yresolution, EXIFINFO_TYPE_FLOAT),    EXIFINFO_FIELD(ResolutionUnit, EXIFINFO_TYPE_FLOAT),
-    EXIFINFO_FIELD(Brightness, EXIFINFO_TYPE_FLOAT),
-    // Since 1.1, in struct order.
-    EXIFINFO_FIELD(ModifyDate, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(CreateDate, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(OffsetTime, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(OffsetTimeOriginal, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(OffsetTimeDigitized, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(SubSecTime, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(SubSecTimeOriginal, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(SubSecTimeDigitized, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(Software, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(Artist, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(Copyright, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(ImageDescription, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(ImageUniqueID, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(CameraOwnerName, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(BodySerialNumber, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(LensMake, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(LensModel, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(LensSerialNumber, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(CaptureTime, EXIFINFO_TYPE_TEXT), EXIFINFO_FIELD(GPSDateTime, EXIFINFO_TYPE_TEXT),
-    EXIFINFO_FIELD(ISO, EXIFINFO_TYPE_INT32), EXIFINFO_FIELD(FocalLengthIn35mmFormat, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(ColorSpace, EXIFINFO_TYPE_INT32), EXIFINFO_FIELD(ExifImageWidth, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(ExifImageHeight, EXIFINFO_TYPE_INT32), EXIFINFO_FIELD(ExposureMode, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(SceneCaptureType, EXIFINFO_TYPE_INT32), EXIFINFO_FIELD(HasGPS, EXIFINFO_TYPE_INT32),
-    EXIFINFO_FIELD(GPSLatitude, EXIFINFO_TYPE_DOUBLE), EXIFINFO_FIELD(GPSLongitude, EXIFINFO_TYPE_DOUBLE),
-    EXIFINFO_FIELD(GPSAltitude, EXIFINFO_TYPE_DOUBLE), EXIFINFO_FIELD(GPSImgDirection, EXIFINFO_TYPE_DOUBLE),
-    EXIFINFO_FIELD(LensMinFocalLength, EXIFINFO_TYPE_DOUBLE), EXIFINFO_FIELD(LensMaxFocalLength, EXIFINFO_TYPE_DOUBLE),
-    EXIFINFO_FIELD(LensMinFNumber, EXIFINFO_TYPE_DOUBLE), EXIFINFO_FIELD(LensMaxFNumber, EXIFINFO_TYPE_DOUBLE),
-};
-#undef EXIFINFO_FIELD
-constexpr size_t kFieldCount = sizeof kFields / sizeof kFields[0];
-static_assert(kFieldCount == EXIFINFO_REPORT_FIELD_COUNT + 36, "the report's 29 values and 36 since 1.1");
+using exifinfo_api::Gathered;
+using exifinfo_api::kFieldCount;
+using exifinfo_api::kFields;
+using exifinfo_api::MakeResult;
 
 // Indexed by exifinfo_ending; the core's ScanEnding has the same order.
 constexpr const char* kEndingNames[] = {"start_of_scan",  "not_a_jpeg",    "too_many_padding",
@@ -89,152 +46,6 @@ static_assert(static_cast<int>(exifinfo::ScanEnding::kReadError) == EXIFINFO_REA
                   static_cast<int>(exifinfo::ScanEnding::kOutOfMemory) == EXIFINFO_OUT_OF_MEMORY &&
                   static_cast<int>(exifinfo::ScanEnding::kStartOfScan) == EXIFINFO_START_OF_SCAN,
               "the public endings are the core's");
-
-// Carves one allocation into the struct and the blocks it points to, in order.
-class Layout {
- public:
-  size_t Reserve(size_t bytes, size_t alignment) {
-    used_ = (used_ + alignment - 1) / alignment * alignment;
-    const size_t at = used_;
-    used_ += bytes;
-    return at;
-  }
-  size_t size() const { return used_; }
-
- private:
-  size_t used_ = sizeof(exifinfo_photo);
-};
-
-// Everything a result holds, gathered while the reader lives (the thumbnail is in its copy).
-struct Gathered {
-  const ImageInfo* info = nullptr;
-  const exifinfo::ExtraValues* extras = nullptr;
-  exifinfo::ReadEnding read;
-  exifinfo::Container container = exifinfo::Container::kUnknown;
-  const exifinfo::PiecesSource* pieces = nullptr;  // exifinfo_read_ranges: what it lacked
-  const char* lastError = "";
-  const uint8_t* thumbnail = nullptr;
-  uint32_t thumbnailLength = 0;
-  uint32_t thumbnailOffset = 0;
-};
-
-// The number of characters in well-formed UTF-8: every byte but the continuation bytes.
-size_t CodePoints(const char* text, size_t length) {
-  if (exifinfo::IsAscii(text, length)) return length;
-  size_t continuations = 0;
-  for (size_t i = 0; i < length; ++i) continuations += (static_cast<uint8_t>(text[i]) & 0xC0) == 0x80;
-  return length - continuations;
-}
-
-int MakeResult(const Gathered& g, exifinfo_photo** out) {
-  const ImageInfo& i = *g.info;
-  // Each text decoded once; the report is formatted from the same bytes.
-  exifinfo::RecordTexts texts;
-  exifinfo::DecodeRecordTexts(i, texts);
-  char report[exifinfo::kReportUtf8Capacity];
-  const size_t utf8Length = exifinfo::FormatReportUtf8(i, texts, report, sizeof report);
-  const size_t wideLength = CodePoints(report, utf8Length);
-  const size_t lastErrorLength = std::strlen(g.lastError);
-  exifinfo::FinishedExtras extras;  // 19 KiB of stack beside the report's 8: well within any thread's
-  exifinfo::FinishExtras(*g.extras, i.DateTime, extras);
-  const char* exifinfo_photo::*const extraTexts[exifinfo::kExtraTextCount] = {
-      &exifinfo_photo::ModifyDate, &exifinfo_photo::CreateDate, &exifinfo_photo::OffsetTime,
-      &exifinfo_photo::OffsetTimeOriginal, &exifinfo_photo::OffsetTimeDigitized, &exifinfo_photo::SubSecTime,
-      &exifinfo_photo::SubSecTimeOriginal, &exifinfo_photo::SubSecTimeDigitized, &exifinfo_photo::Software,
-      &exifinfo_photo::Artist, &exifinfo_photo::Copyright, &exifinfo_photo::ImageDescription,
-      &exifinfo_photo::ImageUniqueID, &exifinfo_photo::CameraOwnerName, &exifinfo_photo::BodySerialNumber,
-      &exifinfo_photo::LensMake, &exifinfo_photo::LensModel, &exifinfo_photo::LensSerialNumber};
-  int32_t exifinfo_photo::*const extraInts[exifinfo::kExtraIntCount] = {
-      &exifinfo_photo::ISO, &exifinfo_photo::FocalLengthIn35mmFormat, &exifinfo_photo::ColorSpace,
-      &exifinfo_photo::ExifImageWidth, &exifinfo_photo::ExifImageHeight, &exifinfo_photo::ExposureMode,
-      &exifinfo_photo::SceneCaptureType};
-  double exifinfo_photo::*const extraDoubles[exifinfo::kExtraDoubleCount] = {
-      &exifinfo_photo::GPSLatitude, &exifinfo_photo::GPSLongitude, &exifinfo_photo::GPSAltitude,
-      &exifinfo_photo::GPSImgDirection, &exifinfo_photo::LensMinFocalLength, &exifinfo_photo::LensMaxFocalLength,
-      &exifinfo_photo::LensMinFNumber, &exifinfo_photo::LensMaxFNumber};
-  size_t extraBytes = std::strlen(extras.captureTime) + std::strlen(extras.gpsDateTime) + 2;
-  for (int k = 0; k < exifinfo::kExtraTextCount; ++k) extraBytes += extras.textLengths[k] + 1;
-  const char* exifinfo_photo::*const textMembers[exifinfo::RecordTexts::kCount] = {
-      &exifinfo_photo::Version, &exifinfo_photo::CameraMake, &exifinfo_photo::CameraModel, &exifinfo_photo::DateTime,
-      &exifinfo_photo::Comments};
-
-  // The values' texts lie one after another, in member order (Version to Comments, then
-  // ModifyDate to GPSDateTime), then last_error and the report: a binding copies the struct and
-  // its texts in one piece, up to the report's end.
-  constexpr int kLastText = exifinfo::RecordTexts::kCount - 1;
-  const size_t textsBytes = texts.at[kLastText] + texts.length[kLastText] + 1;
-  Layout layout;
-  const size_t textsAt = layout.Reserve(textsBytes, 1);
-  const size_t extrasAt = layout.Reserve(extraBytes, 1);
-  const size_t lastErrorAt = layout.Reserve(lastErrorLength + 1, 1);
-  const size_t reportAt = layout.Reserve(utf8Length + 1, 1);
-  const size_t wideAt = layout.Reserve((wideLength + 1) * sizeof(wchar_t), alignof(wchar_t));
-  const size_t thumbnailAt = layout.Reserve(g.thumbnailLength, 1);
-
-  auto* base = static_cast<char*>(std::malloc(layout.size()));
-  if (base == nullptr) return ENOMEM;
-  auto* photo = new (base) exifinfo_photo{};
-  photo->size = sizeof(exifinfo_photo);
-  std::memcpy(base + textsAt, texts.bytes, textsBytes);
-  for (int k = 0; k < exifinfo::RecordTexts::kCount; ++k) photo->*textMembers[k] = base + textsAt + texts.at[k];
-  photo->Height = i.Height, photo->Width = i.Width, photo->Orientation = i.Orientation;
-  photo->IsColor = i.IsColor, photo->Process = i.Process, photo->FlashUsed = i.FlashUsed;
-  photo->FocalLength = i.FocalLength, photo->ExposureTime = i.ExposureTime;
-  photo->ApertureFNumber = i.ApertureFNumber, photo->Distance = i.Distance, photo->CCDWidth = i.CCDWidth;
-  photo->ExposureBias = i.ExposureBias, photo->Whitebalance = i.Whitebalance, photo->MeteringMode = i.MeteringMode;
-  photo->ExposureProgram = i.ExposureProgram, photo->ISOequivalent = i.ISOequivalent;
-  photo->CompressionLevel = i.CompressionLevel, photo->FocalplaneXRes = i.FocalplaneXRes;
-  photo->FocalplaneYRes = i.FocalplaneYRes, photo->FocalplaneUnits = i.FocalplaneUnits;
-  photo->Xresolution = i.Xresolution, photo->Yresolution = i.Yresolution;
-  photo->ResolutionUnit = i.ResolutionUnit, photo->Brightness = i.Brightness;
-  photo->HasExif = i.HasExif ? 1 : 0;
-  photo->ending = static_cast<int32_t>(g.read.ending);
-  photo->read_errno = g.read.readError;
-  photo->container = static_cast<int32_t>(g.container);
-  photo->requests = g.read.requests;
-  photo->bytes_read = g.read.bytesRead;
-  if (g.pieces != nullptr && g.pieces->needsMore()) {
-    photo->ending = EXIFINFO_NEEDS_MORE;
-    photo->read_errno = 0;
-    photo->next_offset = g.pieces->neededOffset();
-    photo->next_length = g.pieces->neededLength();
-  }
-
-  std::memcpy(base + lastErrorAt, g.lastError, lastErrorLength + 1);
-  photo->last_error = base + lastErrorAt;
-  std::memcpy(base + reportAt, report, utf8Length);
-  base[reportAt + utf8Length] = '\0';
-  photo->report = base + reportAt;
-  photo->report_length = utf8Length;
-  auto* reportWide = reinterpret_cast<wchar_t*>(base + wideAt);
-  exifinfo::Utf8ToWide(report, utf8Length, reportWide, wideLength);  // well-formed: wideLength characters
-  reportWide[wideLength] = L'\0';
-  photo->report_wide = reportWide;
-  photo->report_wide_length = wideLength;
-  if (g.thumbnail != nullptr) {
-    std::memcpy(base + thumbnailAt, g.thumbnail, g.thumbnailLength);
-    photo->thumbnail = reinterpret_cast<const unsigned char*>(base + thumbnailAt);
-    photo->thumbnail_size = g.thumbnailLength;
-    photo->thumbnail_offset = g.thumbnailOffset;
-  }
-  char* next = base + extrasAt;
-  const auto put = [&](const char* text, size_t length) {
-    std::memcpy(next, text, length);
-    next[length] = '\0';
-    const char* at = next;
-    next += length + 1;
-    return at;
-  };
-  for (int k = 0; k < exifinfo::kExtraTextCount; ++k)
-    photo->*extraTexts[k] = put(extras.texts[k], extras.textLengths[k]);
-  photo->CaptureTime = put(extras.captureTime, std::strlen(extras.captureTime));
-  photo->GPSDateTime = put(extras.gpsDateTime, std::strlen(extras.gpsDateTime));
-  for (int k = 0; k < exifinfo::kExtraIntCount; ++k) photo->*extraInts[k] = extras.ints[k];
-  for (int k = 0; k < exifinfo::kExtraDoubleCount; ++k) photo->*extraDoubles[k] = extras.doubles[k];
-  photo->HasGPS = extras.hasGps;
-  *out = photo;
-  return 0;
-}
 
 // Reads one stream into a result. A descriptor's first read that fails is the caller's error
 // (a directory, a write-only descriptor), not a photo.

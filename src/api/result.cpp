@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+#include "api/result.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "api/fields.h"
+#include "report/report_text.h"
+#include "text/utf8.h"
+
+namespace exifinfo_api {
+namespace {
+
+// Carves one allocation into the struct and the blocks it points to, in order.
+class Layout {
+ public:
+  size_t Reserve(size_t bytes, size_t alignment) {
+    used_ = (used_ + alignment - 1) / alignment * alignment;
+    const size_t at = used_;
+    used_ += bytes;
+    return at;
+  }
+  size_t size() const { return used_; }
+
+ private:
+  size_t used_ = sizeof(exifinfo_photo);
+};
+
+
+// The number of characters in well-formed UTF-8: every byte but the continuation bytes.
+size_t CodePoints(const char* text, size_t length) {
+  if (exifinfo::IsAscii(text, length)) return length;
+  size_t continuations = 0;
+  for (size_t i = 0; i < length; ++i) continuations += (static_cast<uint8_t>(text[i]) & 0xC0) == 0x80;
+  return length - continuations;
+}
+
+
+// How each source of fields.h fills its member, and the bytes its text takes.
+#define EXIFINFO_FILL_REPORT_TEXT(member, index) photo->member = reportTexts + texts.at[index]
+#define EXIFINFO_FILL_REPORT_INT32(member, index) photo->member = i.member
+#define EXIFINFO_FILL_REPORT_FLOAT(member, index) photo->member = i.member
+#define EXIFINFO_FILL_TEXT_TEXT(member, index) photo->member = put(extras.texts[index], extras.textLengths[index])
+#define EXIFINFO_FILL_CAPTURE_TIME_TEXT(member, index) \
+  photo->member = put(extras.captureTime, std::strlen(extras.captureTime))
+#define EXIFINFO_FILL_GPS_DATE_TIME_TEXT(member, index) \
+  photo->member = put(extras.gpsDateTime, std::strlen(extras.gpsDateTime))
+#define EXIFINFO_FILL_INT_INT32(member, index) photo->member = extras.ints[index]
+#define EXIFINFO_FILL_HAS_GPS_INT32(member, index) photo->member = extras.hasGps
+#define EXIFINFO_FILL_DOUBLE_DOUBLE(member, index) photo->member = extras.doubles[index]
+#define EXIFINFO_BYTES_TEXT(index) extras.textLengths[index] + 1
+#define EXIFINFO_BYTES_CAPTURE_TIME(index) std::strlen(extras.captureTime) + 1
+#define EXIFINFO_BYTES_GPS_DATE_TIME(index) std::strlen(extras.gpsDateTime) + 1
+#define EXIFINFO_BYTES_INT(index) 0
+#define EXIFINFO_BYTES_HAS_GPS(index) 0
+#define EXIFINFO_BYTES_DOUBLE(index) 0
+
+}  // namespace
+
+int MakeResult(const Gathered& g, exifinfo_photo** out) {
+  const exifinfo::ImageInfo& i = *g.info;
+  // Each text decoded once; the report is formatted from the same bytes.
+  exifinfo::RecordTexts texts;
+  exifinfo::DecodeRecordTexts(i, texts);
+  char report[exifinfo::kReportUtf8Capacity];
+  const size_t utf8Length = exifinfo::FormatReportUtf8(i, texts, report, sizeof report);
+  const size_t wideLength = CodePoints(report, utf8Length);
+  const size_t lastErrorLength = std::strlen(g.lastError);
+  exifinfo::FinishedExtras extras;  // 19 KiB of stack beside the report's 8: well within any thread's
+  exifinfo::FinishExtras(*g.extras, i.DateTime, extras);
+  size_t extraBytes = 0;
+#define EXIFINFO_BYTES(member, type, source, index) extraBytes += EXIFINFO_BYTES_##source(index);
+  EXIFINFO_EXTRA_FIELDS(EXIFINFO_BYTES)
+#undef EXIFINFO_BYTES
+
+  // The values' texts lie one after another, in member order (Version to Comments, then
+  // ModifyDate to GPSDateTime), then last_error and the report: a binding copies the struct and
+  // its texts in one piece, up to the report's end.
+  constexpr int kLastText = exifinfo::RecordTexts::kCount - 1;
+  const size_t textsBytes = texts.at[kLastText] + texts.length[kLastText] + 1;
+  Layout layout;
+  const size_t textsAt = layout.Reserve(textsBytes, 1);
+  const size_t extrasAt = layout.Reserve(extraBytes, 1);
+  const size_t lastErrorAt = layout.Reserve(lastErrorLength + 1, 1);
+  const size_t reportAt = layout.Reserve(utf8Length + 1, 1);
+  const size_t wideAt = layout.Reserve((wideLength + 1) * sizeof(wchar_t), alignof(wchar_t));
+  const size_t thumbnailAt = layout.Reserve(g.thumbnailLength, 1);
+
+  auto* base = static_cast<char*>(std::malloc(layout.size()));
+  if (base == nullptr) return ENOMEM;
+  auto* photo = new (base) exifinfo_photo{};
+  photo->size = sizeof(exifinfo_photo);
+  std::memcpy(base + textsAt, texts.bytes, textsBytes);
+  const char* const reportTexts = base + textsAt;
+#define EXIFINFO_FILL(member, type, source, index) EXIFINFO_FILL_##source##_##type(member, index);
+  EXIFINFO_REPORT_FIELDS(EXIFINFO_FILL)
+  photo->HasExif = i.HasExif ? 1 : 0;
+  photo->ending = static_cast<int32_t>(g.read.ending);
+  photo->read_errno = g.read.readError;
+  photo->container = static_cast<int32_t>(g.container);
+  photo->requests = g.read.requests;
+  photo->bytes_read = g.read.bytesRead;
+  if (g.pieces != nullptr && g.pieces->needsMore()) {
+    photo->ending = EXIFINFO_NEEDS_MORE;
+    photo->read_errno = 0;
+    photo->next_offset = g.pieces->neededOffset();
+    photo->next_length = g.pieces->neededLength();
+  }
+
+  std::memcpy(base + lastErrorAt, g.lastError, lastErrorLength + 1);
+  photo->last_error = base + lastErrorAt;
+  std::memcpy(base + reportAt, report, utf8Length);
+  base[reportAt + utf8Length] = '\0';
+  photo->report = base + reportAt;
+  photo->report_length = utf8Length;
+  auto* reportWide = reinterpret_cast<wchar_t*>(base + wideAt);
+  exifinfo::Utf8ToWide(report, utf8Length, reportWide, wideLength);  // well-formed: wideLength characters
+  reportWide[wideLength] = L'\0';
+  photo->report_wide = reportWide;
+  photo->report_wide_length = wideLength;
+  if (g.thumbnail != nullptr) {
+    std::memcpy(base + thumbnailAt, g.thumbnail, g.thumbnailLength);
+    photo->thumbnail = reinterpret_cast<const unsigned char*>(base + thumbnailAt);
+    photo->thumbnail_size = g.thumbnailLength;
+    photo->thumbnail_offset = g.thumbnailOffset;
+  }
+  char* next = base + extrasAt;
+  const auto put = [&](const char* text, size_t length) {
+    std::memcpy(next, text, length);
+    next[length] = '\0';
+    const char* at = next;
+    next += length + 1;
+    return at;
+  };
+  EXIFINFO_EXTRA_FIELDS(EXIFINFO_FILL)  // the texts in member order, one after another
+#undef EXIFINFO_FILL
+  *out = photo;
+  return 0;
+}
+
+
+}  // namespace exifinfo_api

@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: MIT
+// A read's result as the C API hands it out: one allocation holding the public struct, then its
+// texts (in member order, last_error after them), the report in UTF-8 and in wide characters,
+// and the thumbnail's copy.
+#pragma once
+
+#include <cstdint>
+
+#include "container/containers.h"
+#include "container/range_reader.h"
+#include "exif/extra_values.h"
+#include "exifinfo.h"
+#include "jpeg/image_info.h"
+#include "jpeg/read_photo.h"
+
+namespace exifinfo_api {
+
+// Everything a result holds, gathered while the reader lives (the thumbnail is in its copy).
+struct Gathered {
+  const exifinfo::ImageInfo* info = nullptr;
+  const exifinfo::ExtraValues* extras = nullptr;
+  exifinfo::ReadEnding read;
+  exifinfo::Container container = exifinfo::Container::kUnknown;
+  const exifinfo::PiecesSource* pieces = nullptr;  // exifinfo_read_ranges: what it lacked
+  const char* lastError = "";
+  const uint8_t* thumbnail = nullptr;
+  uint32_t thumbnailLength = 0;
+  uint32_t thumbnailOffset = 0;
+};
+
+
+// The result of what was gathered, into *out: 0, or ENOMEM (nothing kept).
+int MakeResult(const Gathered& g, exifinfo_photo** out);
+
+}  // namespace exifinfo_api
