@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "jpeg/exif_reader.h"
+#include "exif/exif_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 65533) return -1;  // longer than any section's contents can be

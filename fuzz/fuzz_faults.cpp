@@ -9,7 +9,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "jpeg/input_stream.h"
+#include "io/input_stream.h"
 #include "report/photo_report.h"
 #include "report_shape.h"
 

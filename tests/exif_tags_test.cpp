@@ -7,7 +7,7 @@
 #include <functional>
 #include <limits>
 
-#include "jpeg/errors.h"
+#include "exif/errors.h"
 #include "read_helpers.h"
 #include "tag_ids.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "jpeg/errors.h"
+#include "exif/errors.h"
 #include "read_helpers.h"
 #include "tag_ids.h"
 

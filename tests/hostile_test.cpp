@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "jpeg/errors.h"
+#include "exif/errors.h"
 #include "read_helpers.h"
 #include "test_files.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "container/range_reader.h"
+#include "io/range_reader.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "builders.h"
 #include "test_files.h"
-#include "jpeg/exif_reader.h"
+#include "exif/exif_reader.h"
 #include "report/photo_report.h"
 #include "text/utf8.h"
 

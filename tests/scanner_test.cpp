@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include "jpeg/errors.h"
+#include "exif/errors.h"
 #include "read_helpers.h"
 
 namespace errors = exifinfo::errors;

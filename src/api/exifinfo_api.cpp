@@ -16,7 +16,7 @@
 
 #include "api/fields.h"
 #include "api/result.h"
-#include "jpeg/errors.h"
+#include "exif/errors.h"
 #include "container/read_any.h"
 #include "report/report_text.h"
 #include "text/utf8.h"

@@ -7,10 +7,10 @@
 #include <cstdint>
 
 #include "container/containers.h"
-#include "container/range_reader.h"
+#include "io/range_reader.h"
 #include "exif/extra_values.h"
 #include "exifinfo.h"
-#include "jpeg/image_info.h"
+#include "exif/image_info.h"
 #include "jpeg/read_photo.h"
 
 namespace exifinfo_api {

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "container/range_reader.h"
-#include "jpeg/exif_reader.h"
+#include "io/range_reader.h"
+#include "exif/exif_reader.h"
 
 namespace exifinfo {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "container/container_walk.h"
-#include "jpeg/errors.h"
+#include "exif/errors.h"
 
 namespace exifinfo {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "container/range_reader.h"
+#include "io/range_reader.h"
 
 namespace exifinfo {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "jpeg/byte_view.h"
+#include "io/byte_view.h"
 
 namespace exifinfo {
 

@@ -6,7 +6,7 @@
 
 #include "exif/byte_order.h"
 #include "exif/exif_section.h"
-#include "jpeg/exif_reader.h"
+#include "exif/exif_reader.h"
 
 namespace exifinfo {
 namespace {

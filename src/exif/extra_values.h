@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "jpeg/byte_view.h"
-#include "jpeg/image_info.h"
+#include "io/byte_view.h"
+#include "exif/image_info.h"
 
 namespace exifinfo {
 

@@ -5,8 +5,8 @@
 
 #include "exif/byte_order.h"
 #include "exif/exif_section.h"
-#include "jpeg/errors.h"
-#include "jpeg/exif_reader.h"
+#include "exif/errors.h"
+#include "exif/exif_reader.h"
 
 namespace exifinfo {
 namespace {

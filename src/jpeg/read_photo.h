@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "jpeg/exif_reader.h"
-#include "jpeg/input_stream.h"
+#include "exif/exif_reader.h"
+#include "io/input_stream.h"
 
 namespace exifinfo {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "jpeg/image_info.h"
+#include "exif/image_info.h"
 
 namespace exifinfo {
 

@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "exif/extra_values.h"
-#include "jpeg/byte_view.h"
-#include "jpeg/image_info.h"
-#include "jpeg/input_stream.h"
+#include "io/byte_view.h"
+#include "exif/image_info.h"
+#include "io/input_stream.h"
 
 namespace exifinfo {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "jpeg/input_stream.h"
+#include "io/input_stream.h"
 
-#include "container/range_reader.h"
+#include "io/range_reader.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "container/range_reader.h"
+#include "io/range_reader.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

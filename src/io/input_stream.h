@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <sys/types.h>
 
-#include "jpeg/byte_view.h"
+#include "io/byte_view.h"
 
 namespace exifinfo {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "jpeg/byte_view.h"
-#include "jpeg/input_stream.h"
+#include "io/byte_view.h"
+#include "io/input_stream.h"
 
 namespace exifinfo {
 

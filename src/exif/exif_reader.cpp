@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "jpeg/exif_reader.h"
+#include "exif/exif_reader.h"
 
 #include <cstring>
 #include <new>

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "jpeg/errors.h"
-#include "jpeg/exif_reader.h"
+#include "exif/errors.h"
+#include "exif/exif_reader.h"
 
 namespace exifinfo {
 namespace {
