@@ -37,14 +37,14 @@ enum class DirectoryKind;
 struct DirectoryWalk;
 struct Thumbnail;
 
-// The state of one read and the steps that operate on it. Where each step lives:
-//   exif_reader.cpp        construction, destruction, Fail and End;
-//   section_scanner.cpp    ScanSections and the section steps (frame header, comment);
-//   exif/exif_section.cpp  ParseExifSection and the directory walk (WalkDirectory,
-//                          ActOnStructuralTag);
-//   exif/tag_table.cpp     InterpretTag and StoreUserComment: each tag's value into the record;
-//   exif/extra_tags.cpp    InterpretExtraTag, WalkGpsDirectory and InterpretGpsTag: the values
-//                          beyond the report (exif/extra_values.h), which never touch the record.
+// The state of one read and the steps that operate on it, all in this folder:
+//   exif_reader.cpp      construction, destruction, Fail and End;
+//   section_scanner.cpp  ScanSections and the section steps (frame header, comment);
+//   exif_section.cpp     ParseExifSection and the directory walk (WalkDirectory,
+//                        ActOnStructuralTag);
+//   tag_table.cpp        InterpretTag and StoreUserComment: each tag's value into the record;
+//   extra_tags.cpp       InterpretExtraTag, WalkGpsDirectory and InterpretGpsTag: the values
+//                        beyond the report (extra_values.h), which never touch the record.
 class ExifReader {
  public:
   ExifReader();                          // allocates and owns a zeroed ImageInfo
