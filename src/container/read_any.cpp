@@ -9,10 +9,6 @@
 namespace exifinfo {
 namespace {
 
-// The most of a RAF's embedded JPEG kept from a pipe: its sections before the compressed data,
-// which hold the EXIF block (at most 64 KiB) and the tables, fit with room to spare.
-constexpr uint64_t kMaxRafJpegHeaderBytes = 256 * 1024;
-
 // The reader's cached windows as a source: what they hold costs no request.
 class CachedSource final : public RangeSource {
  public:
@@ -35,10 +31,11 @@ class CachedSource final : public RangeSource {
   RangeReader& reader_;
 };
 
-// RAF: the embedded JPEG, read by the section scanner where it lies: from the descriptor by
-// position (up to its start of scan, as any JPEG), from memory in place, and from a pipe out of
-// the bytes kept (at most its first 256 KiB, which hold its EXIF block and tables).
-ReadEnding ReadRaf(const PhotoInput& input, bool forwardOnly, RangeReader& source, ExifReader& reader) {
+// RAF: the embedded JPEG, read by the section scanner where it lies: from memory in place, and
+// from any other input through the reader's windows, so that the bytes of the photo's head
+// that hold the JPEG's start are not asked for again, and its requests are counted and held to
+// the budget with the rest.
+ReadEnding ReadRaf(const PhotoInput& input, RangeReader& source, ExifReader& reader) {
   ReadEnding read;
   uint64_t offset = 0, length = 0;
   if (!FindRafJpeg(source, offset, length, read.ending)) {
@@ -50,31 +47,12 @@ ReadEnding ReadRaf(const PhotoInput& input, bool forwardOnly, RangeReader& sourc
     const uint64_t available = offset < input.memory.size ? input.memory.size - offset : 0;
     InputStream jpeg(input.memory.data + (available != 0 ? offset : 0), static_cast<size_t>(length < available ? length : available));
     reader.ScanSections(jpeg, nullptr);
-  } else if (input.source != nullptr && offset <= INT64_MAX) {
-    // Through the reader's windows: the bytes of the photo's head that hold the JPEG's start
-    // are not asked of the caller's source again.
+  } else if (offset <= INT64_MAX) {
     CachedSource cached(source);
     uint8_t buffer[kFirstReadBytes];
     InputStream jpeg(cached, static_cast<int64_t>(offset), buffer, sizeof buffer);
     reader.ScanSections(jpeg, nullptr);
     read.readError = jpeg.error() != 0 ? jpeg.error() : source.error();
-  } else if (!forwardOnly && offset <= static_cast<uint64_t>(INT64_MAX - input.base)) {
-    uint8_t buffer[kFirstReadBytes];
-    InputStream jpeg(input.fd, input.base + static_cast<int64_t>(offset), buffer, sizeof buffer);
-    jpeg.InjectReads(input.reads);
-    reader.ScanSections(jpeg, nullptr);
-    read.readError = jpeg.error();
-    read.requests = jpeg.reads(), read.bytesRead = jpeg.delivered();
-  } else {
-    const size_t wanted = static_cast<size_t>(length < kMaxRafJpegHeaderBytes ? length : kMaxRafJpegHeaderBytes);
-    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[wanted]);
-    if (bytes == nullptr) {
-      read.ending = ScanEnding::kOutOfMemory;
-      return read;
-    }
-    InputStream jpeg(bytes.get(), source.CopyOut(offset, bytes.get(), wanted));
-    reader.ScanSections(jpeg, nullptr);
-    if (source.failed()) read.readError = source.error();
   }
   read.ending = reader.ending();
   if (read.ending != ScanEnding::kReadError) read.readError = 0;
@@ -106,7 +84,7 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
     return read;
   }
   if (container == Container::kRaf) {
-    read = ReadRaf(input, stream.forwardOnly(), ranges, reader);
+    read = ReadRaf(input, ranges, reader);
   } else {
     ReadContainer(container, ranges, reader);
     read.ending = reader.ending();
