@@ -140,20 +140,10 @@ bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, Dir
 
   Thumbnail thumbnail;
   for (uint64_t i = 0; i < entryCount; ++i) {
-    const uint64_t at = offset + 2 + kEntryBytes * i;
-    DirectoryEntry entry{};
-    block.U16At(at, entry.tag);  // inside: the directory's extent was checked above
-    block.U16At(at + 2, entry.format);
-    block.U32At(at + 4, entry.count);
-    if (entry.format >= kFormatCodes) return Fail(errors::kIllegalFormat);
-    entry.byteCount = uint64_t{entry.count} * kComponentBytes[entry.format];
-    entry.valueOffset = at + 8;
-    if (entry.byteCount > kInlineValueBytes) {
-      uint32_t valueOffset = 0;
-      block.U32At(at + 8, valueOffset);
-      if (!block.Has(valueOffset, entry.byteCount)) return Fail(errors::kIllegalValueOffset);
-      entry.valueOffset = valueOffset;
-    }
+    DirectoryEntry entry{};  // inside: the directory's extent was checked above
+    const EntryFault fault = DecodeEntry(block, offset + 2 + kEntryBytes * i, entry);
+    if (fault == EntryFault::kIllegalFormat) return Fail(errors::kIllegalFormat);
+    if (fault == EntryFault::kIllegalValueOffset) return Fail(errors::kIllegalValueOffset);
     InterpretTag(entry, block);
     if (WantExtras && kind != DirectoryKind::kOther) InterpretExtraTag(entry, block);
     if (!ActOnStructuralTag(entry, block, depth, kind, walk, thumbnail)) return false;

@@ -175,21 +175,8 @@ void ExifReader::WalkGpsDirectory(const TiffBlock& block, uint64_t offset) {
   if (!block.U16At(offset, entryCount) || !block.Has(offset, 2 + kEntryBytes * entryCount)) return;
   GpsParts parts;
   for (uint64_t i = 0; i < entryCount; ++i) {
-    const uint64_t at = offset + 2 + kEntryBytes * i;
     DirectoryEntry entry{};
-    block.U16At(at, entry.tag);
-    block.U16At(at + 2, entry.format);
-    block.U32At(at + 4, entry.count);
-    if (entry.format >= kFormatCodes) continue;
-    entry.byteCount = uint64_t{entry.count} * kComponentBytes[entry.format];
-    entry.valueOffset = at + 8;
-    if (entry.byteCount > kInlineValueBytes) {
-      uint32_t valueOffset = 0;
-      block.U32At(at + 8, valueOffset);
-      if (!block.Has(valueOffset, entry.byteCount)) continue;
-      entry.valueOffset = valueOffset;
-    }
-    InterpretGpsTag(entry, block, parts);
+    if (DecodeEntry(block, offset + 2 + kEntryBytes * i, entry) == EntryFault::kNone) InterpretGpsTag(entry, block, parts);
   }
   // Signed from the references; a reference that is no hemisphere makes the value unusable.
   const double latitude = parts.latitudeRef == 'N' ? parts.latitude : parts.latitudeRef == 'S' ? -parts.latitude : std::nan("");
