@@ -158,6 +158,9 @@ check "-t where a file stands exits 1" test "$(status_of "$tool" -t "$sample/bel
 "$tool" -r -t "$work/thumbs" "$work/shots" >/dev/null 2>"$work/err"
 check "-t again: the same thumbnails are kept, exit 0" test $? = 0
 check "-t again: nothing to say" test ! -s "$work/err"
+script -qec "'$tool' -r -t '$work/thumbs' '$work/shots' >/dev/null" "$work/again.tty" >/dev/null
+check "-t again on a terminal: one summary line that counts them as kept" \
+  test "$(grep -c '^exifinfo' "$work/again.tty")" = 1 -a "$(grep -c '^exifinfo: .*, 1 thumbnails kept' "$work/again.tty")" = 1
 printf 'other' >"$work/thumbs/own.thumb.jpg"
 cp "$work/own" "$work/own2"
 "$tool" -t "$work/thumbs" "$work/own" "$work/own2" >/dev/null 2>"$work/err"
