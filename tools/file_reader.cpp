@@ -234,10 +234,9 @@ void FileReader::SaveThumbnail(const WalkedFile& file, const exifinfo_photo& pho
   const std::string why = thumbnails_.Write(relative, photo.thumbnail, photo.thumbnail_size, written, &outcome);
   result.thumbnailKept = outcome == ThumbnailOutcome::kKept;
   result.thumbnailDiffers = outcome == ThumbnailOutcome::kDiffers;
-  if (result.thumbnailDiffers) result.trouble = true;  // named with -v, else counted in one line at the end
-  if (!why.empty() && (!result.thumbnailDiffers || options_.verbose)) {
+  if (!why.empty()) result.trouble = true;
+  if (!why.empty() && (!result.thumbnailDiffers || options_.verbose)) {  // differing ones: one line at the end
     result.err += "exifinfo: " + written + ": " + why + "\n";
-    result.trouble = true;
   } else if (options_.verbose && why.empty()) {
     result.err += "exifinfo: " + file.path + (result.thumbnailKept ? ": thumbnail kept, the same, at " : ": thumbnail written to ") +
                   written + "\n";

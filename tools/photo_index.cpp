@@ -43,6 +43,11 @@ bool IsWithin(const std::string& dir, const std::string& ancestor) {
 
 std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
+std::string NewerSchema(int64_t version) {
+  return "its schema version " + std::to_string(version) + " is newer than this exifinfo's (" +
+         std::to_string(PhotoIndex::kSchemaVersion) + "); not changed";
+}
+
 }  // namespace
 
 std::string WithoutTrailingSlashes(std::string path) {
@@ -118,8 +123,7 @@ bool PhotoIndex::IsOurs(const std::string& file) {
     return false;
   }
   if (version > kSchemaVersion) {
-    error_ = "its schema version " + std::to_string(version) + " is newer than this exifinfo's (" +
-             std::to_string(kSchemaVersion) + "); not changed";
+    error_ = NewerSchema(version);
     return false;
   }
   if (application == kApplicationId || (version == 0 && tables == 0) || (version >= 1 && ourTables == 2)) return true;
@@ -200,8 +204,7 @@ bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
   sqlite3_finalize(version);
   if (schema < 0) return Fail("cannot read");
   if (schema > kSchemaVersion) {
-    error_ = "its schema version " + std::to_string(schema) + " is newer than this exifinfo's (" +
-             std::to_string(kSchemaVersion) + "); not changed";
+    error_ = NewerSchema(schema);
     return false;
   }
   if (!Exec(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str())) return false;

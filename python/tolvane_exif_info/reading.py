@@ -112,24 +112,24 @@ def _read_stream_of(file):
     """The Photo of a file object that cannot seek (a pipe, a socket, a decompressor): read
     forward only as far as the library asks, keeping what it gave up to _STREAM_BOUND."""
     chunks, starts = [], []  # what the stream gave, and each chunk's offset
-    state = {"kept": 0, "ended": False}
+    kept, ended = 0, False
 
     def answer(offset, length):
+        nonlocal kept, ended
         end = min(offset + length, _STREAM_BOUND)
-        while state["kept"] < end and not state["ended"]:
-            want = min(end - state["kept"], 1 << 20)  # pieces: no transient copy of a long run
+        while kept < end and not ended:
+            want = min(end - kept, 1 << 20)  # pieces: no transient copy of a long run
             data = _answer_of(file, file.read(want), want)
-            if not data:
-                state["ended"] = True
-                break
-            starts.append(state["kept"])
-            chunks.append(data)
-            state["kept"] += len(data)
-        if offset >= state["kept"]:
+            ended = not data
+            if data:
+                starts.append(kept)
+                chunks.append(data)
+                kept += len(data)
+        if offset >= kept:
             return b""
         k = bisect.bisect_right(starts, offset) - 1
         pieces, at = [], offset
-        while at < min(offset + length, state["kept"]):
+        while at < min(offset + length, kept):
             piece = chunks[k][at - starts[k]:offset + length - starts[k]]
             pieces.append(piece)
             at += len(piece)

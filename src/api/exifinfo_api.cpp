@@ -18,8 +18,6 @@
 #include "api/result.h"
 #include "exif/errors.h"
 #include "container/read_any.h"
-#include "report/report_text.h"
-#include "text/utf8.h"
 
 #define EXIFINFO_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -68,11 +66,12 @@ int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, e
     g.extras = &reader.extras();
     g.read = read;
     g.pieces = pieces;
-    if (pieces != nullptr && pieces->needsMore()) g.read.readError = 0;
-    const bool cut = read.budgetSpent || (budget != nullptr && budget->spent());
     g.container = read.ending == exifinfo::ScanEnding::kNotAJpeg ? exifinfo::Container::kUnknown : container;
-    g.lastError = pieces != nullptr && pieces->needsMore() ? "" : reader.lastError();
-    if (cut && !(pieces != nullptr && pieces->needsMore())) {
+    g.lastError = reader.lastError();
+    if (pieces != nullptr && pieces->needsMore()) {  // MakeResult says what to fetch
+      g.read.readError = 0;
+      g.lastError = "";
+    } else if (read.budgetSpent || (budget != nullptr && budget->spent())) {
       g.read.ending = exifinfo::ScanEnding::kPrematureEnd;
       g.read.readError = 0;
       g.lastError = exifinfo::errors::kReadBudgetSpent;
@@ -125,6 +124,19 @@ exifinfo::ReadBudget BudgetOf(const exifinfo_budget* budget) {
   return chosen;
 }
 
+// A read through `source` (a caller's callback or ranges) within the caller's budget, which the
+// stream's first request counts too. `pieces`: the ranges behind `source`, when it is them.
+int ReadBudgeted(exifinfo::RangeSource& source, const exifinfo_budget* budget, const exifinfo::PiecesSource* pieces,
+                 exifinfo_photo** photo) {
+  exifinfo::BudgetSource budgeted(source, BudgetOf(budget));
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kFirstSourceRequest]);
+  if (buffer == nullptr) return ENOMEM;
+  exifinfo::InputStream stream(budgeted, 0, buffer.get(), kFirstSourceRequest);
+  exifinfo::PhotoInput input;
+  input.source = &budgeted;
+  return ReadInto(stream, input, photo, pieces, &budgeted);
+}
+
 }  // namespace
 
 EXIFINFO_EXPORT int exifinfo_read_source_within(const exifinfo_source* source, const exifinfo_budget* budget,
@@ -133,13 +145,7 @@ EXIFINFO_EXPORT int exifinfo_read_source_within(const exifinfo_source* source, c
   *photo = nullptr;
   if (source == nullptr || source->read_at == nullptr) return EINVAL;
   CallbackSource callbacks(*source);
-  exifinfo::BudgetSource budgeted(callbacks, BudgetOf(budget));
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kFirstSourceRequest]);
-  if (buffer == nullptr) return ENOMEM;
-  exifinfo::InputStream stream(budgeted, 0, buffer.get(), kFirstSourceRequest);
-  exifinfo::PhotoInput input;
-  input.source = &budgeted;
-  return ReadInto(stream, input, photo, nullptr, &budgeted);
+  return ReadBudgeted(callbacks, budget, nullptr, photo);
 }
 
 EXIFINFO_EXPORT int exifinfo_read_source(const exifinfo_source* source, exifinfo_photo** photo) {
@@ -161,13 +167,7 @@ EXIFINFO_EXPORT int exifinfo_read_ranges_within(const exifinfo_range* ranges, si
   if (!source.valid()) return ENOMEM;
   // The ranges held count as the requests that fetched them: a resume loop ends within the
   // same budget as one read through a source.
-  exifinfo::BudgetSource budgeted(source, BudgetOf(budget));
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kFirstSourceRequest]);
-  if (buffer == nullptr) return ENOMEM;
-  exifinfo::InputStream stream(budgeted, 0, buffer.get(), kFirstSourceRequest);
-  exifinfo::PhotoInput input;
-  input.source = &budgeted;
-  const int status = ReadInto(stream, input, photo, &source, &budgeted);
+  const int status = ReadBudgeted(source, budget, &source, photo);
   if (status == 0 && *photo != nullptr) (*photo)->requests = 0, (*photo)->bytes_read = 0;  // nothing was fetched here
   return status;
 }
