@@ -241,6 +241,7 @@ struct Ranges {
   size_t chunk = SIZE_MAX;
   int failAfter = -1;  // calls before one fails with EIO
   int calls = 0;
+  uint64_t given = 0;
   static int64_t ReadAt(void* context, uint64_t offset, void* out, size_t length, int* error) {
     auto* self = static_cast<Ranges*>(context);
     if (self->failAfter >= 0 && self->calls >= self->failAfter) return *error = EIO, -1;
@@ -248,6 +249,7 @@ struct Ranges {
     if (offset >= self->bytes->size()) return 0;
     const size_t n = std::min({length, self->chunk, self->bytes->size() - static_cast<size_t>(offset)});
     std::memcpy(out, self->bytes->data() + offset, n);
+    self->given += n;
     return static_cast<int64_t>(n);
   }
 };
@@ -285,6 +287,33 @@ Photo Resumed(const Bytes& file, bool sizeKnown, int& fetches) {
     held.push_back(piece);
   }
   return nullptr;
+}
+
+// A TIFF is walked where it lies: a megabyte of XMP between its directories and its thumbnail
+// is neither fetched nor copied, and IFD0's own 0x0201 (an old-style JPEG TIFF's image) is no
+// thumbnail; IFD1's is, in either byte order and through every way of reading.
+TEST(Containers, TiffIsWalkedInPlaceFetchingOnlyWhatTheWalkReads) {
+  for (const ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
+    const auto build = [&](uint32_t thumbnailAt) {
+      TiffBuilder t(order);
+      t.Directory().Short(0x0100, 4000).Short(0x0101, 3000).Ascii(0x010F, "Tolvane").Long(0x0201, 8).Long(0x0202, 64)
+          .Undefined(0x02BC, Bytes(1 << 20, '<')).NextDirectory(1);
+      t.Directory().Long(0x0201, thumbnailAt).Long(0x0202, static_cast<uint32_t>(kThumbnail.size()));
+      t.Trailer(kThumbnail);
+      return t.Build();
+    };
+    const Bytes file = build(static_cast<uint32_t>(build(0).size() - kThumbnail.size()));
+    Ranges ranges{&file};
+    const Photo p = FromSource(ranges, true);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->ending, EXIFINFO_END_OF_METADATA) << p->last_error;
+    EXPECT_STREQ(p->CameraMake, "Tolvane");
+    EXPECT_EQ(p->Width, 4000);
+    ASSERT_NE(p->thumbnail, nullptr);
+    EXPECT_EQ(Bytes(p->thumbnail, p->thumbnail + p->thumbnail_size), kThumbnail);
+    EXPECT_LT(ranges.given, file.size() / 4) << ranges.calls << " calls";
+    EXPECT_EQ(Describe(FromMemory(file).get()), Describe(p.get()));
+  }
 }
 
 // Every way of giving the bytes reads the same photo: a source of known or unknown size giving

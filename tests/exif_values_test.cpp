@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "exif/byte_order.h"
+#include "exif/tiff_block.h"
 
 using exifinfo::ConvertValue;
 using exifinfo::TiffBlock;

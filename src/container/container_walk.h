@@ -6,7 +6,8 @@
 #include <cstdint>
 
 #include "container/containers.h"
-#include "container/tiff_compact.h"
+#include "exif/exif_reader.h"
+#include "io/range_reader.h"
 
 namespace exifinfo {
 
@@ -42,11 +43,29 @@ struct ContainerWalk {
   }
 };
 
+// One TIFF block of a container: its header's place and the bytes it may use from there
+// (kUnknownSize: to the end of the input).
+struct TiffPart {
+  uint64_t base = 0;
+  uint64_t limit = kUnknownSize;
+  bool present = false;
+};
+// A container's TIFF blocks: IFD0's, and the EXIF and GPS directories' where it keeps them apart.
+constexpr int kTiffParts = 3;
+
+struct TiffFrame {
+  int32_t width = 0;    // IFD0's ImageWidth (0x0100)
+  int32_t height = 0;   // IFD0's ImageLength (0x0101)
+  int32_t isColor = 0;  // 1 when IFD0 has three or more samples a pixel or a colour photometric
+};
+
 // Hands the TIFF block at `offset` (at most `length` bytes; kUnknownSize: to the end) to the
 // walker, with its outcome noted in `walk`. True when its IFD0 was read (`frame`, when not
 // null, then holds IFD0's frame values).
 bool ReadTiffBlock(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader, TiffFrame* frame);
-// The same for TIFF blocks a container keeps apart (see CompactTiffParts).
+// The same for TIFF blocks a container keeps apart: parts[0] gives IFD0 and all it links;
+// parts[1] and parts[2], when present, give their first directory as the EXIF and the GPS
+// directory in place of IFD0's links of those kinds.
 bool ReadTiffParts(ContainerWalk& walk, const TiffPart (&parts)[kTiffParts], ExifReader& reader, TiffFrame* frame);
 // An item or box that starts with the 4-byte big-endian offset from its fifth byte to its TIFF
 // header (HEIF's Exif item, JPEG XL's Exif box), `length` bytes long (kUnknownSize: to the end).

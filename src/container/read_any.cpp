@@ -39,7 +39,7 @@ ReadEnding ReadRaf(const PhotoInput& input, RangeReader& source, ExifReader& rea
   ReadEnding read;
   uint64_t offset = 0, length = 0;
   if (!FindRafJpeg(source, offset, length, read.ending)) {
-    reader.EndContainer(read.ending, nullptr);
+    reader.Finish(read.ending, nullptr);
     read.readError = source.error();
     return read;
   }

@@ -2,8 +2,10 @@
 // Knowing a container by its first bytes; the TIFF and RAF walks; the step every container
 // takes with its EXIF block; how a walk's findings become the reader's ending.
 #include <cstring>
+#include <optional>
 
 #include "container/container_walk.h"
+#include "exif/byte_order.h"
 #include "exif/errors.h"
 
 namespace exifinfo {
@@ -71,25 +73,93 @@ Container IdentifyContainer(ByteView head) {
   return IdentifyIsoBaseMedia(head);
 }
 
-bool ReadTiffParts(ContainerWalk& walk, const TiffPart (&parts)[kTiffParts], ExifReader& reader, TiffFrame* frame) {
-  CompactTiff block = CompactTiffParts(walk.source, parts);
-  switch (block.outcome) {
-    case TiffOutcome::kTruncated: walk.truncated = true; break;
-    case TiffOutcome::kDamaged: walk.damaged = true; break;
-    case TiffOutcome::kOutOfMemory: walk.outOfMemory = true; break;
-    default: break;
+namespace {
+
+// The magic numbers after the byte order: BigTIFF's, and the raw formats' own for classic TIFF.
+enum TiffMagic : uint16_t {
+  kBigTiffMagic = 43,
+  kOlympusRO = 0x4F52,  // ORF "IIRO" and "MMOR"
+  kOlympusRS = 0x5352,  // ORF "IIRS"
+  kPanasonic = 0x0055,  // RW2 "IIU\0"
+};
+
+// A TIFF block's header: byte order, layout and first directory. False when there is none
+// (the reason noted in `walk`).
+struct TiffHeader {
+  bool big = false, bigTiff = false;
+  uint64_t first = 0;
+};
+bool ReadTiffHeader(ContainerWalk& walk, const TiffPart& part, TiffHeader& header) {
+  const auto fetch = [&](uint64_t count) {
+    if (part.limit != kUnknownSize && part.limit < count) return ByteView{};  // outside its block
+    const ByteView bytes = walk.source.Fetch(part.base, static_cast<size_t>(count));
+    if (bytes.size < count && !walk.source.failed() && !walk.source.outOfMemory()) walk.truncated = true;
+    return bytes.size < count ? ByteView{} : bytes;
+  };
+  ByteView bytes = fetch(8);
+  if (bytes.size == 0) return false;
+  if (std::memcmp(bytes.data, "II", 2) != 0 && std::memcmp(bytes.data, "MM", 2) != 0) return walk.damaged = true, false;
+  header.big = bytes.data[0] == 'M';
+  const uint16_t magic = ReadU16(bytes.At(2), header.big);
+  if (magic == kBigTiffMagic) {
+    if ((bytes = fetch(16)).size == 0) return false;
+    if (ReadU16(bytes.At(4), header.big) != 8 || ReadU16(bytes.At(6), header.big) != 0) return walk.damaged = true, false;
+    header.bigTiff = true;
+    header.first = ReadU64(bytes.At(8), header.big);
+    return true;
   }
-  if (block.section == nullptr) return false;
-  if (frame != nullptr) *frame = block.frame;
-  reader.TakeExifSection(block.section, block.size);
-  if (block.thumbnailOffset != 0) reader.RestoreThumbnailOffset(block.thumbnailOffset);
+  if (magic != kTiffMagic && magic != kOlympusRO && magic != kOlympusRS && magic != kPanasonic)
+    return walk.damaged = true, false;
+  header.first = ReadU32(bytes.At(4), header.big);
+  return true;
+}
+
+// The block a part gives the walk: one of known size up to 64 KiB (every EXIF block a
+// container carries, in practice) is fetched whole and walked in memory, so its directories
+// and values cost no request of their own; anything else is walked in place.
+TiffBlock BlockOf(ContainerWalk& walk, const TiffPart& part, const TiffHeader& header, ExifReader& reader,
+                  FetchFaults& faults) {
+  if (part.limit <= kWholeBlockBytes) {
+    const ByteView bytes = walk.source.Fetch(part.base, static_cast<size_t>(part.limit));
+    if (bytes.size < part.limit && !walk.source.failed() && !walk.source.outOfMemory()) walk.truncated = true;
+    uint8_t* held = reader.held().Keep(part.base, bytes);
+    if (held == nullptr) walk.outOfMemory = true;
+    return TiffBlock(MutableByteView{held, held != nullptr ? bytes.size : 0}, header.big, header.bigTiff, part.base);
+  }
+  return TiffBlock(walk.source, reader.held(), faults, part.base, part.limit, header.big, header.bigTiff);
+}
+
+}  // namespace
+
+bool ReadTiffParts(ContainerWalk& walk, const TiffPart (&parts)[kTiffParts], ExifReader& reader, TiffFrame* frame) {
+  TiffHeader headers[kTiffParts];
+  if (!parts[0].present || !ReadTiffHeader(walk, parts[0], headers[0])) {
+    if (!walk.truncated && !walk.source.failed()) walk.damaged = true;
+    return false;
+  }
+  FetchFaults faults;
+  const TiffBlock ifd0 = BlockOf(walk, parts[0], headers[0], reader, faults);
+  // The EXIF and GPS directories a container keeps apart; one in the other byte order is left out.
+  std::optional<TiffBlock> blocks[kTiffParts];
+  TiffGraft grafts[kTiffParts];
+  for (int k = 1; k < kTiffParts; ++k) {
+    if (!parts[k].present || !ReadTiffHeader(walk, parts[k], headers[k]) || headers[k].big != headers[0].big) continue;
+    blocks[k].emplace(BlockOf(walk, parts[k], headers[k], reader, faults));
+    grafts[k] = TiffGraft{&*blocks[k], headers[k].first};
+  }
+  const TiffWalkResult result = reader.WalkTiff(ifd0, headers[0].first, grafts[1], grafts[2]);
+  if (faults.truncated) walk.truncated = true;
+  if (faults.outOfMemory) walk.outOfMemory = true;
+  if (result.damaged) walk.damaged = true;
+  if (!result.ifd0Read) {
+    if (!walk.truncated && !walk.source.failed() && !walk.outOfMemory) walk.damaged = true;
+    return false;
+  }
+  if (frame != nullptr) *frame = TiffFrame{result.width, result.height, result.isColor};
   return true;
 }
 
 bool ReadTiffBlock(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader, TiffFrame* frame) {
-  // A block of known size up to 64 KiB (every EXIF block a container carries, in practice) is
-  // read in one request: the directories and values inside it then cost no read of their own.
-  if (length <= kWholeBlockBytes) walk.source.Fetch(offset, static_cast<size_t>(length));
   const TiffPart parts[kTiffParts] = {{offset, length, true}, {}, {}};
   return ReadTiffParts(walk, parts, reader, frame);
 }
@@ -123,17 +193,20 @@ void ReadContainer(Container container, RangeReader& source, ExifReader& reader)
     case Container::kJxl: WalkIsoBaseMedia(walk, container, reader); break;
     default: walk.damaged = true; break;
   }
-  if (walk.hasFrame) reader.SetFrame(walk.width, walk.height, walk.isColor);
+  if (walk.hasFrame) {
+    ImageInfo& record = reader.record();
+    record.Width = walk.width, record.Height = walk.height, record.IsColor = walk.isColor;
+  }
   if (source.failed()) {
-    reader.EndContainer(ScanEnding::kReadError, errors::kReadError);
+    reader.Finish(ScanEnding::kReadError, errors::kReadError);
   } else if (source.outOfMemory() || walk.outOfMemory) {
-    reader.EndContainer(ScanEnding::kOutOfMemory, errors::kNoMemory);
+    reader.Finish(ScanEnding::kOutOfMemory, errors::kNoMemory);
   } else if (walk.damaged) {
-    reader.EndContainer(ScanEnding::kDamaged, errors::kDamagedContainer);
+    reader.Finish(ScanEnding::kDamaged, errors::kDamagedContainer);
   } else if (walk.truncated) {
-    reader.EndContainer(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
+    reader.Finish(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
   } else {
-    reader.EndContainer(ScanEnding::kEndOfMetadata, nullptr);
+    reader.Finish(ScanEnding::kEndOfMetadata, nullptr);
   }
 }
 

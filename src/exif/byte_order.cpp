@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "exif/byte_order.h"
+#include "exif/tiff_block.h"
 
 #include <cmath>
 #include <cstring>
@@ -20,9 +21,8 @@ double Rational(const uint8_t* p, bool bigEndian) {
 
 double ConvertValue(const TiffBlock& block, uint64_t offset, uint16_t format) {
   if (format >= kFormatCodes) return 0.0;
-  const ByteView bytes = block.view();
-  if (!bytes.Has(offset, kComponentBytes[format])) return 0.0;
-  const uint8_t* p = bytes.At(offset);
+  const uint8_t* p = block.At(offset, kComponentBytes[format]);
+  if (p == nullptr) return 0.0;
   const bool big = block.bigEndian();
   switch (format) {
     case kFormatByte: return p[0];

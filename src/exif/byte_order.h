@@ -46,34 +46,7 @@ inline int32_t FromTwosComplement(uint32_t u) {
 }
 inline int32_t ReadS32(const uint8_t* p, bool bigEndian) { return FromTwosComplement(ReadU32(p, bigEndian)); }
 
-// The TIFF block: from the byte-order mark to the end of the section. Offsets in the file
-// count from its first byte.
-class TiffBlock {
- public:
-  TiffBlock(MutableByteView bytes, bool bigEndian) : bytes_(bytes), bigEndian_(bigEndian) {}
-
-  uint64_t size() const { return bytes_.size; }
-  bool bigEndian() const { return bigEndian_; }
-  ByteView view() const { return bytes_; }
-  MutableByteView mutableView() const { return bytes_; }
-  bool Has(uint64_t offset, uint64_t count) const { return bytes_.Has(offset, count); }
-
-  // Checked reads: false, and `out` untouched, unless every byte lies inside the block.
-  bool U16At(uint64_t offset, uint16_t& out) const {
-    if (!bytes_.Has(offset, 2)) return false;
-    out = ReadU16(bytes_.At(offset), bigEndian_);
-    return true;
-  }
-  bool U32At(uint64_t offset, uint32_t& out) const {
-    if (!bytes_.Has(offset, 4)) return false;
-    out = ReadU32(bytes_.At(offset), bigEndian_);
-    return true;
-  }
-
- private:
-  MutableByteView bytes_;
-  bool bigEndian_;
-};
+class TiffBlock;
 
 // The first component of a value of `format` at `offset`, as one double. Reads at most one
 // component's bytes; a component that does not lie wholly inside the block gives 0.

@@ -33,24 +33,4 @@ bool ExifReader::End(ScanEnding ending, const char* text) {
   return false;
 }
 
-bool ExifReader::TakeExifSection(uint8_t* section, size_t size) {
-  if (SectionCount == kMaxSections || size < kSectionLengthBytes || size > 65535) {
-    delete[] section;
-    return false;
-  }
-  JpegSection& slot = Sections[static_cast<size_t>(SectionCount++)];
-  slot.Bytes = section;
-  slot.Marker = 0xE1;  // APP1
-  slot.Length = static_cast<int>(size);
-  const MutableByteView contents{section + kSectionLengthBytes, size - kSectionLengthBytes};
-  Info->HasExif = ParseExifSection(contents);
-  return Info->HasExif;
-}
-
-void ExifReader::SetFrame(int32_t width, int32_t height, int32_t isColor) {
-  Info->Width = width;
-  Info->Height = height;
-  Info->IsColor = isColor;
-}
-
 }  // namespace exifinfo

@@ -8,6 +8,8 @@
 #include "exif/extra_values.h"
 #include "io/byte_view.h"
 #include "exif/image_info.h"
+#include "exif/tiff_block.h"
+#include "exif/walk_policy.h"
 #include "io/input_stream.h"
 
 namespace exifinfo {
@@ -31,17 +33,30 @@ enum class ScanEnding {
   kDamaged,          // a box, chunk or directory the read needed is malformed
 };
 
-class TiffBlock;
 struct DirectoryEntry;
 enum class DirectoryKind;
 struct DirectoryWalk;
 struct Thumbnail;
 
+// A directory a container keeps in a TIFF block of its own (a CR3's EXIF or GPS directory):
+// walked where IFD0's link of that kind would have led. `first` is its offset in `block`.
+struct TiffGraft {
+  const TiffBlock* block = nullptr;
+  uint64_t first = 0;
+};
+
+// What a walk of a container's TIFF structure found beyond the record.
+struct TiffWalkResult {
+  bool ifd0Read = false;  // IFD0 was walked: the record holds the block's values
+  bool damaged = false;   // a directory claimed more entries than any directory has
+  int32_t width = 0, height = 0, isColor = 0;  // IFD0's own frame values
+};
+
 // The state of one read and the steps that operate on it, all in this folder:
 //   exif_reader.cpp      construction, destruction, Fail and End;
 //   section_scanner.cpp  ScanSections and the section steps (frame header, comment);
-//   exif_section.cpp     ParseExifSection and the directory walk (WalkDirectory,
-//                        ActOnStructuralTag);
+//   exif_section.cpp     ParseExifSection, WalkTiff and the one directory walk
+//                        (WalkDirectory, ActOnStructuralTag), as its policy directs;
 //   tag_table.cpp        InterpretTag and StoreUserComment: each tag's value into the record;
 //   extra_tags.cpp       InterpretExtraTag, WalkGpsDirectory and InterpretGpsTag: the values
 //                        beyond the report (extra_values.h), which never touch the record.
@@ -68,16 +83,15 @@ class ExifReader {
   // The user-comment step may edit these bytes in place.
   bool ParseExifSection(MutableByteView contents);
 
-  // Containers other than JPEG. `section` is a new[]'d block laid out as a JPEG APP1 section
-  // copy (two length bytes, "Exif" 0 0, a TIFF block of at most 65,527 bytes); the reader owns
-  // it from here on, walks it as it walks a JPEG's and frees it with its own copies.
-  bool TakeExifSection(uint8_t* section, size_t size);
-  // The frame values a container's own header gives; Process stays 0.
-  void SetFrame(int32_t width, int32_t height, int32_t isColor);
-  void EndContainer(ScanEnding ending, const char* text) { End(ending, text); }
-  // A container's block is rebuilt, so its thumbnail sits elsewhere than the file says:
-  // the offset the file gives is put back here.
-  void RestoreThumbnailOffset(uint32_t offset) { ThumbnailOffset = offset; }
+  // A TIFF structure other than a JPEG's section: IFD0 at `first` in `block`, read in place
+  // (only the directories and values the walk asks for are fetched), with a whole file's walk
+  // policy. The record's frame is the container's to set (record()).
+  TiffWalkResult WalkTiff(const TiffBlock& block, uint64_t first, TiffGraft exif, TiffGraft gps);
+  // The bytes a walk in place fetched: they live as long as the reader, as its section copies do.
+  HeldBytes& held() { return Held; }
+  // A container's read sets the frame values its own header gives, and says how it ended.
+  ImageInfo& record() { return *Info; }
+  void Finish(ScanEnding ending, const char* text) { End(ending, text); }
 
   // The record; only while HasInfo().
   const ImageInfo& info() const { return *Info; }
@@ -123,6 +137,7 @@ class ExifReader {
   bool WantExtras = true;
   uint64_t HeaderBound = 0;
   uint64_t HeaderBytes = 0;  // the bytes of the sections scanned so far, markers included
+  HeldBytes Held;
 
   enum class SectionOutcome { kNext, kStartOfScan, kFailed };
   enum class Contents { kCopy, kCopyIfExif, kSkip };
@@ -132,14 +147,19 @@ class ExifReader {
   bool ReadContents(InputStream& stream, JpegSection& slot, Contents contents);
   SectionOutcome ActOnSection(int marker, FILE* diagnostics, bool& commentTaken);
   void DiscardLastSection();
-  bool WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryKind kind, DirectoryWalk& walk);
-  bool ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& block, int depth, DirectoryKind kind,
+  bool WalkDirectory(const TiffBlock& block, uint64_t offset, int depth, DirectoryKind kind, DirectoryWalk& walk);
+  bool ActOnStructuralTag(const DirectoryEntry& entry, const TiffBlock& block, int depth, DirectoryKind kind,
                           DirectoryWalk& walk, Thumbnail& thumbnail);
-  void WalkGpsDirectory(const TiffBlock& block, uint64_t offset);
-  void InterpretTag(const DirectoryEntry& entry, TiffBlock& block);
+  void BeginWalk();
+  bool Walk(const TiffBlock& block, uint64_t first, DirectoryWalk& walk);
+  void WalkGrafts(int depth, DirectoryWalk& walk);
+  void TakeThumbnail(const TiffBlock& block, const Thumbnail& thumbnail, DirectoryKind kind, DirectoryWalk& walk);
+  void NoteFrame(const DirectoryEntry& entry, const TiffBlock& block, DirectoryWalk& walk);
+  void WalkGpsDirectory(const TiffBlock& block, uint64_t offset, bool tiffFormats);
+  void InterpretTag(const DirectoryEntry& entry, const TiffBlock& block);
   void InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock& block);
   void InterpretGpsTag(const DirectoryEntry& entry, const TiffBlock& block, struct GpsParts& parts);
-  void StoreUserComment(const DirectoryEntry& entry, TiffBlock& block);
+  void StoreUserComment(const DirectoryEntry& entry, const TiffBlock& block);
   bool Fail(const char* text);  // copies text into LastError; returns false
   bool End(ScanEnding ending, const char* text);  // records how the scan ended; returns false
 };

@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: MIT
-// The EXIF header and the walk of the TIFF directories behind it.
+// The EXIF header and the one walk of TIFF directories, wherever their block lies; the walk's
+// policy (walk_policy.h) says what it does where readers of the format differ.
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "exif/byte_order.h"
-#include "exif/exif_section.h"
 #include "exif/errors.h"
 #include "exif/exif_reader.h"
+#include "exif/exif_section.h"
 
 namespace exifinfo {
 namespace {
@@ -19,75 +20,144 @@ static_assert(sizeof kExifHeader == kExifHeaderBytes, "the EXIF header is named 
 constexpr size_t kHeaderBytes = kExifHeaderBytes + 8;
 constexpr int32_t kMinFirstDirectory = 8;
 constexpr int32_t kMaxFirstDirectory = 16;
-constexpr uint64_t kFirstDirectory = 8;  // where the walk starts, whatever the offset says
+constexpr uint64_t kFirstDirectory = 8;  // where the report's JPEG walk starts
+constexpr uint64_t kLeastDirectoryOffset = 8;  // a directory cannot overlap its block's header
 
-enum DimensionTag : uint16_t {
+enum FrameTag : uint16_t {
+  kTagImageWidth = 0x0100,
+  kTagImageLength = 0x0101,
+  kTagPhotometric = 0x0106,
+  kTagSamplesPerPixel = 0x0115,
   kTagPixelXDimension = 0xA002,
   kTagPixelYDimension = 0xA003,
 };
 
+bool IsColourPhotometric(uint64_t p) {
+  return p == 2 || p == 3 || p == 5 || p == 6 || p == 8 || p == 9 || p == 10 || p == 32803 || p == 34892;
+}
+
+// The first component of a BYTE, SHORT or LONG value: how a whole file's walk reads offsets,
+// lengths and the frame (a value of another format is none of these).
+bool FirstInteger(const DirectoryEntry& entry, const TiffBlock& block, uint64_t& value) {
+  const size_t bytes = entry.format == kFormatByte ? 1 : entry.format == kFormatShort ? 2 : entry.format == kFormatLong ? 4 : 0;
+  const uint8_t* p = bytes == 0 ? nullptr : block.At(entry.valueOffset, bytes);
+  if (p == nullptr) return false;
+  value = bytes == 1 ? p[0] : bytes == 2 ? ReadU16(p, block.bigEndian()) : ReadU32(p, block.bigEndian());
+  return true;
+}
+
 }  // namespace
+
+EntryFault DecodeWideEntry(const TiffBlock& block, const uint8_t* p, uint64_t at, bool tiffFormats,
+                           DirectoryEntry& entry) {
+  const bool big = block.bigEndian(), wide = block.bigTiff();
+  const uint64_t count = wide ? ReadU64(p + 4, big) : ReadU32(p + 4, big);
+  const uint64_t valueAt = at + (wide ? 12 : 8);
+  uint64_t component = entry.format < kFormatCodes ? kComponentBytes[entry.format] : 0;
+  if (tiffFormats && entry.format == kFormatIfd) {
+    entry.format = kFormatLong;  // a LONG by another name
+    component = 4;
+  } else if (tiffFormats && wide && entry.format >= kFormatLong8 && entry.format <= kFormatLong8 + 2) {
+    // One 8-byte integer that fits 32 bits reads as the LONG of its low half.
+    if (count != 1 || ReadU64(p + 12, big) > UINT32_MAX) return EntryFault::kIllegalFormat;
+    entry.format = kFormatLong;
+    entry.count = 1;
+    entry.byteCount = 4;
+    entry.valueOffset = valueAt + (big ? 4 : 0);
+    return EntryFault::kNone;
+  }
+  if (component == 0 || count > UINT32_MAX) return EntryFault::kIllegalFormat;
+  entry.count = static_cast<uint32_t>(count);
+  entry.byteCount = count * component;
+  if (tiffFormats && entry.byteCount > kMaxNumbersBytes && !IsBytesFormat(entry.format)) return EntryFault::kIllegalFormat;
+  entry.valueOffset = valueAt;
+  if (entry.byteCount > (wide ? 8u : 4u)) {
+    const uint64_t valueOffset = wide ? ReadU64(p + 12, big) : ReadU32(p + 8, big);
+    if (!block.Has(valueOffset, entry.byteCount)) return EntryFault::kIllegalValueOffset;
+    entry.valueOffset = valueOffset;
+  }
+  return EntryFault::kNone;
+}
 
 // The walker's own bookkeeping (declared ahead in exif_reader.h).
 // The thumbnail tags of one directory; recorded only when both stand there.
 struct Thumbnail {
-  uint32_t offset = 0;
-  uint32_t length = 0;
+  uint64_t offset = 0;
+  uint64_t length = 0;
 };
 
 // A 16-bit section length less the length bytes and the EXIF header.
 constexpr uint64_t kMaxTiffBlockBytes = 65535 - kSectionLengthBytes - kExifHeaderBytes;
 constexpr int kMaxDirectoryDepth = 32;  // the first directory is depth 1
 
-// The directory offsets whose walk began. Camera files have a handful of directories: they
-// fit inline, and only a block that links more gets a bitmap of every offset (8 KiB).
+// The directories whose walk began, by their place in the input (the blocks of one read may
+// lie apart). Camera files have a handful: they fit inline, and only a JPEG block that links
+// more gets a bitmap of every offset it can hold (8 KiB).
 class StartedDirectories {
  public:
-  // Marks `offset` (at most kMaxTiffBlockBytes); false when it was marked already, or when
-  // the bitmap cannot be allocated, so that the walk can only shrink, never loop.
-  bool Mark(uint64_t offset) {
+  // Marks `place`; false when it was marked already, or when no more can be marked, so that
+  // the walk can only shrink, never loop.
+  bool Mark(uint64_t place) {
     if (bitmap_ == nullptr) {
       for (int i = 0; i < count_; ++i)
-        if (inline_[i] == offset) return false;
+        if (inline_[i] == place) return false;
       if (count_ < kInline) {
-        inline_[count_++] = static_cast<uint32_t>(offset);
+        inline_[count_++] = place;
         return true;
       }
+      if (place > kMaxTiffBlockBytes) return false;
       bitmap_.reset(new (std::nothrow) uint64_t[kWords]());
       if (bitmap_ == nullptr) return false;
       for (int i = 0; i < count_; ++i) Set(inline_[i]);
     }
-    const uint64_t bit = uint64_t{1} << (offset % 64);
-    if ((bitmap_[offset / 64] & bit) != 0) return false;
-    bitmap_[offset / 64] |= bit;
+    if (place > kMaxTiffBlockBytes) return false;
+    const uint64_t bit = uint64_t{1} << (place % 64);
+    if ((bitmap_[place / 64] & bit) != 0) return false;
+    bitmap_[place / 64] |= bit;
     return true;
   }
 
  private:
-  static constexpr int kInline = 16;
+  static constexpr int kInline = 32;
   static constexpr size_t kWords = (kMaxTiffBlockBytes + 64) / 64;
-  void Set(uint64_t offset) { bitmap_[offset / 64] |= uint64_t{1} << (offset % 64); }
-  uint32_t inline_[kInline];
+  void Set(uint64_t place) {
+    if (place <= kMaxTiffBlockBytes) bitmap_[place / 64] |= uint64_t{1} << (place % 64);
+  }
+  uint64_t inline_[kInline];
   int count_ = 0;
   std::unique_ptr<uint64_t[]> bitmap_;
 };
 
-// Bookkeeping of one EXIF section's walk. Each directory offset is walked at most once and the
-// entries examined are bounded by the block's size, so no block takes more than linear time.
+// Bookkeeping of one walk. Each directory is walked at most once and the entries examined are
+// bounded by the policy (by default by the block's size), so no walk takes more than linear time.
 struct DirectoryWalk {
+  explicit DirectoryWalk(const WalkPolicy& p) : policy(p) {}
+  const WalkPolicy& policy;
   StartedDirectories started;
   uint64_t entryBudget = 0;
+  uint32_t directories = 0;
   // IFD0's GPS link, walked once the main walk is over so that nothing it holds (a loop, an
   // overlap, a directory the main walk also reaches) can change what the main walk reads.
   bool hasGps = false;
-  uint32_t gpsOffset = 0;
+  uint64_t gpsOffset = 0;
+  const TiffBlock* gpsBlock = nullptr;
+  // Directories a container keeps in blocks of their own, in place of IFD0's links.
+  TiffGraft exif, gps;
+  bool thumbnailTaken = false;
+  bool damaged = false;
+  uint64_t photometric = 0, samples = 0;
+  TiffWalkResult* result = nullptr;
 };
 
-bool ExifReader::ParseExifSection(MutableByteView contents) {
+void ExifReader::BeginWalk() {
   Info->FlashUsed = 0;
   Info->Comments[0] = '\0';
   LargestDimension = 0;
   DirectoriesWalked = 0;
+}
+
+bool ExifReader::ParseExifSection(MutableByteView contents) {
+  BeginWalk();
   // Too short for the headers, or longer than any section can be.
   if (contents.size < kHeaderBytes || contents.size - kExifHeaderBytes > kMaxTiffBlockBytes)
     return Fail(errors::kIncorrectHeader);
@@ -100,20 +170,39 @@ bool ExifReader::ParseExifSection(MutableByteView contents) {
   } else {
     return Fail(errors::kInvalidAlignment);
   }
-  TiffBlock block(contents.Slice(kExifHeaderBytes, contents.size - kExifHeaderBytes), BigEndian != 0);
+  const TiffBlock block(contents.Slice(kExifHeaderBytes, contents.size - kExifHeaderBytes), BigEndian != 0);
   uint16_t magic = 0;
   block.U16At(2, magic);
   if (magic != kTiffMagic) return Fail(errors::kInvalidStart);
-  const int32_t firstOffset = ReadS32(block.view().At(4), block.bigEndian());
+  const int32_t firstOffset = ReadS32(block.At(4, 4), block.bigEndian());
+  static_assert(kReportWalk.firstDirectoryAtEight, "a JPEG's walk starts at offset 8");
   if (firstOffset < kMinFirstDirectory || firstOffset > kMaxFirstDirectory)
     return Fail(errors::kSuspiciousOffset);
-
-  DirectoryWalk walk;
+  DirectoryWalk walk(kReportWalk);
   walk.entryBudget = block.size();
-  const bool walked = WalkDirectory(block, kFirstDirectory, 1, DirectoryKind::kIfd0, walk);
-  if (walk.hasGps && WantExtras) WalkGpsDirectory(block, walk.gpsOffset);
-  if (!walked) return false;
+  return Walk(block, kFirstDirectory, walk);
+}
 
+TiffWalkResult ExifReader::WalkTiff(const TiffBlock& block, uint64_t first, TiffGraft exif, TiffGraft gps) {
+  BeginWalk();
+  BigEndian = block.bigEndian() ? 1 : 0;
+  TiffWalkResult result;
+  DirectoryWalk walk(kContainerWalk);
+  walk.entryBudget = kContainerWalk.entryBudget;
+  walk.exif = exif;
+  walk.gps = gps;
+  walk.result = &result;
+  result.ifd0Read = first >= kLeastDirectoryOffset && Walk(block, first, walk);
+  Info->HasExif = result.ifd0Read;
+  result.damaged = walk.damaged;
+  if (result.ifd0Read) result.isColor = walk.samples >= 3 || IsColourPhotometric(walk.photometric) ? 1 : 0;
+  return result;
+}
+
+bool ExifReader::Walk(const TiffBlock& block, uint64_t first, DirectoryWalk& walk) {
+  const bool walked = WalkDirectory(block, first, 1, DirectoryKind::kIfd0, walk);
+  if (walk.hasGps && WantExtras) WalkGpsDirectory(*walk.gpsBlock, walk.gpsOffset, walk.policy.tiffFormats);
+  if (!walked) return false;
   if (Info->FocalplaneXRes != 0.0f) {
     // Single precision, the quotient first; infinity times 0 stores 0.
     const float inchesPerPixel = Info->FocalplaneUnits / Info->FocalplaneXRes;
@@ -124,57 +213,134 @@ bool ExifReader::ParseExifSection(MutableByteView contents) {
 }
 
 // A failure here abandons this directory only; the directory that linked to it goes on.
-bool ExifReader::WalkDirectory(TiffBlock& block, uint64_t offset, int depth, DirectoryKind kind,
+bool ExifReader::WalkDirectory(const TiffBlock& block, uint64_t offset, int depth, DirectoryKind kind,
                                DirectoryWalk& walk) {
-  if (depth > kMaxDirectoryDepth || offset > kMaxTiffBlockBytes || !walk.started.Mark(offset))
-    return Fail(errors::kDirectoryRevisited);
+  const WalkPolicy& policy = walk.policy;
+  if (policy.maxDirectories != 0 && walk.directories == policy.maxDirectories) return false;
+  if (depth > kMaxDirectoryDepth || !walk.started.Mark(block.base() + offset)) return Fail(errors::kDirectoryRevisited);
+  ++walk.directories;
   ++DirectoriesWalked;
 
-  uint16_t entryCount = 0;
-  if (!block.U16At(offset, entryCount) || !block.Has(offset, 2 + kEntryBytes * entryCount))
+  const DirectoryLayout& layout = LayoutOf(block);
+  const uint8_t* head = block.At(offset, layout.countBytes);
+  if (head == nullptr) return Fail(errors::kIllegalDirectorySize);
+  const uint64_t entryCount = block.bigTiff() ? ReadU64(head, block.bigEndian()) : ReadU16(head, block.bigEndian());
+  if (policy.maxEntries != 0 && entryCount > policy.maxEntries) {
+    walk.damaged = true;
+    return Fail(errors::kTooManyEntries);
+  }
+  const uint64_t entriesAt = offset + layout.countBytes;
+  if (entryCount > UINT32_MAX || block.At(offset, layout.countBytes + layout.entryBytes * entryCount) == nullptr)
     return Fail(errors::kIllegalDirectorySize);
   // Directories laid side by side never need more than one entry per 12 bytes of the block;
   // only overlapping ones, which no camera writes, can exhaust this.
-  if (walk.entryBudget < 1u + entryCount) return Fail(errors::kTooManyEntries);
+  if (walk.entryBudget < 1u + entryCount) {
+    walk.damaged = !policy.abandonOnFault;
+    return Fail(errors::kTooManyEntries);
+  }
   walk.entryBudget -= 1u + entryCount;
 
   Thumbnail thumbnail;
+  const bool grafted = kind == DirectoryKind::kIfd0 && (walk.exif.block != nullptr || walk.gps.block != nullptr);
   for (uint64_t i = 0; i < entryCount; ++i) {
     DirectoryEntry entry{};  // inside: the directory's extent was checked above
-    const EntryFault fault = DecodeEntry(block, offset + 2 + kEntryBytes * i, entry);
-    if (fault == EntryFault::kIllegalFormat) return Fail(errors::kIllegalFormat);
-    if (fault == EntryFault::kIllegalValueOffset) return Fail(errors::kIllegalValueOffset);
+    const EntryFault fault = DecodeEntry(block, entriesAt + layout.entryBytes * i, entry, policy.tiffFormats);
+    if (fault != EntryFault::kNone) {
+      if (!policy.abandonOnFault) continue;
+      return Fail(fault == EntryFault::kIllegalFormat ? errors::kIllegalFormat : errors::kIllegalValueOffset);
+    }
+    if (grafted && ((entry.tag == kTagExifDirectory && walk.exif.block != nullptr) ||
+                    (entry.tag == kTagGpsDirectory && walk.gps.block != nullptr)))
+      continue;  // the container's own block stands in for this link
     InterpretTag(entry, block);
     if (WantExtras && kind != DirectoryKind::kOther) InterpretExtraTag(entry, block);
+    if (policy.readsFrame && kind == DirectoryKind::kIfd0) NoteFrame(entry, block, walk);
     if (!ActOnStructuralTag(entry, block, depth, kind, walk, thumbnail)) return false;
   }
+  if (grafted) WalkGrafts(depth, walk);
 
+  // The first thumbnail in walk order is taken before the next directory is walked; the
+  // report's outer directory wins over the ones it links, so its thumbnail is taken after.
+  if (policy.firstThumbnailAfterIfd0) TakeThumbnail(block, thumbnail, kind, walk);
   // A link whose bytes run past the block's end reads as "no next directory".
-  uint32_t next = 0;
-  block.U32At(offset + 2 + kEntryBytes * entryCount, next);
+  uint64_t next = 0;
+  if (const uint8_t* link = block.At(entriesAt + layout.entryBytes * entryCount, layout.linkBytes))
+    next = block.bigTiff() ? ReadU64(link, block.bigEndian()) : ReadU32(link, block.bigEndian());
   if (next != 0) {
-    if (next > block.size()) return Fail(errors::kIllegalLink);
-    WalkDirectory(block, next, depth + 1, DirectoryKind::kOther, walk);  // a linked walk's failure is its own
+    if (next > block.size() || (!policy.abandonOnFault && next < kLeastDirectoryOffset)) {
+      if (policy.abandonOnFault) return Fail(errors::kIllegalLink);
+    } else {
+      WalkDirectory(block, next, depth + 1, DirectoryKind::kOther, walk);  // a linked walk's failure is its own
+    }
   }
-
-  // Both tags must stand in this directory, and the thumbnail must lie inside the block.
-  if (thumbnail.length != 0 && thumbnail.offset != 0 && block.Has(thumbnail.offset, thumbnail.length)) {
-    Info->ThumbnailStart = block.view().Slice(thumbnail.offset, thumbnail.length).data;
-    Info->ThumbnailLength = thumbnail.length;
-    ThumbnailOffset = thumbnail.offset;
-  }
+  if (!policy.firstThumbnailAfterIfd0) TakeThumbnail(block, thumbnail, kind, walk);
   return true;
 }
 
+// The directories a container keeps apart, walked where IFD0's own links would have been.
+void ExifReader::WalkGrafts(int depth, DirectoryWalk& walk) {
+  if (walk.exif.block != nullptr) WalkDirectory(*walk.exif.block, walk.exif.first, depth + 1, DirectoryKind::kExif, walk);
+  if (walk.gps.block != nullptr && !walk.hasGps) {
+    walk.hasGps = true;
+    walk.gpsOffset = walk.gps.first;
+    walk.gpsBlock = walk.gps.block;
+  }
+}
+
+// Both tags must stand in the directory, and the thumbnail must lie inside the block.
+void ExifReader::TakeThumbnail(const TiffBlock& block, const Thumbnail& thumbnail, DirectoryKind kind,
+                               DirectoryWalk& walk) {
+  if (thumbnail.length == 0 || thumbnail.offset == 0) return;
+  const WalkPolicy& policy = walk.policy;
+  if (policy.firstThumbnailAfterIfd0 && (kind == DirectoryKind::kIfd0 || walk.thumbnailTaken)) return;
+  if (policy.maxThumbnailBytes != 0 && thumbnail.length > policy.maxThumbnailBytes) return;
+  const uint8_t* bytes = block.At(thumbnail.offset, thumbnail.length);
+  if (bytes == nullptr) return;
+  Info->ThumbnailStart = bytes;
+  Info->ThumbnailLength = static_cast<uint32_t>(thumbnail.length);
+  ThumbnailOffset = static_cast<uint32_t>(thumbnail.offset);
+  walk.thumbnailTaken = true;
+}
+
+void ExifReader::NoteFrame(const DirectoryEntry& entry, const TiffBlock& block, DirectoryWalk& walk) {
+  uint64_t value = 0;
+  if (entry.count == 0 || !FirstInteger(entry, block, value)) return;
+  const int32_t number = value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
+  switch (entry.tag) {
+    case kTagImageWidth: walk.result->width = number; break;
+    case kTagImageLength: walk.result->height = number; break;
+    case kTagPhotometric: walk.photometric = value; break;
+    case kTagSamplesPerPixel: walk.samples = value; break;
+    default: break;
+  }
+}
+
 // False when the entry abandons its directory.
-bool ExifReader::ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& block, int depth, DirectoryKind kind,
+bool ExifReader::ActOnStructuralTag(const DirectoryEntry& entry, const TiffBlock& block, int depth, DirectoryKind kind,
                                     DirectoryWalk& walk, Thumbnail& thumbnail) {
+  const WalkPolicy& policy = walk.policy;
+  // An offset or length: the report reads any format's first component, a whole file's walk
+  // only an integer's (and an unreadable one is no value).
+  const auto number = [&](uint64_t& out) {
+    if (policy.tiffFormats) return FirstInteger(entry, block, out);
+    out = ToUnsigned(ConvertValue(block, entry.valueOffset, entry.format));
+    return true;
+  };
+  // A link: the report takes the value's first four bytes whatever the format; the value
+  // always has four bytes inside the block (inline, or more than four at a checked offset).
+  const auto link = [&](uint64_t& out) {
+    if (policy.tiffFormats) return FirstInteger(entry, block, out);
+    uint32_t value = 0;
+    const bool read = block.U32At(entry.valueOffset, value);
+    out = value;
+    return read;
+  };
   switch (entry.tag) {
     case kTagThumbnailOffset:
-      thumbnail.offset = ToUnsigned(ConvertValue(block, entry.valueOffset, entry.format));
+      if (!number(thumbnail.offset)) thumbnail.offset = 0;
       return true;
     case kTagThumbnailLength:
-      thumbnail.length = ToUnsigned(ConvertValue(block, entry.valueOffset, entry.format));
+      if (!number(thumbnail.length)) thumbnail.length = 0;
       return true;
     case kTagPixelXDimension:
     case kTagPixelYDimension: {
@@ -184,22 +350,26 @@ bool ExifReader::ActOnStructuralTag(const DirectoryEntry& entry, TiffBlock& bloc
     }
     case kTagExifDirectory:
     case kTagInteropDirectory: {
-      // The link is the value's first four bytes whatever the format; the value always has
-      // four bytes inside the block (inline, or more than four at a checked offset).
-      uint32_t link = 0;
-      block.U32At(entry.valueOffset, link);
+      uint64_t offset = 0;
+      if (!link(offset) && policy.tiffFormats) return true;
       // A link equal to the size is accepted, and then fails there.
-      if (link > block.size()) return Fail(errors::kIllegalLink);
+      if (offset > block.size() || (policy.tiffFormats && offset < kLeastDirectoryOffset))
+        return policy.abandonOnFault ? Fail(errors::kIllegalLink) : true;
       const DirectoryKind linked = entry.tag == kTagExifDirectory && kind == DirectoryKind::kIfd0
                                        ? DirectoryKind::kExif : DirectoryKind::kOther;
-      WalkDirectory(block, link, depth + 1, linked, walk);  // a linked walk's failure is its own
+      WalkDirectory(block, offset, depth + 1, linked, walk);  // a linked walk's failure is its own
       return true;
     }
-    case kTagGpsDirectory:
+    case kTagGpsDirectory: {
       // Only IFD0's link counts; it never stops this walk, whatever it holds.
-      if (kind == DirectoryKind::kIfd0 && !walk.hasGps && block.U32At(entry.valueOffset, walk.gpsOffset))
+      uint64_t offset = 0;
+      if (kind == DirectoryKind::kIfd0 && !walk.hasGps && link(offset)) {
         walk.hasGps = true;
+        walk.gpsOffset = offset;
+        walk.gpsBlock = &block;
+      }
       return true;
+    }
     default:
       return true;
   }

@@ -5,14 +5,15 @@
 #include <cstdint>
 
 #include "exif/byte_order.h"
+#include "exif/tiff_block.h"
 
 namespace exifinfo {
 
 // Which directory a walk is in: the new values are read from IFD0 and the EXIF directory only.
 enum class DirectoryKind { kIfd0, kExif, kOther };
 
-// One 12-byte directory entry, with its value located: inline in the entry when it needs at
-// most 4 bytes, else at the offset the entry holds (checked to lie inside the block).
+// One directory entry, with its value located: inline in the entry when it fits there (4 bytes,
+// 8 in BigTIFF), else at the offset the entry holds (checked to lie inside the block).
 struct DirectoryEntry {
   uint16_t tag;
   uint16_t format;
@@ -21,21 +22,50 @@ struct DirectoryEntry {
   uint64_t valueOffset;  // from the start of the TIFF block
 };
 
-// How the entry at `at` decoded: whole, or with a format no TIFF has, or with a value that
-// does not lie inside the block. The one decoder of a directory entry in a block: the report's
-// walk abandons its directory on either fault, the GPS walk passes over the entry.
+// A directory's layout: classic TIFF's, or BigTIFF's wider counts, offsets and entries.
+struct DirectoryLayout {
+  uint64_t countBytes, entryBytes, linkBytes, inlineBytes;
+};
+constexpr DirectoryLayout kClassicLayout{2, kEntryBytes, 4, kInlineValueBytes};
+constexpr DirectoryLayout kBigTiffLayout{8, 20, 8, 8};
+inline const DirectoryLayout& LayoutOf(const TiffBlock& block) {
+  return block.bigTiff() ? kBigTiffLayout : kClassicLayout;
+}
+
+// How the entry at `at` decoded: whole, or with a format the walk does not know, or with a
+// value that does not lie inside the block. The one decoder of a directory entry: the walk's
+// policy says what a fault does to the directory, the GPS walk passes over the entry.
+// `tiffFormats`: TIFF's IFD format reads as LONG, and so does a BigTIFF 8-byte integer that
+// fits 32 bits.
 enum class EntryFault { kNone, kIllegalFormat, kIllegalValueOffset };
+constexpr uint16_t kFormatIfd = 13;
+// With TIFF's formats: a value of numbers larger than this is passed over. Every numeric tag a
+// walk reads holds one to four numbers; thousands in one are damage (a fuzzed count), and
+// reading their first one would take a number from wherever the offset points.
+constexpr uint64_t kMaxNumbersBytes = 2048;
+inline bool IsBytesFormat(uint16_t format) {
+  return format == kFormatByte || format == kFormatAscii || format == kFormatSByte || format == kFormatUndefined;
+}
+constexpr uint16_t kFormatLong8 = 16;  // then SLONG8 (17) and IFD8 (18)
+
+EntryFault DecodeWideEntry(const TiffBlock& block, const uint8_t* p, uint64_t at, bool tiffFormats, DirectoryEntry& entry);
+
 // `at` must lie inside a directory whose extent was checked. Inline: it runs for every entry.
-inline EntryFault DecodeEntry(const TiffBlock& block, uint64_t at, DirectoryEntry& entry) {
-  block.U16At(at, entry.tag);
-  block.U16At(at + 2, entry.format);
-  block.U32At(at + 4, entry.count);
+inline EntryFault DecodeEntry(const TiffBlock& block, uint64_t at, DirectoryEntry& entry, bool tiffFormats = false) {
+  const uint8_t* p = block.At(at, LayoutOf(block).entryBytes);
+  if (p == nullptr) return EntryFault::kIllegalValueOffset;
+  const bool big = block.bigEndian();
+  entry.tag = ReadU16(p, big);
+  entry.format = ReadU16(p + 2, big);
+  if (block.bigTiff() || (tiffFormats && (entry.format >= kFormatCodes || entry.format == kFormatNone)))
+    return DecodeWideEntry(block, p, at, tiffFormats, entry);
+  entry.count = ReadU32(p + 4, big);
   if (entry.format >= kFormatCodes) return EntryFault::kIllegalFormat;
   entry.byteCount = uint64_t{entry.count} * kComponentBytes[entry.format];
+  if (tiffFormats && entry.byteCount > kMaxNumbersBytes && !IsBytesFormat(entry.format)) return EntryFault::kIllegalFormat;
   entry.valueOffset = at + 8;
   if (entry.byteCount > kInlineValueBytes) {
-    uint32_t valueOffset = 0;
-    block.U32At(at + 8, valueOffset);
+    const uint32_t valueOffset = ReadU32(p + 8, big);
     if (!block.Has(valueOffset, entry.byteCount)) return EntryFault::kIllegalValueOffset;
     entry.valueOffset = valueOffset;
   }

@@ -122,10 +122,17 @@ double Angle(const DirectoryEntry& entry, const TiffBlock& block) {
   return d + m / 60.0 + s / 3600.0;
 }
 
+// A text value's bytes, all of them or none (a value the input lacks reads as absent); a text
+// longer than any value kept is cut where it is copied.
+ByteView ValueBytes(const DirectoryEntry& entry, const TiffBlock& block) {
+  const uint8_t* p = block.At(entry.valueOffset, entry.byteCount);
+  return p != nullptr ? ByteView{p, static_cast<size_t>(entry.byteCount)} : ByteView{};
+}
+
 // The first byte of a reference text; 0 when there is none.
 uint8_t RefLetter(const DirectoryEntry& entry, const TiffBlock& block) {
   if (!IsTextFormat(entry.format) || entry.byteCount == 0) return 0;
-  return block.view().ByteOrZero(entry.valueOffset);
+  return block.ByteOrZero(entry.valueOffset);
 }
 
 }  // namespace
@@ -146,7 +153,7 @@ void ExifReader::InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock&
   switch (slot.kind) {
     case Slot::kNone: return;
     case Slot::kText:
-      if (IsTextFormat(entry.format)) Extras.texts[slot.index] = block.view().Slice(entry.valueOffset, entry.byteCount);
+      if (IsTextFormat(entry.format)) Extras.texts[slot.index] = ValueBytes(entry, block);
       return;
     case Slot::kInt:
       if (entry.count != 0 && IsIntegerFormat(entry.format))
@@ -170,13 +177,17 @@ void ExifReader::InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock&
 // One directory with its own bounds: its entries must lie inside the block, and it follows no
 // link, so it can neither loop nor reach another directory. It reports nothing: a GPS directory
 // that cannot be read leaves its values absent.
-void ExifReader::WalkGpsDirectory(const TiffBlock& block, uint64_t offset) {
-  uint16_t entryCount = 0;
-  if (!block.U16At(offset, entryCount) || !block.Has(offset, 2 + kEntryBytes * entryCount)) return;
+void ExifReader::WalkGpsDirectory(const TiffBlock& block, uint64_t offset, bool tiffFormats) {
+  const DirectoryLayout& layout = LayoutOf(block);
+  const uint8_t* head = block.At(offset, layout.countBytes);
+  if (head == nullptr) return;
+  const uint64_t entryCount = block.bigTiff() ? ReadU64(head, block.bigEndian()) : ReadU16(head, block.bigEndian());
+  if (entryCount > UINT16_MAX || block.At(offset, layout.countBytes + layout.entryBytes * entryCount) == nullptr) return;
   GpsParts parts;
   for (uint64_t i = 0; i < entryCount; ++i) {
     DirectoryEntry entry{};
-    if (DecodeEntry(block, offset + 2 + kEntryBytes * i, entry) == EntryFault::kNone) InterpretGpsTag(entry, block, parts);
+    if (DecodeEntry(block, offset + layout.countBytes + layout.entryBytes * i, entry, tiffFormats) == EntryFault::kNone)
+      InterpretGpsTag(entry, block, parts);
   }
   // Signed from the references; a reference that is no hemisphere makes the value unusable.
   const double latitude = parts.latitudeRef == 'N' ? parts.latitude : parts.latitudeRef == 'S' ? -parts.latitude : std::nan("");
@@ -198,7 +209,7 @@ void ExifReader::InterpretGpsTag(const DirectoryEntry& entry, const TiffBlock& b
     case kTagGpsLatitude: parts.latitude = Angle(entry, block); break;
     case kTagGpsLongitude: parts.longitude = Angle(entry, block); break;
     case kTagGpsAltitudeRef:
-      parts.altitudeBelow = entry.count > 0 && entry.format == kFormatByte && block.view().ByteOrZero(entry.valueOffset) == 1;
+      parts.altitudeBelow = entry.count > 0 && entry.format == kFormatByte && block.ByteOrZero(entry.valueOffset) == 1;
       break;
     case kTagGpsAltitude:
       parts.altitude = RationalAt(entry, block, 0, value) && value >= 0 ? value : std::nan("");
@@ -211,7 +222,7 @@ void ExifReader::InterpretGpsTag(const DirectoryEntry& entry, const TiffBlock& b
                       RationalAt(entry, block, 2, parts.time[2]);
       break;
     case kTagGpsDateStamp:
-      if (IsTextFormat(entry.format)) parts.dateStamp = block.view().Slice(entry.valueOffset, entry.byteCount);
+      if (IsTextFormat(entry.format)) parts.dateStamp = ValueBytes(entry, block);
       break;
     default: break;
   }

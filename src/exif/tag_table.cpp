@@ -65,11 +65,14 @@ bool UnitFactor(int32_t code, float& inches) {
 
 // A bounded copy of at most n bytes into dst[0..n], which stays terminated. It stops at a NUL
 // or at the block's end (read as a NUL), and fills the rest of the n bytes with NUL; the
-// value's declared byte count does not shorten it.
-void CopyText(char* dst, size_t n, ByteView block, uint64_t offset) {
+// value's declared byte count does not shorten it. `valueBytes` of the text are its own: a
+// block read in place must have those (a cut input says so); the rest is read as far as it goes.
+void CopyText(char* dst, size_t n, const TiffBlock& block, uint64_t offset, uint64_t valueBytes) {
+  if (block.inPlace()) block.At(offset, valueBytes < n ? valueBytes : n);
+  const ByteView text = block.Span(offset, n);
   size_t i = 0;
   for (; i < n; ++i) {
-    const uint8_t c = block.ByteOrZero(offset + i);
+    const uint8_t c = text.ByteOrZero(i);
     if (c == 0) break;
     dst[i] = static_cast<char>(c);
   }
@@ -82,16 +85,15 @@ double ApexFNumber(double aperture) { return std::exp(aperture * std::log(2.0) *
 
 }  // namespace
 
-void ExifReader::InterpretTag(const DirectoryEntry& entry, TiffBlock& block) {
+void ExifReader::InterpretTag(const DirectoryEntry& entry, const TiffBlock& block) {
   ImageInfo& info = *Info;
-  const ByteView bytes = block.view();
   const auto number = [&] { return ConvertValue(block, entry.valueOffset, entry.format); };
   float unit = 0.0f;
   switch (entry.tag) {
-    case kTagMake: CopyText(info.CameraMake, kCameraMakeBytes - 1, bytes, entry.valueOffset); break;
-    case kTagModel: CopyText(info.CameraModel, kCameraModelBytes - 1, bytes, entry.valueOffset); break;
-    case kTagExifVersion: CopyText(info.Version, kVersionBytes - 1, bytes, entry.valueOffset); break;
-    case kTagDateTimeOriginal: CopyText(info.DateTime, kDateTimeBytes - 1, bytes, entry.valueOffset); break;
+    case kTagMake: CopyText(info.CameraMake, kCameraMakeBytes - 1, block, entry.valueOffset, entry.byteCount); break;
+    case kTagModel: CopyText(info.CameraModel, kCameraModelBytes - 1, block, entry.valueOffset, entry.byteCount); break;
+    case kTagExifVersion: CopyText(info.Version, kVersionBytes - 1, block, entry.valueOffset, entry.byteCount); break;
+    case kTagDateTimeOriginal: CopyText(info.DateTime, kDateTimeBytes - 1, block, entry.valueOffset, entry.byteCount); break;
     case kTagOrientation: {
       const int32_t orientation = ToInt(number());
       if (orientation < kMinOrientation || orientation > kMaxOrientation) {
@@ -145,29 +147,28 @@ void ExifReader::InterpretTag(const DirectoryEntry& entry, TiffBlock& block) {
 // The comment's character code is its first 8 bytes: "ASCII" with the text starting within
 // v[5..9]; any other code (an all-zero one included) is copied as it stands, so it gives an
 // empty comment or the code's name. Bytes past the block's end read as NUL.
-void ExifReader::StoreUserComment(const DirectoryEntry& entry, TiffBlock& block) {
+void ExifReader::StoreUserComment(const DirectoryEntry& entry, const TiffBlock& block) {
   // Trailing spaces become NUL in the section copy itself: later entries whose values overlap
   // these bytes read them changed.
-  const MutableByteView value = block.mutableView().Slice(entry.valueOffset, entry.byteCount);
+  const MutableByteView value = block.MutableSpan(entry.valueOffset, entry.byteCount);
   for (size_t i = value.size; i-- > 0;) {
     if (*value.At(i) != ' ') break;
     *value.At(i) = '\0';
   }
-  const ByteView bytes = block.view();
   uint64_t textStart = entry.valueOffset;
   bool isAscii = true;
   for (uint64_t k = 0; k < sizeof kAsciiCode; ++k)
-    isAscii = isAscii && bytes.ByteOrZero(entry.valueOffset + k) == kAsciiCode[k];
+    isAscii = isAscii && block.ByteOrZero(entry.valueOffset + k) == kAsciiCode[k];
   if (isAscii) {
     bool found = false;
     for (uint64_t k = kAsciiTextFirst; k <= kAsciiTextLast && !found; ++k) {
-      const uint8_t c = bytes.ByteOrZero(entry.valueOffset + k);
+      const uint8_t c = block.ByteOrZero(entry.valueOffset + k);
       found = c != '\0' && c != ' ';
       if (found) textStart = entry.valueOffset + k;
     }
     if (!found) return;  // "ASCII" and no text: the comment stays as it was
   }
-  CopyText(Info->Comments, kMaxUserCommentChars, bytes, textStart);
+  CopyText(Info->Comments, kMaxUserCommentChars, block, textStart, 0);
 }
 
 }  // namespace exifinfo
