@@ -32,6 +32,20 @@ enum FrameTag : uint16_t {
   kTagPixelYDimension = 0xA003,
 };
 
+// The tags ActOnStructuralTag acts on: most entries are none of them, and pass it by.
+bool IsStructural(uint16_t tag) {
+  switch (tag) {
+    case kTagThumbnailOffset:
+    case kTagThumbnailLength:
+    case kTagPixelXDimension:
+    case kTagPixelYDimension:
+    case kTagExifDirectory:
+    case kTagInteropDirectory:
+    case kTagGpsDirectory: return true;
+    default: return false;
+  }
+}
+
 bool IsColourPhotometric(uint64_t p) {
   return p == 2 || p == 3 || p == 5 || p == 6 || p == 8 || p == 9 || p == 10 || p == 32803 || p == 34892;
 }
@@ -255,7 +269,7 @@ bool ExifReader::WalkDirectory(const TiffBlock& block, uint64_t offset, int dept
     InterpretTag(entry, block);
     if (WantExtras && kind != DirectoryKind::kOther) InterpretExtraTag(entry, block);
     if (policy.readsFrame && kind == DirectoryKind::kIfd0) NoteFrame(entry, block, walk);
-    if (!ActOnStructuralTag(entry, block, depth, kind, walk, thumbnail)) return false;
+    if (IsStructural(entry.tag) && !ActOnStructuralTag(entry, block, depth, kind, walk, thumbnail)) return false;
   }
   if (grafted) WalkGrafts(depth, walk);
 

@@ -38,6 +38,8 @@ uint8_t* HeldBytes::Keep(uint64_t offset, ByteView bytes) {
   return chunk->Bytes();
 }
 
+const uint8_t* TiffBlock::FetchAt(uint64_t offset, uint64_t count) const { return Fetch(offset, count, false).data; }
+
 ByteView TiffBlock::Fetch(uint64_t offset, uint64_t count, bool partial) const {
   if (count > RangeReader::kMaxFetchBytes) {
     if (!partial) return ByteView{};  // no value a walk reads is that large
