@@ -9,33 +9,10 @@
 namespace exifinfo {
 namespace {
 
-// The reader's cached windows as a source: what they hold costs no request.
-class CachedSource final : public RangeSource {
- public:
-  explicit CachedSource(RangeReader& reader) : reader_(reader) {}
-  int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) override {
-    const ByteView held = reader_.Cached(offset);
-    if (held.size != 0) {
-      const size_t given = count < held.size ? count : held.size;
-      std::memcpy(out, held.data, given);
-      return static_cast<int64_t>(given);
-    }
-    const ByteView bytes = reader_.Fetch(offset, count < RangeReader::kMaxFetchBytes ? count : RangeReader::kMaxFetchBytes);
-    if (bytes.size == 0 && reader_.failed()) return error = reader_.error(), -1;
-    if (bytes.size != 0) std::memcpy(out, bytes.data, bytes.size);
-    return static_cast<int64_t>(bytes.size);
-  }
-  uint64_t size() const override { return reader_.size(); }
-
- private:
-  RangeReader& reader_;
-};
-
-// RAF: the embedded JPEG, read by the section scanner where it lies: from memory in place, and
-// from any other input through the reader's windows, so that the bytes of the photo's head
-// that hold the JPEG's start are not asked for again, and its requests are counted and held to
-// the budget with the rest.
-ReadEnding ReadRaf(const PhotoInput& input, RangeReader& source, ExifReader& reader) {
+// RAF: the embedded JPEG, read by the section scanner where it lies, through the reader's
+// windows: the bytes of the photo's head that hold the JPEG's start are not asked for again,
+// and its requests are counted and held to the budget with the rest (memory costs none).
+ReadEnding ReadRaf(RangeReader& source, ExifReader& reader) {
   ReadEnding read;
   uint64_t offset = 0, length = 0;
   if (!FindRafJpeg(source, offset, length, read.ending)) {
@@ -43,14 +20,10 @@ ReadEnding ReadRaf(const PhotoInput& input, RangeReader& source, ExifReader& rea
     read.readError = source.error();
     return read;
   }
-  if (input.fd < 0 && input.source == nullptr) {
-    const uint64_t available = offset < input.memory.size ? input.memory.size - offset : 0;
-    InputStream jpeg(input.memory.data + (available != 0 ? offset : 0), static_cast<size_t>(length < available ? length : available));
-    reader.ScanSections(jpeg, nullptr);
-  } else if (offset <= INT64_MAX) {
-    CachedSource cached(source);
+  if (offset <= INT64_MAX) {
+    ReaderSource windows(source);
     uint8_t buffer[kFirstReadBytes];
-    InputStream jpeg(cached, static_cast<int64_t>(offset), buffer, sizeof buffer);
+    InputStream jpeg(windows, static_cast<int64_t>(offset), buffer, sizeof buffer);
     reader.ScanSections(jpeg, nullptr);
     read.readError = jpeg.error() != 0 ? jpeg.error() : source.error();
   }
@@ -84,7 +57,7 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
     return read;
   }
   if (container == Container::kRaf) {
-    read = ReadRaf(input, ranges, reader);
+    read = ReadRaf(ranges, reader);
   } else {
     ReadContainer(container, ranges, reader);
     read.ending = reader.ending();

@@ -278,4 +278,15 @@ size_t RangeReader::CopyOut(uint64_t offset, uint8_t* out, size_t count) {
   return given;
 }
 
+int64_t ReaderSource::ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) {
+  ByteView bytes = reader_.Cached(offset);
+  if (bytes.size == 0) {
+    bytes = reader_.Fetch(offset, count < RangeReader::kMaxFetchBytes ? count : RangeReader::kMaxFetchBytes);
+    if (bytes.size == 0 && reader_.failed()) return error = reader_.error(), -1;
+  }
+  const size_t given = count < bytes.size ? count : bytes.size;
+  if (given != 0) std::memcpy(out, bytes.data, given);
+  return static_cast<int64_t>(given);
+}
+
 }  // namespace exifinfo

@@ -215,4 +215,17 @@ class RangeReader {
   uint64_t bytesRead_ = 0;
 };
 
+// A reader as a source for a stream read forward from a place in the photo (a RAF's embedded
+// JPEG, scanned section by section): what its windows hold costs no request, the rest is
+// fetched through them, counted and held to the same budget as every other read of the photo.
+class ReaderSource final : public RangeSource {
+ public:
+  explicit ReaderSource(RangeReader& reader) : reader_(reader) {}
+  int64_t ReadAt(uint64_t offset, uint8_t* out, size_t count, int& error) override;
+  uint64_t size() const override { return reader_.size(); }
+
+ private:
+  RangeReader& reader_;
+};
+
 }  // namespace exifinfo
