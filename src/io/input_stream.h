@@ -11,31 +11,13 @@
 #include <sys/types.h>
 
 #include "io/byte_view.h"
+#include "io/sources.h"
 
 namespace exifinfo {
-
-class RangeSource;
 
 // The first read of a file. Most photos' sections up to the start of scan fit in it (over the
 // shared corpus: median 3.2 KiB, 90th percentile 14 KiB), so a whole read is one system call.
 constexpr size_t kFirstReadBytes = 16384;
-
-// Opens a file for reading without waiting: a FIFO with no writer opens at once (and then reads
-// as empty); the stream waits for data when there is a writer. Returns the descriptor, or -1
-// with `error` set (EINVAL for a null path).
-int OpenForReading(const char* path, int& error);
-
-// A stand-in for the read system calls, for tests and fuzzers that inject failures: it reads
-// like pread (offset >= 0) or read (offset -1) and fails with -1 and errno as they do.
-struct ReadCall {
-  ssize_t (*call)(void* context, int fd, uint8_t* out, size_t count, int64_t offset) = nullptr;
-  void* context = nullptr;
-};
-
-// One read of `fd` (pread at `offset` >= 0, read at -1, or through `inject`), retried on EINTR
-// and waited on (poll) while a non-blocking descriptor has nothing yet. Returns the bytes read,
-// 0 at the end, or -1 with `error` set.
-ssize_t ReadDescriptor(int fd, uint8_t* out, size_t count, int64_t offset, const ReadCall& inject, int& error);
 
 class InputStream {
  public:
@@ -46,11 +28,12 @@ class InputStream {
   // arrive through `buffer`, whose first fill is the one read most photos need. A descriptor
   // opened O_NONBLOCK is waited on (poll) when it has nothing yet, never changed.
   InputStream(int fd, int64_t startOffset, uint8_t* buffer, size_t capacity)
-      : fd_(fd), offset_(startOffset), buffer_(buffer), capacity_(capacity) {}
+      : descriptor_(fd, startOffset >= 0 ? 0 : -1, {}, DescriptorSource::Forward::kOnce), source_(&descriptor_),
+        offset_(startOffset >= 0 ? startOffset : 0), buffer_(buffer), capacity_(capacity) {}
   InputStream(const uint8_t* data, size_t size) : next_(data), end_(data + size) {}
   // Reads `source` from byte `startOffset` on, through `buffer`, by its positioned reads.
   InputStream(RangeSource& source, int64_t startOffset, uint8_t* buffer, size_t capacity)
-      : source_(&source), offset_(startOffset), buffer_(buffer), capacity_(capacity) {}
+      : source_(&source), callerSource_(true), offset_(startOffset), buffer_(buffer), capacity_(capacity) {}
   InputStream(const InputStream&) = delete;
   InputStream& operator=(const InputStream&) = delete;
 
@@ -69,12 +52,12 @@ class InputStream {
   // read until there are at least `wanted` (or the input ends) without taking any of them.
   ByteView Peek(size_t wanted);
   // A descriptor read forward (a pipe, a socket), known once the first read was tried.
-  bool forwardOnly() const { return fd_ >= 0 && offset_ < 0; }
-  bool fromSource() const { return source_ != nullptr; }
-  const ReadCall& injectedReads() const { return inject_; }
+  bool forwardOnly() const { return source_ != nullptr && source_->forwardOnly(); }
+  bool fromSource() const { return callerSource_; }
+  const ReadCall& injectedReads() const { return descriptor_.injectedReads(); }
 
   // Routes every later read of the descriptor through `call` instead of the system.
-  void InjectReads(ReadCall call) { inject_ = call; }
+  void InjectReads(ReadCall call) { descriptor_.InjectReads(call); }
 
   State state() const { return state_; }
   int error() const { return error_; }  // errno of the failed read; 0 unless kError
@@ -84,13 +67,13 @@ class InputStream {
 
  private:
   bool Refill();  // false once the input has ended or failed
-  // One read into out, retried on EINTR and waited on when the descriptor has nothing yet.
-  // Returns the bytes read; 0 sets the sticky ending.
+  // One read of the source into out. Returns the bytes read; 0 sets the sticky ending.
   size_t ReadOnce(uint8_t* out, size_t count);
 
-  int fd_ = -1;
-  RangeSource* source_ = nullptr;
-  int64_t offset_ = -1;  // where the next pread reads; -1: plain read
+  DescriptorSource descriptor_{-1, -1};  // the descriptor's reads, when the stream reads one
+  RangeSource* source_ = nullptr;        // null: bytes in memory
+  bool callerSource_ = false;
+  int64_t offset_ = 0;  // where the next read of the source starts
   uint8_t* buffer_ = nullptr;
   size_t capacity_ = 0;
   const uint8_t* next_ = nullptr;
@@ -99,7 +82,6 @@ class InputStream {
   int error_ = 0;
   uint64_t delivered_ = 0;
   uint32_t reads_ = 0;
-  ReadCall inject_;
 };
 
 }  // namespace exifinfo
