@@ -57,7 +57,9 @@ struct TiffWalkResult {
 //   section_scanner.cpp  ScanSections and the section steps (frame header, comment);
 //   exif_section.cpp     ParseExifSection, WalkTiff and the one directory walk
 //                        (WalkDirectory, ActOnStructuralTag), as its policy directs;
-//   tag_table.cpp        InterpretTag and StoreUserComment: each tag's value into the record;
+//   tag_table.cpp        InterpretTag, StoreUserComment and DeriveReportValues: the report's
+//                        value rules (fixed-size text copies, the low-ISO factor, the APEX
+//                        fallbacks, the light source as white balance, the sensor width);
 //   extra_tags.cpp       InterpretExtraTag, WalkGpsDirectory and InterpretGpsTag: the values
 //                        beyond the report (extra_values.h), which never touch the record.
 class ExifReader {
@@ -160,6 +162,7 @@ class ExifReader {
   void InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock& block);
   void InterpretGpsTag(const DirectoryEntry& entry, const TiffBlock& block, struct GpsParts& parts);
   void StoreUserComment(const DirectoryEntry& entry, const TiffBlock& block);
+  void DeriveReportValues();
   bool Fail(const char* text);  // copies text into LastError; returns false
   bool End(ScanEnding ending, const char* text);  // records how the scan ended; returns false
 };

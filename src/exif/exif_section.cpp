@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The EXIF header and the one walk of TIFF directories, wherever their block lies; the walk's
 // policy (walk_policy.h) says what it does where readers of the format differ.
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -217,12 +216,7 @@ bool ExifReader::Walk(const TiffBlock& block, uint64_t first, DirectoryWalk& wal
   const bool walked = WalkDirectory(block, first, 1, DirectoryKind::kIfd0, walk);
   if (walk.hasGps && WantExtras) WalkGpsDirectory(*walk.gpsBlock, walk.gpsOffset, walk.policy.tiffFormats);
   if (!walked) return false;
-  if (Info->FocalplaneXRes != 0.0f) {
-    // Single precision, the quotient first; infinity times 0 stores 0.
-    const float inchesPerPixel = Info->FocalplaneUnits / Info->FocalplaneXRes;
-    const float width = inchesPerPixel * static_cast<float>(LargestDimension);
-    Info->CCDWidth = std::isnan(width) ? 0.0f : width;
-  }
+  DeriveReportValues();
   return true;
 }
 

@@ -144,6 +144,17 @@ void ExifReader::InterpretTag(const DirectoryEntry& entry, const TiffBlock& bloc
   }
 }
 
+// The values the report derives once a walk is over: the sensor width from the focal-plane
+// resolution and the largest pixel dimension.
+void ExifReader::DeriveReportValues() {
+  if (Info->FocalplaneXRes != 0.0f) {
+    // Single precision, the quotient first; infinity times 0 stores 0.
+    const float inchesPerPixel = Info->FocalplaneUnits / Info->FocalplaneXRes;
+    const float width = inchesPerPixel * static_cast<float>(LargestDimension);
+    Info->CCDWidth = std::isnan(width) ? 0.0f : width;
+  }
+}
+
 // The comment's character code is its first 8 bytes: "ASCII" with the text starting within
 // v[5..9]; any other code (an all-zero one included) is copied as it stands, so it gives an
 // empty comment or the code's name. Bytes past the block's end read as NUL.

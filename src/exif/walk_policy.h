@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The rules a walk of TIFF directories follows where readers of the format differ. The walk
 // itself (exif_section.cpp) is one; what it does at each of these points is read from here.
+// What the report makes of the values the walk meets (its fixed-size copies and derived values)
+// is the tag table's (tag_table.cpp), the same under either policy.
 #pragma once
 
 #include <cstdint>
