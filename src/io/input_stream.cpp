@@ -8,6 +8,16 @@
 
 namespace exifinfo {
 
+InputStream::InputStream(int fd, int64_t startOffset, uint8_t* buffer, size_t capacity)
+    : descriptor_(fd, startOffset >= 0 ? 0 : -1, {}, DescriptorSource::Forward::kOnce), source_(&descriptor_),
+      offset_(startOffset >= 0 ? startOffset : 0), buffer_(buffer), capacity_(capacity) {}
+
+InputStream::~InputStream() = default;
+
+const ReadCall& InputStream::injectedReads() const { return descriptor_.injectedReads(); }
+
+void InputStream::InjectReads(ReadCall call) { descriptor_.InjectReads(call); }
+
 size_t InputStream::ReadOnce(uint8_t* out, size_t count) {
   if (state_ != State::kReading || source_ == nullptr) {
     if (state_ == State::kReading) state_ = State::kEnd;  // bytes in memory: nothing more

@@ -27,13 +27,14 @@ class InputStream {
   // -1 (or a descriptor that cannot seek: pipes, sockets) reads on from where it stands. Bytes
   // arrive through `buffer`, whose first fill is the one read most photos need. A descriptor
   // opened O_NONBLOCK is waited on (poll) when it has nothing yet, never changed.
-  InputStream(int fd, int64_t startOffset, uint8_t* buffer, size_t capacity)
-      : descriptor_(fd, startOffset >= 0 ? 0 : -1, {}, DescriptorSource::Forward::kOnce), source_(&descriptor_),
-        offset_(startOffset >= 0 ? startOffset : 0), buffer_(buffer), capacity_(capacity) {}
+  // (Out of line, as everything that touches the descriptor's reader: the core's classes carry
+  // no type information, and code built with it must not reach into them inline.)
+  InputStream(int fd, int64_t startOffset, uint8_t* buffer, size_t capacity);
   InputStream(const uint8_t* data, size_t size) : next_(data), end_(data + size) {}
   // Reads `source` from byte `startOffset` on, through `buffer`, by its positioned reads.
   InputStream(RangeSource& source, int64_t startOffset, uint8_t* buffer, size_t capacity)
       : source_(&source), callerSource_(true), offset_(startOffset), buffer_(buffer), capacity_(capacity) {}
+  ~InputStream();
   InputStream(const InputStream&) = delete;
   InputStream& operator=(const InputStream&) = delete;
 
@@ -54,10 +55,10 @@ class InputStream {
   // A descriptor read forward (a pipe, a socket), known once the first read was tried.
   bool forwardOnly() const { return source_ != nullptr && source_->forwardOnly(); }
   bool fromSource() const { return callerSource_; }
-  const ReadCall& injectedReads() const { return descriptor_.injectedReads(); }
+  const ReadCall& injectedReads() const;
 
   // Routes every later read of the descriptor through `call` instead of the system.
-  void InjectReads(ReadCall call) { descriptor_.InjectReads(call); }
+  void InjectReads(ReadCall call);
 
   State state() const { return state_; }
   int error() const { return error_; }  // errno of the failed read; 0 unless kError
