@@ -77,7 +77,7 @@ EntryFault DecodeWideEntry(const TiffBlock& block, const uint8_t* p, uint64_t at
     entry.count = 1;
     entry.byteCount = 4;
     entry.valueOffset = valueAt + (big ? 4 : 0);
-    return EntryFault::kNone;
+    return EntryFault::kNone;  // inline: inside the directory read
   }
   if (component == 0 || count > UINT32_MAX) return EntryFault::kIllegalFormat;
   entry.count = static_cast<uint32_t>(count);
@@ -86,9 +86,10 @@ EntryFault DecodeWideEntry(const TiffBlock& block, const uint8_t* p, uint64_t at
   entry.valueOffset = valueAt;
   if (entry.byteCount > (wide ? 8u : 4u)) {
     const uint64_t valueOffset = wide ? ReadU64(p + 12, big) : ReadU32(p + 8, big);
-    if (!block.Has(valueOffset, entry.byteCount)) return EntryFault::kIllegalValueOffset;
+    if (!block.Has(valueOffset, tiffFormats ? CheckedBytes(entry) : entry.byteCount)) return EntryFault::kIllegalValueOffset;
     entry.valueOffset = valueOffset;
   }
+  if (block.inPlace() && !block.Reaches(entry.valueOffset, CheckedBytes(entry))) return EntryFault::kIllegalValueOffset;
   return EntryFault::kNone;
 }
 

@@ -50,6 +50,14 @@ constexpr uint16_t kFormatLong8 = 16;  // then SLONG8 (17) and IFD8 (18)
 
 EntryFault DecodeWideEntry(const TiffBlock& block, const uint8_t* p, uint64_t at, bool tiffFormats, DirectoryEntry& entry);
 
+// With TIFF's formats a value is there when its first 2 KiB are (all of a shorter one): a block
+// read in place whose end is not known fetches those to check, so that it reads what the same
+// block in memory reads and notes a cut input, and the rest of a longer value (a maker note, an
+// XMP packet) is not fetched only to check it. A longer value is read as far as the block goes.
+inline uint64_t CheckedBytes(const DirectoryEntry& entry) {
+  return entry.byteCount < kMaxNumbersBytes ? entry.byteCount : kMaxNumbersBytes;
+}
+
 // `at` must lie inside a directory whose extent was checked. Inline: it runs for every entry.
 inline EntryFault DecodeEntry(const TiffBlock& block, uint64_t at, DirectoryEntry& entry, bool tiffFormats = false) {
   const uint8_t* p = block.At(at, LayoutOf(block).entryBytes);
@@ -66,9 +74,10 @@ inline EntryFault DecodeEntry(const TiffBlock& block, uint64_t at, DirectoryEntr
   entry.valueOffset = at + 8;
   if (entry.byteCount > kInlineValueBytes) {
     const uint32_t valueOffset = ReadU32(p + 8, big);
-    if (!block.Has(valueOffset, entry.byteCount)) return EntryFault::kIllegalValueOffset;
+    if (!block.Has(valueOffset, tiffFormats ? CheckedBytes(entry) : entry.byteCount)) return EntryFault::kIllegalValueOffset;
     entry.valueOffset = valueOffset;
   }
+  if (block.inPlace() && !block.Reaches(entry.valueOffset, CheckedBytes(entry))) return EntryFault::kIllegalValueOffset;
   return EntryFault::kNone;
 }
 

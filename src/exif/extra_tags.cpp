@@ -122,12 +122,9 @@ double Angle(const DirectoryEntry& entry, const TiffBlock& block) {
   return d + m / 60.0 + s / 3600.0;
 }
 
-// A text value's bytes, all of them or none (a value the input lacks reads as absent); a text
-// longer than any value kept is cut where it is copied.
-ByteView ValueBytes(const DirectoryEntry& entry, const TiffBlock& block) {
-  const uint8_t* p = block.At(entry.valueOffset, entry.byteCount);
-  return p != nullptr ? ByteView{p, static_cast<size_t>(entry.byteCount)} : ByteView{};
-}
+// A text value's bytes, as far as the block goes (a JPEG's walk has checked they all lie in it);
+// a text longer than any value kept is cut where it is copied.
+ByteView ValueBytes(const DirectoryEntry& entry, const TiffBlock& block) { return block.Span(entry.valueOffset, entry.byteCount); }
 
 // The first byte of a reference text; 0 when there is none.
 uint8_t RefLetter(const DirectoryEntry& entry, const TiffBlock& block) {

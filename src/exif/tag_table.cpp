@@ -65,10 +65,8 @@ bool UnitFactor(int32_t code, float& inches) {
 
 // A bounded copy of at most n bytes into dst[0..n], which stays terminated. It stops at a NUL
 // or at the block's end (read as a NUL), and fills the rest of the n bytes with NUL; the
-// value's declared byte count does not shorten it. `valueBytes` of the text are its own: a
-// block read in place must have those (a cut input says so); the rest is read as far as it goes.
-void CopyText(char* dst, size_t n, const TiffBlock& block, uint64_t offset, uint64_t valueBytes) {
-  if (block.inPlace()) block.At(offset, valueBytes < n ? valueBytes : n);
+// value's declared byte count does not shorten it.
+void CopyText(char* dst, size_t n, const TiffBlock& block, uint64_t offset) {
   const ByteView text = block.Span(offset, n);
   size_t i = 0;
   for (; i < n; ++i) {
@@ -90,10 +88,10 @@ void ExifReader::InterpretTag(const DirectoryEntry& entry, const TiffBlock& bloc
   const auto number = [&] { return ConvertValue(block, entry.valueOffset, entry.format); };
   float unit = 0.0f;
   switch (entry.tag) {
-    case kTagMake: CopyText(info.CameraMake, kCameraMakeBytes - 1, block, entry.valueOffset, entry.byteCount); break;
-    case kTagModel: CopyText(info.CameraModel, kCameraModelBytes - 1, block, entry.valueOffset, entry.byteCount); break;
-    case kTagExifVersion: CopyText(info.Version, kVersionBytes - 1, block, entry.valueOffset, entry.byteCount); break;
-    case kTagDateTimeOriginal: CopyText(info.DateTime, kDateTimeBytes - 1, block, entry.valueOffset, entry.byteCount); break;
+    case kTagMake: CopyText(info.CameraMake, kCameraMakeBytes - 1, block, entry.valueOffset); break;
+    case kTagModel: CopyText(info.CameraModel, kCameraModelBytes - 1, block, entry.valueOffset); break;
+    case kTagExifVersion: CopyText(info.Version, kVersionBytes - 1, block, entry.valueOffset); break;
+    case kTagDateTimeOriginal: CopyText(info.DateTime, kDateTimeBytes - 1, block, entry.valueOffset); break;
     case kTagOrientation: {
       const int32_t orientation = ToInt(number());
       if (orientation < kMinOrientation || orientation > kMaxOrientation) {
@@ -179,7 +177,7 @@ void ExifReader::StoreUserComment(const DirectoryEntry& entry, const TiffBlock& 
     }
     if (!found) return;  // "ASCII" and no text: the comment stays as it was
   }
-  CopyText(Info->Comments, kMaxUserCommentChars, block, textStart, 0);
+  CopyText(Info->Comments, kMaxUserCommentChars, block, textStart);
 }
 
 }  // namespace exifinfo

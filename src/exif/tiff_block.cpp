@@ -40,6 +40,14 @@ uint8_t* HeldBytes::Keep(uint64_t offset, ByteView bytes) {
 
 const uint8_t* TiffBlock::FetchAt(uint64_t offset, uint64_t count) const { return Fetch(offset, count, false).data; }
 
+bool TiffBlock::ReachesInPlace(uint64_t last) const {
+  if (last > UINT64_MAX - base_) return false;
+  if (held_->Find(base_ + last, 1) != nullptr) return true;
+  if (reader_->Fetch(base_ + last, 1).size == 1) return true;
+  if (!reader_->failed() && !reader_->outOfMemory()) faults_->truncated = true;
+  return false;
+}
+
 ByteView TiffBlock::Fetch(uint64_t offset, uint64_t count, bool partial) const {
   if (count > RangeReader::kMaxFetchBytes) {
     if (!partial) return ByteView{};  // no value a walk reads is that large

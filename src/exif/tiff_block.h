@@ -80,6 +80,12 @@ class TiffBlock {
     const ByteView bytes = Span(offset, count);
     return MutableByteView{const_cast<uint8_t*>(bytes.data), bytes.size};
   }
+  // Whether the input holds the bytes [offset, offset + count) of the block, without keeping
+  // them: a block in place whose end is not known learns it from the value's last byte.
+  bool Reaches(uint64_t offset, uint64_t count) const {
+    if (!Has(offset, count)) return false;
+    return reader_ == nullptr || count == 0 || size_ != kUnknownSize || ReachesInPlace(offset + count - 1);
+  }
   uint8_t ByteOrZero(uint64_t offset) const {
     const uint8_t* p = At(offset, 1);
     return p != nullptr ? *p : 0;
@@ -101,6 +107,7 @@ class TiffBlock {
 
  private:
   ByteView Fetch(uint64_t offset, uint64_t count, bool partial) const;
+  bool ReachesInPlace(uint64_t last) const;
   // The in-place path of At, kept out of line: a walk in memory pays one test for it.
   __attribute__((noinline, cold)) const uint8_t* FetchAt(uint64_t offset, uint64_t count) const;
 
