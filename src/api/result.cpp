@@ -31,7 +31,6 @@ class Layout {
 
 // The number of characters in well-formed UTF-8: every byte but the continuation bytes.
 size_t CodePoints(const char* text, size_t length) {
-  if (exifinfo::IsAscii(text, length)) return length;
   size_t continuations = 0;
   for (size_t i = 0; i < length; ++i) continuations += (static_cast<uint8_t>(text[i]) & 0xC0) == 0x80;
   return length - continuations;
@@ -66,7 +65,8 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   exifinfo::DecodeRecordTexts(i, texts);
   char report[exifinfo::kReportUtf8Capacity];
   const size_t utf8Length = exifinfo::FormatReportUtf8(i, texts, report, sizeof report);
-  const size_t wideLength = CodePoints(report, utf8Length);
+  const bool ascii = exifinfo::IsAscii(report, utf8Length);  // nearly every report
+  const size_t wideLength = ascii ? utf8Length : CodePoints(report, utf8Length);
   const size_t lastErrorLength = std::strlen(g.lastError);
   exifinfo::FinishedExtras extras;  // 19 KiB of stack beside the report's 8: well within any thread's
   exifinfo::FinishExtras(*g.extras, i.DateTime, extras);
@@ -116,7 +116,11 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   photo->report = base + reportAt;
   photo->report_length = utf8Length;
   auto* reportWide = reinterpret_cast<wchar_t*>(base + wideAt);
-  exifinfo::Utf8ToWide(report, utf8Length, reportWide, wideLength);  // well-formed: wideLength characters
+  if (ascii) {
+    exifinfo::WidenAscii(report, utf8Length, reportWide);
+  } else {
+    exifinfo::Utf8ToWide(report, utf8Length, reportWide, wideLength);  // well-formed: wideLength characters
+  }
   reportWide[wideLength] = L'\0';
   photo->report_wide = reportWide;
   photo->report_wide_length = wideLength;

@@ -111,15 +111,19 @@ size_t RecordTextToUtf8(const char* text, size_t length, char* out, size_t capac
   return used;
 }
 
+// A plain loop over distinct arrays, which the compiler widens many bytes at a time: the whole
+// report takes this path.
+void WidenAscii(const char* __restrict text, size_t length, wchar_t* __restrict out) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text);
+  for (size_t i = 0; i < length; ++i) out[i] = static_cast<wchar_t>(bytes[i]);
+}
+
 size_t Utf8ToWide(const char* text, size_t length, wchar_t* out, size_t capacity) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(text);
   size_t written = 0;
   if (AllAscii(bytes, length)) {
     const size_t n = length < capacity ? length : capacity;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8)  // unrolled: the whole report takes this path
-      for (size_t k = 0; k < 8; ++k) out[i + k] = static_cast<wchar_t>(bytes[i + k]);
-    for (; i < n; ++i) out[i] = static_cast<wchar_t>(bytes[i]);
+    WidenAscii(text, n, out);
     return n;
   }
   for (size_t i = 0; i < length && written < capacity;) {

@@ -34,6 +34,9 @@ bool IsWellFormedUtf8(const uint8_t* text, size_t length);
 // True when every byte is below 0x80.
 bool IsAscii(const char* text, size_t length);
 
+// Widens `length` ASCII bytes (IsAscii) into as many wide characters.
+void WidenAscii(const char* text, size_t length, wchar_t* out);
+
 // Decodes `length` bytes of well-formed UTF-8 into wide characters; at most `capacity` written.
 // Returns the count, or SIZE_MAX when the text is not well-formed.
 size_t Utf8ToWide(const char* text, size_t length, wchar_t* out, size_t capacity);
