@@ -35,6 +35,7 @@ void ReadAnyPhoto(InputStream& stream, const PhotoInput& input, bool extras, Vis
   Container container = IdentifyContainer(stream.Peek(2));
   if (container != Container::kJpeg) container = IdentifyContainer(stream.Peek(kIdentifyBytes));
   if (container == Container::kJpeg || container == Container::kUnknown) {
+    stream.AllowLending();  // the stream outlives `visit`: sections need no copies
     ReadPhoto(stream, nullptr, extras,
               [&](const ExifReader& reader, ReadEnding read) {
                 read.requests = stream.reads(), read.bytesRead = stream.delivered();

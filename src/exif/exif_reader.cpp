@@ -17,7 +17,8 @@ ExifReader::ExifReader(ImageInfo* info)
       OwnsInfo(false), DirectoriesWalked(0), Ending(ScanEnding::kNotAJpeg), ThumbnailOffset(0) {}
 
 ExifReader::~ExifReader() {
-  for (JpegSection& section : Sections) delete[] section.Bytes;
+  for (JpegSection& section : Sections)
+    if (!section.Lent) delete[] section.Bytes;
   if (OwnsInfo) delete Info;
 }
 

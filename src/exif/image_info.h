@@ -49,12 +49,14 @@ struct ImageInfo {
   bool HasExif;              // the last EXIF section passed its checks and its first directory walked
 };
 
-// One slot of the section table. Bytes is a heap copy of exactly Length bytes: the two length
-// bytes (which the length counts) followed by the contents; the marker bytes are not copied.
+// One slot of the section table. Bytes holds exactly Length bytes: the two length bytes (which
+// the length counts) followed by the contents; the marker bytes are not held. They are a heap
+// copy, or (Lent) the bytes where they lie in the stream's buffer, which outlives the reader.
 struct JpegSection {
   uint8_t* Bytes;
   int Marker;
   int Length;
+  bool Lent;
 };
 
 }  // namespace exifinfo

@@ -69,7 +69,7 @@ bool ExifReader::ScanSections(InputStream& stream, FILE* diagnostics) {
   Ending = ScanUntilStartOfScan(stream, diagnostics);
   // A failed read shows to the steps above as the end of the input; it is not one.
   if (Ending != ScanEnding::kStartOfScan && stream.state() == InputStream::State::kError)
-    End(ScanEnding::kReadError, errors::kReadError);
+    stream.outOfMemory() ? End(ScanEnding::kOutOfMemory, errors::kNoMemory) : End(ScanEnding::kReadError, errors::kReadError);
   return Ending == ScanEnding::kStartOfScan;
 }
 
@@ -148,12 +148,19 @@ bool ExifReader::ReadContents(InputStream& stream, JpegSection& slot, Contents c
     if (!stream.Skip(sectionBytes - kSectionLengthBytes - probed)) return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
     return true;
   }
+  const size_t rest = sectionBytes - kSectionLengthBytes - probed;
+  // Where the stream lends the section as it lies in its buffer (length bytes and probe
+  // included), nothing is copied.
+  if (uint8_t* lent = stream.Lend(kSectionLengthBytes + probed, rest)) {
+    slot.Bytes = lent;
+    slot.Lent = true;
+    return true;
+  }
   slot.Bytes = new (std::nothrow) uint8_t[sectionBytes];
   if (slot.Bytes == nullptr) return End(ScanEnding::kOutOfMemory, errors::kNoMemory);
   slot.Bytes[0] = static_cast<uint8_t>(slot.Length >> 8);
   slot.Bytes[1] = static_cast<uint8_t>(slot.Length);
   if (probed != 0) std::memcpy(slot.Bytes + kSectionLengthBytes, probe, probed);
-  const size_t rest = sectionBytes - kSectionLengthBytes - probed;
   // On a short read the buffer stays in this uncounted slot; the destructor frees it.
   if (stream.ReadBlock(slot.Bytes + kSectionLengthBytes + probed, rest) != rest)
     return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
@@ -204,8 +211,9 @@ ExifReader::SectionOutcome ExifReader::ActOnSection(int marker, FILE* diagnostic
 void ExifReader::DiscardLastSection() {
   --SectionCount;
   JpegSection& slot = Sections[static_cast<size_t>(SectionCount)];
-  delete[] slot.Bytes;  // null for a section passed over
+  if (!slot.Lent) delete[] slot.Bytes;  // null for a section passed over
   slot.Bytes = nullptr;
+  slot.Lent = false;
 }
 
 // A frame header shorter than its fixed part is kept but changes nothing.

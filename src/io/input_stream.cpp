@@ -4,6 +4,7 @@
 #include "io/range_reader.h"
 
 #include <cerrno>
+#include <new>
 #include <cstring>
 
 namespace exifinfo {
@@ -12,7 +13,7 @@ InputStream::InputStream(int fd, int64_t startOffset, uint8_t* buffer, size_t ca
     : descriptor_(fd, startOffset >= 0 ? 0 : -1, {}, DescriptorSource::Forward::kOnce), source_(&descriptor_),
       offset_(startOffset >= 0 ? startOffset : 0), buffer_(buffer), capacity_(capacity) {}
 
-InputStream::~InputStream() = default;
+InputStream::~InputStream() { delete[] spare_; }
 
 const ReadCall& InputStream::injectedReads() const { return descriptor_.injectedReads(); }
 
@@ -41,6 +42,18 @@ size_t InputStream::ReadOnce(uint8_t* out, size_t count) {
 }
 
 bool InputStream::Refill() {
+  if (lent_ && buffer_ != spare_) {  // the caller's buffer holds lent bytes: later fills go elsewhere
+    spare_ = new (std::nothrow) uint8_t[capacity_];
+    if (spare_ == nullptr) {
+      error_ = ENOMEM;
+      state_ = State::kError;
+      outOfMemory_ = true;
+      return false;
+    }
+    buffer_ = spare_;
+    next_ = end_ = buffer_;
+    lending_ = false;
+  }
   const size_t n = ReadOnce(buffer_, capacity_);
   if (n == 0) return false;
   next_ = buffer_;

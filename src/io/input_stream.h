@@ -49,6 +49,23 @@ class InputStream {
   // read failed). On a descriptor that can seek, the bytes are not read at all.
   bool Skip(size_t count);
 
+  // Lets the reader keep what it takes where it lies in the buffer (Lend) rather than copy it:
+  // for a caller whose stream outlives every use of what was read. Bytes in memory are the
+  // caller's and are never lent.
+  void AllowLending() { lending_ = source_ != nullptr; }
+  // The `count` bytes that follow, taken in place, with the `before` bytes taken just ahead of
+  // them: when lending is allowed and all of them lie in the buffer as one fill left it; else
+  // null and nothing is taken (the caller copies). Lent bytes stay put: a later fill goes to a
+  // buffer of the stream's own, and nothing more is lent.
+  uint8_t* Lend(size_t before, size_t count) {
+    if (!lending_ || static_cast<size_t>(next_ - buffer_) < before || static_cast<size_t>(end_ - next_) < count)
+      return nullptr;
+    uint8_t* at = buffer_ + (next_ - buffer_) - before;
+    next_ += count;
+    lent_ = true;
+    return at;
+  }
+
   // The bytes buffered and not yet taken: before anything was taken, the input's first bytes,
   // read until there are at least `wanted` (or the input ends) without taking any of them.
   ByteView Peek(size_t wanted);
@@ -62,6 +79,7 @@ class InputStream {
 
   State state() const { return state_; }
   int error() const { return error_; }  // errno of the failed read; 0 unless kError
+  bool outOfMemory() const { return outOfMemory_; }  // the stream's own buffer could not be had
   bool nothingRead() const { return delivered_ == 0; }  // no byte ever came from the descriptor
   uint32_t reads() const { return reads_; }        // requests made of the descriptor or source
   uint64_t delivered() const { return delivered_; }  // bytes they gave
@@ -83,6 +101,10 @@ class InputStream {
   int error_ = 0;
   uint64_t delivered_ = 0;
   uint32_t reads_ = 0;
+  uint8_t* spare_ = nullptr;  // the stream's own buffer, once the caller's holds lent bytes
+  bool lending_ = false;
+  bool lent_ = false;
+  bool outOfMemory_ = false;
 };
 
 }  // namespace exifinfo
