@@ -86,14 +86,21 @@ long ForEachFailingAllocation(Call call, Check check) {
 }
 
 // Files whose read allocates the record, a comment copy, an EXIF copy and, for the second, a
-// visited-directory bitmap (more than 16 directories).
+// visited-directory bitmap (more than 32 directories); read through a path, the third's EXIF
+// section is lent from the stream's first buffer and its 20 KiB APP2 then needs a buffer of the
+// stream's own.
 std::vector<Bytes> Photos() {
   using testing_builders::JpegBuilder;
   using testing_builders::TiffBuilder;
+  constexpr int kDirectories = 40;
   TiffBuilder many(testing_builders::ByteOrder::kLittle);
-  for (int d = 0; d < 20; ++d) many.Directory().Short(0x0112, 1).NextDirectory(d + 1 < 20 ? d + 1 : TiffBuilder::kNoLink);
+  for (int d = 0; d < kDirectories; ++d)
+    many.Directory().Short(0x0112, 1).NextDirectory(d + 1 < kDirectories ? d + 1 : TiffBuilder::kNoLink);
+  TiffBuilder one(testing_builders::ByteOrder::kBig);
+  one.Directory().Ascii(0x010F, "Lent");
   return {testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG),
-          JpegBuilder().Soi().Comment("c").App1Exif(many.Build()).BaselineFrame(2, 3).StartOfScan().Build()};
+          JpegBuilder().Soi().Comment("c").App1Exif(many.Build()).BaselineFrame(2, 3).StartOfScan().Build(),
+          JpegBuilder().Soi().App1Exif(one.Build()).Segment(0xE2, Bytes(20000, 7)).BaselineFrame(2, 3).StartOfScan().Build()};
 }
 
 TEST(AllocationFaults, CoreReportStaysWellFormed) {
@@ -129,32 +136,37 @@ TEST(AllocationFaults, CoreReportStaysWellFormed) {
   }
 }
 
+// From memory (sections copied) and through a path (sections lent, and a buffer of the stream's
+// own once a lent one would be overwritten).
 TEST(AllocationFaults, CApiGivesEnomemOrTheWholeResult) {
   for (const Bytes& photo : Photos()) {
-    exifinfo_photo* expected = nullptr;
-    ASSERT_EQ(exifinfo_read_memory(photo.data(), photo.size(), &expected), 0);
-    const std::string report(expected->report, expected->report_length);
-    exifinfo_free(expected);
-    int status = 0, enomem = 0;
-    bool pointerSet = false, same = false;
-    ForEachFailingAllocation(
-        [&] {
-          exifinfo_photo* p = nullptr;
-          status = exifinfo_read_memory(photo.data(), photo.size(), &p);
-          pointerSet = p != nullptr;
-          same = p != nullptr && p->report_length == report.size() && std::memcmp(p->report, report.data(), report.size()) == 0;
-          exifinfo_free(p);
-        },
-        [&] {
-          if (status == ENOMEM) {
-            ++enomem;
-            EXPECT_FALSE(pointerSet);
-          } else {
-            EXPECT_EQ(status, 0);
-            EXPECT_TRUE(same);
-          }
-        });
-    EXPECT_GE(enomem, 2);
+    const testing_builders::TempFile file(photo);
+    for (const bool fromPath : {false, true}) {
+      exifinfo_photo* expected = nullptr;
+      ASSERT_EQ(exifinfo_read_memory(photo.data(), photo.size(), &expected), 0);
+      const std::string report(expected->report, expected->report_length);
+      exifinfo_free(expected);
+      int status = 0, enomem = 0;
+      bool pointerSet = false, same = false;
+      ForEachFailingAllocation(
+          [&] {
+            exifinfo_photo* p = nullptr;
+            status = fromPath ? exifinfo_read_path(file.path().c_str(), &p) : exifinfo_read_memory(photo.data(), photo.size(), &p);
+            pointerSet = p != nullptr;
+            same = p != nullptr && p->report_length == report.size() && std::memcmp(p->report, report.data(), report.size()) == 0;
+            exifinfo_free(p);
+          },
+          [&] {
+            if (status == ENOMEM) {
+              ++enomem;
+              EXPECT_FALSE(pointerSet);
+            } else {
+              EXPECT_EQ(status, 0);
+              EXPECT_TRUE(same);
+            }
+          });
+      EXPECT_GE(enomem, 2) << (fromPath ? "path" : "memory");
+    }
   }
 }
 

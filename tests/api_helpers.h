@@ -14,34 +14,18 @@
 
 #include "builders.h"
 #include "exifinfo.h"
+#include "test_files.h"
 
 namespace {
 
 using testing_builders::Bytes;
+using testing_builders::TempFile;
 
 struct PhotoFree {
   void operator()(exifinfo_photo* p) const { exifinfo_free(p); }
 };
 using Photo = std::unique_ptr<exifinfo_photo, PhotoFree>;
 
-// A temporary file holding `bytes`, removed with the object.
-class TempFile {
- public:
-  explicit TempFile(const Bytes& bytes) {
-    char name[] = "/tmp/exifinfo_api_XXXXXX";
-    const int fd = mkstemp(name);
-    path_ = name;
-    if (fd >= 0) {
-      if (!bytes.empty() && write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) path_.clear();
-      close(fd);
-    }
-  }
-  ~TempFile() { unlink(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 Photo FromMemory(const Bytes& bytes) {
   exifinfo_photo* p = nullptr;

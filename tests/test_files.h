@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Whole files for the suites, and the report's text as UTF-8 through the library's one encoder.
+// Whole files for the suites, temporary files, and the report's text as UTF-8 through the library's one encoder.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,6 +13,25 @@
 #include "text/utf8.h"
 
 namespace testing_builders {
+
+// A temporary file holding `bytes`, removed with the object.
+class TempFile {
+ public:
+  explicit TempFile(const std::vector<uint8_t>& bytes) {
+    char name[] = "/tmp/exifinfo_api_XXXXXX";
+    const int fd = mkstemp(name);
+    path_ = name;
+    if (fd >= 0) {
+      if (!bytes.empty() && write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) path_.clear();
+      close(fd);
+    }
+  }
+  ~TempFile() { unlink(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 // A whole file's bytes; empty when it cannot be read.
 inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
