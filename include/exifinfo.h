@@ -331,6 +331,9 @@ const char* exifinfo_field_name(size_t index);
 int exifinfo_field_type(size_t index);
 /* The member's offset in exifinfo_photo, in bytes. */
 size_t exifinfo_field_offset(size_t index);
+/* What the value is, in one line of English, with its EXIF tag where it has one ("ISO as
+ * written (0x8827, else 0x8833)"). Static storage; null past the table (since 1.4). */
+const char* exifinfo_field_meaning(size_t index);
 
 /* The library's version, "MAJOR.MINOR.PATCH". Static storage. */
 const char* exifinfo_version(void);

@@ -5,7 +5,7 @@
 set -eu
 lib=$1
 syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TtWwDdBbRrVvIi]/ {print $3}')
-odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[0-3]$' || true)
+odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[0-4]$' || true)
 [ -z "$odd" ] || { echo "unexpected exports: $odd"; exit 1; }
 count=$(printf '%s\n' "$syms" | grep -c . || true)
 [ "$count" -ge 10 ] || { echo "only $count exports: $syms"; exit 1; }
@@ -19,4 +19,5 @@ done
 for name in exifinfo_read_source_within exifinfo_read_ranges_within; do
   printf '%s\n' "$syms" | grep -qx "$name@@EXIFINFO_1.3" || { echo "$name not at EXIFINFO_1.3"; exit 1; }
 done
-echo "exports: $count exifinfo_ names at EXIFINFO_1.0 to 1.3; SONAME $soname"
+printf '%s\n' "$syms" | grep -qx "exifinfo_field_meaning@@EXIFINFO_1.4" || { echo "exifinfo_field_meaning not at EXIFINFO_1.4"; exit 1; }
+echo "exports: $count exifinfo_ names at EXIFINFO_1.0 to 1.4; SONAME $soname"

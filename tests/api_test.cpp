@@ -265,6 +265,9 @@ TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
   EXPECT_EQ(exifinfo_field_offset(64), offsetof(exifinfo_photo, LensMaxFNumber));
   EXPECT_EQ(exifinfo_field_name(65), nullptr);
   EXPECT_EQ(exifinfo_field_type(65), -1);
+  EXPECT_STREQ(exifinfo_field_name(49), "ISO");
+  EXPECT_STREQ(exifinfo_field_meaning(49), "ISO as written (0x8827, else 0x8833)");
+  EXPECT_EQ(exifinfo_field_meaning(65), nullptr);
   EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_READ_ERROR), "read_error");
   EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_END_OF_METADATA), "end_of_metadata");
   EXPECT_STREQ(exifinfo_ending_name(EXIFINFO_DAMAGED), "damaged");

@@ -280,4 +280,8 @@ EXIFINFO_EXPORT size_t exifinfo_field_offset(size_t index) {
   return index < kFieldCount ? kFields[index].offset : 0;
 }
 
+EXIFINFO_EXPORT const char* exifinfo_field_meaning(size_t index) {
+  return index < kFieldCount ? kFields[index].meaning : nullptr;
+}
+
 EXIFINFO_EXPORT const char* exifinfo_version(void) { return EXIFINFO_VERSION_STRING; }

@@ -14,45 +14,80 @@
 #include "exif/extra_values.h"
 #include "exifinfo.h"
 
-// X(member, type, source, index), in struct order. Sources: REPORT, the report's values (a text
-// by its place among the report's texts, a number from ImageInfo's member of the same name);
-// TEXT, INT and DOUBLE, the core's extra values by index; CAPTURE_TIME, GPS_DATE_TIME and
-// HAS_GPS, derived by the core.
-#define EXIFINFO_REPORT_FIELDS(X)                                                                          \
-  X(Version, TEXT, REPORT, 0) X(CameraMake, TEXT, REPORT, 1) X(CameraModel, TEXT, REPORT, 2)                \
-  X(DateTime, TEXT, REPORT, 3) X(Comments, TEXT, REPORT, 4) X(Height, INT32, REPORT, 0)                     \
-  X(Width, INT32, REPORT, 0) X(Orientation, INT32, REPORT, 0) X(IsColor, INT32, REPORT, 0)                  \
-  X(Process, INT32, REPORT, 0) X(FlashUsed, INT32, REPORT, 0) X(FocalLength, FLOAT, REPORT, 0)              \
-  X(ExposureTime, FLOAT, REPORT, 0) X(ApertureFNumber, FLOAT, REPORT, 0) X(Distance, FLOAT, REPORT, 0)      \
-  X(CCDWidth, FLOAT, REPORT, 0) X(ExposureBias, FLOAT, REPORT, 0) X(Whitebalance, INT32, REPORT, 0)         \
-  X(MeteringMode, INT32, REPORT, 0) X(ExposureProgram, INT32, REPORT, 0) X(ISOequivalent, INT32, REPORT, 0) \
-  X(CompressionLevel, INT32, REPORT, 0) X(FocalplaneXRes, FLOAT, REPORT, 0)                                 \
-  X(FocalplaneYRes, FLOAT, REPORT, 0) X(FocalplaneUnits, FLOAT, REPORT, 0) X(Xresolution, FLOAT, REPORT, 0) \
-  X(Yresolution, FLOAT, REPORT, 0) X(ResolutionUnit, FLOAT, REPORT, 0) X(Brightness, FLOAT, REPORT, 0)
+// X(member, type, source, index, meaning), one line a value, in struct order. Sources: REPORT,
+// the report's values (a text by its place among the report's texts, a number from ImageInfo's
+// member of the same name); TEXT, INT and DOUBLE, the core's extra values by index;
+// CAPTURE_TIME, GPS_DATE_TIME and HAS_GPS, derived by the core. The meaning is what
+// exifinfo_field_meaning gives: one line, with the tag where the value has one.
+#define EXIFINFO_REPORT_FIELDS(X)                                                                                 \
+  X(Version, TEXT, REPORT, 0, "EXIF version (0x9000), at most 4 characters")                                      \
+  X(CameraMake, TEXT, REPORT, 1, "camera maker (0x010F), the report's copy of at most 31 bytes")                  \
+  X(CameraModel, TEXT, REPORT, 2, "camera model (0x0110), the report's copy of at most 39 bytes")                 \
+  X(DateTime, TEXT, REPORT, 3, "capture time as written (0x9003), at most 19 characters")                         \
+  X(Comments, TEXT, REPORT, 4, "the first JPEG comment, or the EXIF user comment (0x9286)")                       \
+  X(Height, INT32, REPORT, 0, "frame height in pixels (the JPEG frame, or the container's image)")                \
+  X(Width, INT32, REPORT, 0, "frame width in pixels (the JPEG frame, or the container's image)")                  \
+  X(Orientation, INT32, REPORT, 0, "orientation 1 to 8 (0x0112); 0 when absent or out of range")                  \
+  X(IsColor, INT32, REPORT, 0, "1 when the frame is in colour")                                                   \
+  X(Process, INT32, REPORT, 0, "the JPEG start-of-frame marker (192 baseline, 194 progressive)")                  \
+  X(FlashUsed, INT32, REPORT, 0, "1 when the flash value (0x9209) says it fired")                                 \
+  X(FocalLength, FLOAT, REPORT, 0, "focal length in mm (0x920A)")                                                 \
+  X(ExposureTime, FLOAT, REPORT, 0, "exposure time in seconds (0x829A, else from the shutter speed value)")       \
+  X(ApertureFNumber, FLOAT, REPORT, 0, "f-number (0x829D, else from the aperture values)")                        \
+  X(Distance, FLOAT, REPORT, 0, "subject distance in metres (0x9206)")                                            \
+  X(CCDWidth, FLOAT, REPORT, 0, "sensor width, from the focal-plane resolution and the largest pixel dimension")  \
+  X(ExposureBias, FLOAT, REPORT, 0, "exposure compensation in EV (0x9204)")                                       \
+  X(Whitebalance, INT32, REPORT, 0, "the report's white balance: the light source code (0x9208)")                 \
+  X(MeteringMode, INT32, REPORT, 0, "metering mode code (0x9207)")                                                \
+  X(ExposureProgram, INT32, REPORT, 0, "exposure program code (0x8822)")                                          \
+  X(ISOequivalent, INT32, REPORT, 0, "the report's ISO (0x8827): a value below 50 times 200")                     \
+  X(CompressionLevel, INT32, REPORT, 0, "compressed bits per pixel (0x9102), truncated")                          \
+  X(FocalplaneXRes, FLOAT, REPORT, 0, "focal-plane X resolution (0xA20E)")                                        \
+  X(FocalplaneYRes, FLOAT, REPORT, 0, "focal-plane Y resolution (0xA20F)")                                        \
+  X(FocalplaneUnits, FLOAT, REPORT, 0, "inches per focal-plane resolution unit (0xA210)")                         \
+  X(Xresolution, FLOAT, REPORT, 0, "X resolution (0x011A)")                                                       \
+  X(Yresolution, FLOAT, REPORT, 0, "Y resolution (0x011B)")                                                       \
+  X(ResolutionUnit, FLOAT, REPORT, 0, "inches per resolution unit (0x0128)")                                      \
+  X(Brightness, FLOAT, REPORT, 0, "brightness value in APEX (0x9203)")
 
 // Since 1.1.
-#define EXIFINFO_EXTRA_FIELDS(X)                                                                                  \
-  X(ModifyDate, TEXT, TEXT, exifinfo::kModifyDate) X(CreateDate, TEXT, TEXT, exifinfo::kCreateDate)               \
-  X(OffsetTime, TEXT, TEXT, exifinfo::kOffsetTime) X(OffsetTimeOriginal, TEXT, TEXT, exifinfo::kOffsetTimeOriginal) \
-  X(OffsetTimeDigitized, TEXT, TEXT, exifinfo::kOffsetTimeDigitized) X(SubSecTime, TEXT, TEXT, exifinfo::kSubSecTime) \
-  X(SubSecTimeOriginal, TEXT, TEXT, exifinfo::kSubSecTimeOriginal)                                                \
-  X(SubSecTimeDigitized, TEXT, TEXT, exifinfo::kSubSecTimeDigitized) X(Software, TEXT, TEXT, exifinfo::kSoftware) \
-  X(Artist, TEXT, TEXT, exifinfo::kArtist) X(Copyright, TEXT, TEXT, exifinfo::kCopyright)                         \
-  X(ImageDescription, TEXT, TEXT, exifinfo::kImageDescription) X(ImageUniqueID, TEXT, TEXT, exifinfo::kImageUniqueID) \
-  X(CameraOwnerName, TEXT, TEXT, exifinfo::kCameraOwnerName)                                                      \
-  X(BodySerialNumber, TEXT, TEXT, exifinfo::kBodySerialNumber) X(LensMake, TEXT, TEXT, exifinfo::kLensMake)       \
-  X(LensModel, TEXT, TEXT, exifinfo::kLensModel) X(LensSerialNumber, TEXT, TEXT, exifinfo::kLensSerialNumber)     \
-  X(CaptureTime, TEXT, CAPTURE_TIME, 0) X(GPSDateTime, TEXT, GPS_DATE_TIME, 0)                                    \
-  X(ISO, INT32, INT, exifinfo::kIso) X(FocalLengthIn35mmFormat, INT32, INT, exifinfo::kFocalLengthIn35mmFormat)   \
-  X(ColorSpace, INT32, INT, exifinfo::kColorSpace) X(ExifImageWidth, INT32, INT, exifinfo::kExifImageWidth)       \
-  X(ExifImageHeight, INT32, INT, exifinfo::kExifImageHeight) X(ExposureMode, INT32, INT, exifinfo::kExposureMode) \
-  X(SceneCaptureType, INT32, INT, exifinfo::kSceneCaptureType) X(HasGPS, INT32, HAS_GPS, 0)                       \
-  X(GPSLatitude, DOUBLE, DOUBLE, exifinfo::kGpsLatitude) X(GPSLongitude, DOUBLE, DOUBLE, exifinfo::kGpsLongitude) \
-  X(GPSAltitude, DOUBLE, DOUBLE, exifinfo::kGpsAltitude)                                                          \
-  X(GPSImgDirection, DOUBLE, DOUBLE, exifinfo::kGpsImgDirection)                                                  \
-  X(LensMinFocalLength, DOUBLE, DOUBLE, exifinfo::kLensMinFocalLength)                                            \
-  X(LensMaxFocalLength, DOUBLE, DOUBLE, exifinfo::kLensMaxFocalLength)                                            \
-  X(LensMinFNumber, DOUBLE, DOUBLE, exifinfo::kLensMinFNumber) X(LensMaxFNumber, DOUBLE, DOUBLE, exifinfo::kLensMaxFNumber)
+#define EXIFINFO_EXTRA_FIELDS(X)                                                                                                     \
+  X(ModifyDate, TEXT, TEXT, exifinfo::kModifyDate, "modification time as written (0x0132)")                                          \
+  X(CreateDate, TEXT, TEXT, exifinfo::kCreateDate, "digitization time as written (0x9004)")                                          \
+  X(OffsetTime, TEXT, TEXT, exifinfo::kOffsetTime, "UTC offset of ModifyDate (0x9010)")                                              \
+  X(OffsetTimeOriginal, TEXT, TEXT, exifinfo::kOffsetTimeOriginal, "UTC offset of the capture time (0x9011)")                        \
+  X(OffsetTimeDigitized, TEXT, TEXT, exifinfo::kOffsetTimeDigitized, "UTC offset of CreateDate (0x9012)")                            \
+  X(SubSecTime, TEXT, TEXT, exifinfo::kSubSecTime, "fraction of a second of ModifyDate (0x9290)")                                    \
+  X(SubSecTimeOriginal, TEXT, TEXT, exifinfo::kSubSecTimeOriginal, "fraction of a second of the capture time (0x9291)")              \
+  X(SubSecTimeDigitized, TEXT, TEXT, exifinfo::kSubSecTimeDigitized, "fraction of a second of CreateDate (0x9292)")                  \
+  X(Software, TEXT, TEXT, exifinfo::kSoftware, "software that made or edited the file (0x0131)")                                     \
+  X(Artist, TEXT, TEXT, exifinfo::kArtist, "author (0x013B)")                                                                        \
+  X(Copyright, TEXT, TEXT, exifinfo::kCopyright, "copyright notice (0x8298)")                                                        \
+  X(ImageDescription, TEXT, TEXT, exifinfo::kImageDescription, "description (0x010E)")                                               \
+  X(ImageUniqueID, TEXT, TEXT, exifinfo::kImageUniqueID, "unique identifier of the image (0xA420)")                                  \
+  X(CameraOwnerName, TEXT, TEXT, exifinfo::kCameraOwnerName, "camera owner (0xA430)")                                                \
+  X(BodySerialNumber, TEXT, TEXT, exifinfo::kBodySerialNumber, "camera body serial number (0xA431)")                                 \
+  X(LensMake, TEXT, TEXT, exifinfo::kLensMake, "lens maker (0xA433)")                                                                \
+  X(LensModel, TEXT, TEXT, exifinfo::kLensModel, "lens model (0xA434)")                                                              \
+  X(LensSerialNumber, TEXT, TEXT, exifinfo::kLensSerialNumber, "lens serial number (0xA435)")                                        \
+  X(CaptureTime, TEXT, CAPTURE_TIME, 0, "capture time in ISO 8601, with its fraction and UTC offset where known")                    \
+  X(GPSDateTime, TEXT, GPS_DATE_TIME, 0, "GPS date and time in ISO 8601, UTC")                                                       \
+  X(ISO, INT32, INT, exifinfo::kIso, "ISO as written (0x8827, else 0x8833)")                                                         \
+  X(FocalLengthIn35mmFormat, INT32, INT, exifinfo::kFocalLengthIn35mmFormat, "35 mm equivalent focal length in mm (0xA405)")         \
+  X(ColorSpace, INT32, INT, exifinfo::kColorSpace, "colour space: 1 sRGB, 65535 uncalibrated (0xA001)")                              \
+  X(ExifImageWidth, INT32, INT, exifinfo::kExifImageWidth, "image width the EXIF block gives (0xA002)")                              \
+  X(ExifImageHeight, INT32, INT, exifinfo::kExifImageHeight, "image height the EXIF block gives (0xA003)")                           \
+  X(ExposureMode, INT32, INT, exifinfo::kExposureMode, "exposure mode: 0 auto, 1 manual, 2 bracketing (0xA402)")                     \
+  X(SceneCaptureType, INT32, INT, exifinfo::kSceneCaptureType, "scene type: 0 standard, 1 landscape, 2 portrait, 3 night (0xA406)")  \
+  X(HasGPS, INT32, HAS_GPS, 0, "1 when latitude and longitude are both usable")                                                      \
+  X(GPSLatitude, DOUBLE, DOUBLE, exifinfo::kGpsLatitude, "latitude in degrees, north positive")                                      \
+  X(GPSLongitude, DOUBLE, DOUBLE, exifinfo::kGpsLongitude, "longitude in degrees, east positive")                                    \
+  X(GPSAltitude, DOUBLE, DOUBLE, exifinfo::kGpsAltitude, "altitude in metres, below sea level negative")                             \
+  X(GPSImgDirection, DOUBLE, DOUBLE, exifinfo::kGpsImgDirection, "direction the camera faced, degrees from north")                   \
+  X(LensMinFocalLength, DOUBLE, DOUBLE, exifinfo::kLensMinFocalLength, "the lens's shortest focal length in mm (0xA432)")            \
+  X(LensMaxFocalLength, DOUBLE, DOUBLE, exifinfo::kLensMaxFocalLength, "the lens's longest focal length in mm (0xA432)")             \
+  X(LensMinFNumber, DOUBLE, DOUBLE, exifinfo::kLensMinFNumber, "the lens's f-number at its shortest focal length (0xA432)")          \
+  X(LensMaxFNumber, DOUBLE, DOUBLE, exifinfo::kLensMaxFNumber, "the lens's f-number at its longest focal length (0xA432)")
 
 namespace exifinfo_api {
 
@@ -60,9 +95,11 @@ struct Field {
   const char* name;
   exifinfo_type type;
   size_t offset;
+  const char* meaning;
 };
 
-#define EXIFINFO_AS_FIELD(member, type, source, index) Field{#member, EXIFINFO_TYPE_##type, offsetof(exifinfo_photo, member)},
+#define EXIFINFO_AS_FIELD(member, type, source, index, meaning) \
+  Field{#member, EXIFINFO_TYPE_##type, offsetof(exifinfo_photo, member), meaning},
 constexpr Field kFields[] = {EXIFINFO_REPORT_FIELDS(EXIFINFO_AS_FIELD) EXIFINFO_EXTRA_FIELDS(EXIFINFO_AS_FIELD)};
 #undef EXIFINFO_AS_FIELD
 constexpr size_t kFieldCount = sizeof kFields / sizeof kFields[0];
@@ -74,7 +111,7 @@ template <> struct CType<EXIFINFO_TYPE_INT32> { using type = int32_t; };
 template <> struct CType<EXIFINFO_TYPE_FLOAT> { using type = float; };
 template <> struct CType<EXIFINFO_TYPE_DOUBLE> { using type = double; };
 
-#define EXIFINFO_CHECK_TYPE(member, kind, source, index)                                                          \
+#define EXIFINFO_CHECK_TYPE(member, kind, source, index, meaning)                                                          \
   static_assert(std::is_same<decltype(exifinfo_photo::member), CType<EXIFINFO_TYPE_##kind>::type>::value, \
                 #member " is not of the type its line says");
 EXIFINFO_REPORT_FIELDS(EXIFINFO_CHECK_TYPE)
@@ -106,7 +143,7 @@ static_assert(Contiguous(EXIFINFO_REPORT_FIELD_COUNT, kFieldCount,
 
 // The core's extra values, each taken by exactly one line, in their order.
 constexpr int kTextIndexes[] = {
-#define EXIFINFO_TEXT_INDEX(member, type, source, index) EXIFINFO_INDEX_##source(index)
+#define EXIFINFO_TEXT_INDEX(member, type, source, index, meaning) EXIFINFO_INDEX_##source(index)
 #define EXIFINFO_INDEX_TEXT(index) index,
 #define EXIFINFO_INDEX_INT(index)
 #define EXIFINFO_INDEX_DOUBLE(index)

@@ -71,7 +71,7 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   exifinfo::FinishedExtras extras;  // 19 KiB of stack beside the report's 8: well within any thread's
   exifinfo::FinishExtras(*g.extras, i.DateTime, extras);
   size_t extraBytes = 0;
-#define EXIFINFO_BYTES(member, type, source, index) extraBytes += EXIFINFO_BYTES_##source(index);
+#define EXIFINFO_BYTES(member, type, source, index, meaning) extraBytes += EXIFINFO_BYTES_##source(index);
   EXIFINFO_EXTRA_FIELDS(EXIFINFO_BYTES)
 #undef EXIFINFO_BYTES
 
@@ -94,7 +94,7 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   photo->size = sizeof(exifinfo_photo);
   std::memcpy(base + textsAt, texts.bytes, textsBytes);
   const char* const reportTexts = base + textsAt;
-#define EXIFINFO_FILL(member, type, source, index) EXIFINFO_FILL_##source##_##type(member, index);
+#define EXIFINFO_FILL(member, type, source, index, meaning) EXIFINFO_FILL_##source##_##type(member, index);
   EXIFINFO_REPORT_FIELDS(EXIFINFO_FILL)
   photo->HasExif = i.HasExif ? 1 : 0;
   photo->ending = static_cast<int32_t>(g.read.ending);
