@@ -129,6 +129,16 @@ check "--fields: the keys asked for, in that order" test "$(head -n 1 "$work/som
 check "--fields: an unknown key is a usage error naming it" \
   sh -c '"$1" --json -f path,Nope "$2" 2>&1 >/dev/null | grep -q "unknown field .Nope."; test $? = 0' _ "$tool" "$sample"
 check "--fields without --json or --csv is a usage error" test "$(status_of "$tool" -f path "$sample")" = 2
+"$tool" --csv -f PATH,lensmodel,IsO "$sample" >"$work/case.csv"
+check "--fields: keys in any case name their columns" test "$(head -n 1 "$work/case.csv")" = $'path,LensModel,ISO\r'
+check "--fields: a misspelt key's error names the nearest keys" \
+  sh -c '"$1" --json -f Lattitude "$2" 2>&1 >/dev/null | grep -q "did you mean GPSLatitude"' _ "$tool" "$sample"
+# --list-fields: every key of a JSON line, in its order, each with a type and a meaning.
+"$tool" --list-fields >"$work/fields.txt"
+"$tool" --json "$sample" | /usr/bin/python3 -c 'import json, sys; print("\n".join(json.loads(sys.stdin.read())))' >"$work/keys.txt"
+check "--list-fields: the keys of --json, in order" cmp -s "$work/keys.txt" <(awk '{print $1}' "$work/fields.txt")
+check "--list-fields: a type and a meaning each" \
+  test "$(grep -cvE '^[A-Za-z0-9]+ +(text|integer|number|boolean) +[A-Za-z0-9(].{8,}$' "$work/fields.txt")" = 0
 check "--json with --csv is a usage error" test "$(status_of "$tool" --json --csv "$sample")" = 2
 
 # Thumbnails: named after the photo (its path below the operand under -r), never replaced

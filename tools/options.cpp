@@ -39,7 +39,10 @@ void PrintHelp() {
       "      --json             print one JSON object per file instead of the report\n"
       "      --csv              print a header row, then one CSV row per file\n"
       "  -f, --fields=LIST      print only these keys in JSON and CSV, in this order\n"
-      "                         (comma-separated, e.g. path,CaptureTime,GPSLatitude)\n"
+      "                         (comma-separated, in any case, e.g.\n"
+      "                         path,CaptureTime,GPSLatitude)\n"
+      "      --list-fields      print each key of JSON and CSV with its type and what\n"
+      "                         it means, and exit\n"
       "  -t, --thumbnails=DIR   write each embedded thumbnail to DIR, named after its\n"
       "                         photo (its path below FILE under -r) plus .thumb.jpg;\n"
       "                         DIR and its parents are made when missing\n"
@@ -100,7 +103,7 @@ bool ParseJobs(const char* text, long& jobs) {
 }  // namespace
 
 int ParseOptions(int argc, char** argv, Options& options) {
-  enum { kJsonOption = 1000, kCsvOption, kForceOption, kCrlfOption, kDbOption, kFullOption, kProgressOption };
+  enum { kJsonOption = 1000, kCsvOption, kForceOption, kCrlfOption, kDbOption, kFullOption, kProgressOption, kListFieldsOption };
   std::string fields;
   bool fieldsGiven = false;
   static const option kOptions[] = {
@@ -112,7 +115,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
       {"version", no_argument, nullptr, 'V'},          {"fields", required_argument, nullptr, 'f'},
       {"quiet", no_argument, nullptr, 'q'},           {"db", required_argument, nullptr, kDbOption},
       {"full", no_argument, nullptr, kFullOption},     {"progress", no_argument, nullptr, kProgressOption},
-      {nullptr, 0, nullptr, 0},
+      {"list-fields", no_argument, nullptr, kListFieldsOption}, {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
   int formats = 0;
@@ -136,6 +139,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
       case kFullOption: options.full = true; break;
       case kProgressOption: options.progress = true; break;
       case 'h': PrintHelp(); return kExitOk;
+      case kListFieldsOption: std::fputs(exifinfo_tool::FieldList().c_str(), stdout); return kExitOk;
       case 'V': std::printf("exifinfo (TolvaneEXIFInfo) %s\n", exifinfo_version()); return kExitOk;
       // getopt names the option it stopped at in optopt; a long option's whole text is in argv.
       case ':':
@@ -160,7 +164,11 @@ int ParseOptions(int argc, char** argv, Options& options) {
   if (!fieldsGiven) {
     options.columns = exifinfo_tool::AllColumns();
   } else if (!exifinfo_tool::SelectColumns(fields, options.columns, unknown)) {
-    return UsageError("unknown field '" + unknown + "' in --fields");
+    const std::vector<std::string> nearest = exifinfo_tool::NearestKeys(unknown);
+    std::string hint;
+    for (size_t k = 0; k < nearest.size(); ++k)
+      hint += (k == 0 ? "; did you mean " : k + 1 == nearest.size() ? " or " : ", ") + nearest[k];
+    return UsageError("unknown field '" + unknown + "' in --fields" + (hint.empty() ? "; --list-fields lists them" : hint + "?"));
   }
   if (!options.outputPath.empty() && (options.operands.size() > 1 || options.recursive))
     return UsageError("--output takes a single FILE");

@@ -2,6 +2,7 @@
 #include "records.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -128,26 +129,67 @@ std::string CsvField(const std::string& text) {
 }
 
 std::vector<Column> AllColumns() {
-  std::vector<Column> columns = {{"path", -1, Column::kPath}};
+  std::vector<Column> columns = {{"path", -1, Column::kPath, "the file's path, as given or as found under -r"}};
   const size_t count = exifinfo_field_count();
   for (size_t i = 0; i < count && IsReportField(i); ++i) columns.push_back({exifinfo_field_name(i), static_cast<int>(i)});
-  columns.push_back({"HasExif", -1, Column::kHasExif});
-  columns.push_back({"ThumbnailOffset", -1, Column::kThumbnailOffset});
-  columns.push_back({"ThumbnailLength", -1, Column::kThumbnailLength});
-  columns.push_back({"ending", -1, Column::kEnding});
-  columns.push_back({"error", -1, Column::kError});
+  columns.push_back({"HasExif", -1, Column::kHasExif, "whether an EXIF block was found and its first directory read"});
+  columns.push_back({"ThumbnailOffset", -1, Column::kThumbnailOffset,
+                     "the embedded thumbnail's offset from its TIFF header, when there is one"});
+  columns.push_back({"ThumbnailLength", -1, Column::kThumbnailLength, "the embedded thumbnail's length in bytes"});
+  columns.push_back({"ending", -1, Column::kEnding, "how the read ended: end_of_metadata, start_of_scan, premature_end, ..."});
+  columns.push_back({"error", -1, Column::kError, "why the file could not be read, or the last problem its read met"});
   for (size_t i = EXIFINFO_REPORT_FIELD_COUNT; i < count; ++i) columns.push_back({exifinfo_field_name(i), static_cast<int>(i)});
-  columns.push_back({"container", -1, Column::kContainer});
+  columns.push_back({"container", -1, Column::kContainer, "the container: jpeg, tiff, heif, avif, png, webp, raf, cr3, jxl"});
   return columns;
 }
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The fewest edits (insertions, deletions, substitutions) that make `key` a part of `name`:
+// "lattitude" is one edit from a part of "gpslatitude".
+size_t EditsToPart(const std::string& key, const std::string& name) {
+  std::vector<size_t> row(name.size() + 1, 0);  // a part may start anywhere in the name
+  for (size_t i = 1; i <= key.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= name.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (key[i - 1] == name[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return *std::min_element(row.begin(), row.end());  // and end anywhere
+}
+
+const char* JsonType(const Column& column) {
+  switch (column.own) {
+    case Column::kHasExif: return "boolean";
+    case Column::kThumbnailOffset:
+    case Column::kThumbnailLength: return "integer";
+    case Column::kField: break;
+    default: return "text";
+  }
+  switch (exifinfo_field_type(static_cast<size_t>(column.field))) {
+    case EXIFINFO_TYPE_TEXT: return "text";
+    case EXIFINFO_TYPE_INT32: return "integer";
+    default: return "number";
+  }
+}
+
+}  // namespace
 
 bool SelectColumns(const std::string& list, std::vector<Column>& out, std::string& unknown) {
   const std::vector<Column> all = AllColumns();
   out.clear();
   for (size_t at = 0; at <= list.size();) {
     const size_t comma = std::min(list.find(',', at), list.size());
-    const std::string key = list.substr(at, comma - at);
-    const auto found = std::find_if(all.begin(), all.end(), [&](const Column& c) { return c.name == key; });
+    const std::string key = list.substr(at, comma - at), lower = Lower(key);
+    const auto found = std::find_if(all.begin(), all.end(), [&](const Column& c) { return Lower(c.name) == lower; });
     if (found == all.end()) {
       unknown = key;
       return false;
@@ -156,6 +198,35 @@ bool SelectColumns(const std::string& list, std::vector<Column>& out, std::strin
     at = comma + 1;
   }
   return true;
+}
+
+std::string FieldList() {
+  const std::vector<Column> all = AllColumns();
+  size_t width = 0;
+  for (const Column& c : all) width = std::max(width, c.name.size());
+  std::string out;
+  for (const Column& c : all) {
+    const char* meaning = c.own == Column::kField ? exifinfo_field_meaning(static_cast<size_t>(c.field)) : c.meaning;
+    out += c.name + std::string(width + 2 - c.name.size(), ' ');
+    const std::string type = JsonType(c);
+    out += type + std::string(9 - type.size(), ' ') + (meaning != nullptr ? meaning : "") + "\n";
+  }
+  return out;
+}
+
+std::vector<std::string> NearestKeys(const std::string& key) {
+  const std::string lower = Lower(key);
+  // Up to a quarter of the key's length in edits (at least one) is near; fewer ranks first.
+  const size_t bound = std::max<size_t>(1, lower.size() / 4);
+  std::vector<std::pair<size_t, std::string>> ranked;
+  for (const Column& c : AllColumns()) {
+    const size_t edits = EditsToPart(lower, Lower(c.name));
+    if (edits <= bound) ranked.emplace_back(edits, c.name);
+  }
+  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> nearest;
+  for (size_t k = 0; k < ranked.size() && k < 3; ++k) nearest.push_back(ranked[k].second);
+  return nearest;
 }
 
 SqlValue ColumnSqlValue(const FileRecord& record, const Column& column) {

@@ -25,15 +25,22 @@ struct Column {
   std::string name;
   int field = -1;  // index in the field table; -1 for the columns below
   enum Own { kField, kPath, kHasExif, kThumbnailOffset, kThumbnailLength, kEnding, kError, kContainer } own = kField;
+  const char* meaning = nullptr;  // the record's own columns; the field table says a field's
 };
 
 // Every column, in the order JSON and CSV print them: path, the report's values, HasExif,
 // ThumbnailOffset, ThumbnailLength, ending, error, then the values the library added since, then
 // container (the container's name: "jpeg", "heif", "tiff"...).
 std::vector<Column> AllColumns();
-// The columns named in `list` (comma-separated keys), in that order. False, with the first
-// unknown key in `unknown`, when a key names no column.
+// The columns named in `list` (comma-separated keys, in any case), in that order. False, with
+// the first unknown key in `unknown`, when a key names no column.
 bool SelectColumns(const std::string& list, std::vector<Column>& out, std::string& unknown);
+// What --list-fields prints: a line for each column, in order: its key, its type in JSON
+// ("text", "integer", "number", "boolean") and what it means.
+std::string FieldList();
+// The keys nearest to an unknown `key`, best first, at most three: those holding it (in any
+// case), then those holding it with a few letters changed. Empty when none is near.
+std::vector<std::string> NearestKeys(const std::string& key);
 
 // One line, no line end. The path is written as it is, and a file name need not be UTF-8: each
 // byte that starts no UTF-8 character is written as the lone surrogate U+DC80 + (byte - 0x80)
