@@ -173,6 +173,16 @@ TEST(Containers, HostileStructuresEndCleanly) {
   webpPast[5] = webpPast[6] = webpPast[7] = 0;
   TiffBuilder loop(ByteOrder::kLittle);
   loop.Directory().Ascii(0x010F, "Loop").NextDirectory(TiffBuilder::kSelf);
+  // 2,000 Artist texts of a mebibyte each, two bytes apart: held apart, they would take 2 GiB.
+  const auto manyTexts = [](uint32_t at) {
+    TiffBuilder t(ByteOrder::kLittle);
+    TiffBuilder::Dir& d = t.Directory();
+    for (uint32_t k = 0; k < 2000; ++k) d.RawEntry(0x013B, 2, 1u << 20, at + 2 * k);
+    t.Trailer(Bytes((1u << 20) + 8192, 'a'));
+    return t.Build();
+  };
+  const Bytes textsFirst = manyTexts(0);
+  const Bytes overlappingTexts = manyTexts(static_cast<uint32_t>(textsFirst.size() - (1u << 20) - 8192));
   const Bytes bigTiff = BigTiffWith(ByteOrder::kLittle, "Big", 10, 20);
   Bytes bigPast = bigTiff;
   bigPast[8] = 0xF0;  // IFD0 at 240, past the file
@@ -194,6 +204,7 @@ TEST(Containers, HostileStructuresEndCleanly) {
       {"WebP chunk past the RIFF size", webpPast, EXIFINFO_DAMAGED},
       {"TIFF directory that links to itself", loop.Build(), EXIFINFO_END_OF_METADATA},
       {"BigTIFF IFD0 past the file", bigPast, EXIFINFO_PREMATURE_END},
+      {"thousands of long texts held apart", overlappingTexts, EXIFINFO_PREMATURE_END},
       {"no known container", Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0}, EXIFINFO_NOT_A_JPEG},
   };
   for (const auto& c : cases) {

@@ -63,7 +63,7 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
     read.ending = reader.ending();
     if (read.ending == ScanEnding::kReadError) read.readError = ranges.error();
   }
-  read.budgetSpent = budgeted.spent();
+  read.budgetSpent = budgeted.spent() || reader.held().full();  // the read held all it may: cut as by its budget
   read.requests += stream.reads() + ranges.reads();
   read.bytesRead += stream.delivered() + ranges.bytesRead();
   return read;

@@ -123,7 +123,7 @@ TiffBlock BlockOf(ContainerWalk& walk, const TiffPart& part, const TiffHeader& h
     const ByteView bytes = walk.source.Fetch(part.base, static_cast<size_t>(part.limit));
     if (bytes.size < part.limit && !walk.source.failed() && !walk.source.outOfMemory()) walk.truncated = true;
     uint8_t* held = reader.held().Keep(part.base, bytes);
-    if (held == nullptr) walk.outOfMemory = true;
+    if (held == nullptr) (reader.held().full() ? walk.truncated : walk.outOfMemory) = true;
     return TiffBlock(MutableByteView{held, held != nullptr ? bytes.size : 0}, header.big, header.bigTiff, part.base);
   }
   return TiffBlock(walk.source, reader.held(), faults, part.base, part.limit, header.big, header.bigTiff);

@@ -30,11 +30,16 @@ uint8_t* HeldBytes::Find(uint64_t offset, uint64_t count) const {
 }
 
 uint8_t* HeldBytes::Keep(uint64_t offset, ByteView bytes) {
+  if (bytes.size > kMaxBytes - bytes_) {
+    full_ = true;
+    return nullptr;
+  }
   void* memory = ::operator new(sizeof(Chunk) + bytes.size, std::nothrow);
   if (memory == nullptr) return nullptr;
   Chunk* chunk = new (memory) Chunk{newest_, offset, bytes.size};
   if (bytes.size != 0) std::memcpy(chunk->Bytes(), bytes.data, bytes.size);
   newest_ = chunk;
+  bytes_ += bytes.size;
   return chunk->Bytes();
 }
 
@@ -64,7 +69,7 @@ ByteView TiffBlock::Fetch(uint64_t offset, uint64_t count, bool partial) const {
   }
   const uint8_t* kept = held_->Keep(at, fetched);
   if (kept == nullptr) {
-    faults_->outOfMemory = true;
+    (held_->full() ? faults_->truncated : faults_->outOfMemory) = true;
     return ByteView{};
   }
   return ByteView{kept, fetched.size};

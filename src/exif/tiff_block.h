@@ -17,23 +17,33 @@ namespace exifinfo {
 // views into a JPEG's section copies.
 class HeldBytes {
  public:
+  // What one read may hold: twice what it may fetch (kReadBudget), as values that overlap are
+  // held apart. Past it a hostile layout (thousands of long texts a few bytes apart) would have
+  // every copy made; the read ends as cut instead.
+  static constexpr uint64_t kMaxBytes = 2 * kReadBudget.bytes;
+
   HeldBytes() = default;
   ~HeldBytes();
   HeldBytes(const HeldBytes&) = delete;
   HeldBytes& operator=(const HeldBytes&) = delete;
   // The held bytes [offset, offset + count) of the file, when one fetch holds them all.
   uint8_t* Find(uint64_t offset, uint64_t count) const;
-  // A copy of `bytes`, the file's from `offset` on; null when memory ran out.
+  // A copy of `bytes`, the file's from `offset` on; null when memory ran out or full().
   uint8_t* Keep(uint64_t offset, ByteView bytes);
+  // Holding more would pass kMaxBytes.
+  bool full() const { return full_; }
 
  private:
   struct Chunk;
   Chunk* newest_ = nullptr;
+  uint64_t bytes_ = 0;
+  bool full_ = false;
 };
 
 // How an in-place block's fetches went: the walk's outcome is judged from these.
 struct FetchFaults {
-  bool truncated = false;    // the input ended before bytes the structure points at
+  bool truncated = false;    // the input ended before bytes the structure points at, or the
+                             // read held all it may (HeldBytes::kMaxBytes)
   bool outOfMemory = false;
 };
 
