@@ -2,10 +2,16 @@
 # SPDX-License-Identifier: MIT
 """How far exifinfo's JSON agrees with exiftool -n -G, key by key, over the files given.
 
-Usage: bench/agreement.py EXIFINFO FILE_OR_DIR...
+Usage: bench/agreement.py EXIFINFO FILE_OR_DIR... [--examples] [--peer FILE | --write-peer FILE]
+                          [--least TOTAL,PER_KEY]
 
-A value counts where either side has it (exiftool: the tag; exifinfo: a value that is not null,
-and not the report's "" or 0 for "absent"). Numbers agree within a relative 1e-4 (the report's
+--write-peer keeps exiftool's values (the tags the comparison reads) in FILE, by file name;
+--peer compares against such a FILE instead of running exiftool, so a test needs no peer.
+--least fails (exit 1) when the agreement is below TOTAL percent, or below PER_KEY percent for a
+key with ten or more values, or when HasExif is missing from more than (100 - TOTAL) percent of
+the files in which the peer finds EXIF.
+
+A value counts where either side has it (exiftool: the tag; exifinfo: a value that is not null). Numbers agree within a relative 1e-4 (the report's
 values are single precision), texts once trimmed, times once both are written YYYY-MM-DDTHH:MM:SS.
 Prints one line a key (either side, agreeing, exifinfo only, exiftool only, disagreeing) and the
 total; with --examples, a few disagreeing files a key.
@@ -20,36 +26,17 @@ import sys
 # exifinfo's key -> the exiftool tags that hold the same value, first found wins. A key whose
 # name is exiftool's own needs no line: EXIF:KEY, then Composite:KEY, are tried.
 PEER_TAGS = {
-    "CameraMake": ["EXIF:Make"],
-    "CameraModel": ["EXIF:Model"],
-    "DateTime": ["EXIF:DateTimeOriginal"],
-    "Version": ["EXIF:ExifVersion"],
-    "ApertureFNumber": ["EXIF:FNumber"],
-    "ISOequivalent": ["EXIF:ISO"],
-    "Whitebalance": ["EXIF:WhiteBalance"],
-    "ExposureBias": ["EXIF:ExposureCompensation"],
-    "Distance": ["EXIF:SubjectDistance"],
-    "Xresolution": ["EXIF:XResolution"],
-    "Yresolution": ["EXIF:YResolution"],
-    "Width": ["File:ImageWidth", "EXIF:ImageWidth"],
-    "Height": ["File:ImageHeight", "EXIF:ImageHeight"],
-    "CameraOwnerName": ["EXIF:OwnerName"],
-    "BodySerialNumber": ["EXIF:SerialNumber"],
+    "ImageWidth": ["Composite:ImageSize#0"],
+    "ImageHeight": ["Composite:ImageSize#1"],
+    "Comment": ["File:Comment"],
     "CaptureTime": ["Composite:SubSecDateTimeOriginal", "EXIF:DateTimeOriginal"],
     "GPSDateTime": ["Composite:GPSDateTime"],
     "GPSLatitude": ["Composite:GPSLatitude"],
     "GPSLongitude": ["Composite:GPSLongitude"],
     "GPSAltitude": ["Composite:GPSAltitude"],
-    "LensMinFocalLength": ["EXIF:LensInfo#0"],
-    "LensMaxFocalLength": ["EXIF:LensInfo#1"],
-    "LensMinFNumber": ["EXIF:LensInfo#2"],
-    "LensMaxFNumber": ["EXIF:LensInfo#3"],
 }
-# The read's own keys and the report's derived values: no peer has them.
-OWN = {"path", "ending", "error", "container", "HasExif", "HasGPS", "ThumbnailOffset", "IsColor", "Process",
-       "CCDWidth", "FlashUsed", "CompressionLevel", "FocalplaneUnits", "ResolutionUnit", "Comments",
-       "FocalplaneXRes", "FocalplaneYRes", "Brightness"}
-REPORT_ABSENT = ("", 0, 0.0)  # how the report's columns say "absent"
+# The read's own keys: no peer has them.
+OWN = {"path", "ending", "error", "container", "HasExif", "HasGPS"}
 TIME = re.compile(r"^(\d{4}):(\d{2}):(\d{2})[ T]")
 
 
@@ -82,9 +69,24 @@ def agree(ours, theirs):
     return str(a) == str(b)
 
 
+def option(argv, name):
+    if name not in argv:
+        return None
+    at = argv.index(name)
+    value = argv[at + 1]
+    del argv[at:at + 2]
+    return value
+
+
+def peer_tags(tags):
+    """The tags the comparison reads: EXIF and Composite values, and the JPEG comment."""
+    return {k: v for k, v in tags.items() if k.startswith(("EXIF:", "Composite:")) or k == "File:Comment"}
+
+
 def main(argv):
     examples = "--examples" in argv
     argv = [a for a in argv if a != "--examples"]
+    stored, write, least = option(argv, "--peer"), option(argv, "--write-peer"), option(argv, "--least")
     tool, targets = argv[1], argv[2:]
     files = []
     for target in targets:
@@ -97,21 +99,28 @@ def main(argv):
     for line in subprocess.run([tool, "--json", "-q", *files], capture_output=True, text=True).stdout.splitlines():
         record = json.loads(line)
         ours[record["path"]] = record
-    peer = {r["SourceFile"]: r for r in json.loads(subprocess.run(
-        ["exiftool", "-j", "-n", "-G", "-a", "-q", "-q", *files], capture_output=True, text=True).stdout or "[]")}
+    if stored:
+        by_name = json.load(open(stored, encoding="utf-8"))
+        peer = {p: by_name.get(os.path.basename(p), {}) for p in files}
+    else:
+        peer = {r["SourceFile"]: peer_tags(r) for r in json.loads(subprocess.run(
+            ["exiftool", "-j", "-n", "-G", "-q", "-q", *files], capture_output=True, text=True).stdout or "[]")}
     order = list(next(iter(ours.values()))) if ours else []
     keys = [k for k in order if k not in OWN]
-    # The report's 29 columns (after path) and ThumbnailLength give "" or 0 for "absent".
-    report_keys = set(order[1:30]) | {"ThumbnailLength"}
-    totals = [0, 0, 0, 0, 0]
+    if write:
+        read = {n.partition("#")[0] for k in keys for n in PEER_TAGS.get(k, [f"EXIF:{k}", f"Composite:{k}"])}
+        with open(write, "w", encoding="utf-8") as out:
+            json.dump({os.path.basename(p): {t: v for t, v in peer.get(p, {}).items()
+                                             if t in read or t == "EXIF:ExifByteOrder"}
+                       for p in files}, out, indent=0, sort_keys=True, ensure_ascii=False)
+            out.write("\n")
+    totals, weak = [0, 0, 0, 0, 0], []
     print(f"{'key':26} {'either':>6} {'agree':>6} {'ours':>6} {'theirs':>6} {'differ':>6}")
     for key in keys:
         counts, bad = [0, 0, 0, 0, 0], []
         for path in files:
             record = ours.get(path, {})
             mine = record.get(key)
-            if key in report_keys and mine in REPORT_ABSENT:
-                mine = None
             theirs = peer_value(peer.get(path, {}), key)
             if mine is None and theirs is None:
                 continue
@@ -124,13 +133,27 @@ def main(argv):
                     bad.append((path, mine, theirs))
             else:
                 counts[2 if mine is not None else 3] += 1
+                bad.append((path, mine, theirs))
         totals = [t + c for t, c in zip(totals, counts)]
+        if least and counts[0] >= 10 and counts[1] < float(least.split(",")[1]) / 100 * counts[0]:
+            weak.append(key)
         print(f"{key:26} {counts[0]:6} {counts[1]:6} {counts[2]:6} {counts[3]:6} {counts[4]:6}")
         for path, mine, theirs in bad[:3] if examples else []:
             print(f"    {os.path.basename(path)}: {mine!r} against {theirs!r}")
     share = totals[1] / totals[0] if totals[0] else 1.0
     print(f"{'all':26} {totals[0]:6} {totals[1]:6} {totals[2]:6} {totals[3]:6} {totals[4]:6}  agreement {share:.1%}")
+    with_exif = [p for p in files if any(k.startswith("EXIF:") for k in peer.get(p, {}))]
+    found = [p for p in with_exif if ours.get(p, {}).get("HasExif")]
+    print(f"HasExif: {len(found)} of the {len(with_exif)} files in which exiftool finds EXIF")
+    for path in sorted(set(with_exif) - set(found)) if examples else []:
+        print(f"    no EXIF: {os.path.basename(path)}")
+    if least:
+        total = float(least.split(",")[0]) / 100
+        if share < total or len(found) < total * len(with_exif) or weak:
+            print(f"below {least}: agreement {share:.1%}, keys {weak}")
+            return 1
+    return 0
 
 
 if __name__ == "__main__":
-    main(sys.argv)
+    sys.exit(main(sys.argv))

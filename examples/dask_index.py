@@ -102,21 +102,18 @@ _REMOTE_THREADS = 32
 def _records(fs, paths, local, whole):
     """The JSON objects of a batch of paths; a file that is no photo (or a folder) gives none."""
     if local:
-        photos = tei.read_many(paths, threads=1, errors="return")
+        batch = tei.read_many(paths, threads=1, errors="return")
     elif whole:
-        photos = tei.read_many([fs.cat_file(path) for path in paths], threads=1, errors="return")
+        batch = tei.read_many([fs.cat_file(path) for path in paths], threads=1, errors="return")
     else:
-        photos = tei.read_many([_Remote(fs, path) for path in paths], threads=_REMOTE_THREADS, errors="return")
+        batch = tei.read_many([_Remote(fs, path) for path in paths], threads=_REMOTE_THREADS, errors="return")
     records = []
-    for path, photo in zip(paths, photos):
-        if isinstance(photo, IsADirectoryError):
+    for path, record in zip(paths, batch):
+        if record["error"] == "cannot open: Is a directory":
             continue
-        if isinstance(photo, OSError):
-            records.append(tei.record(path, error=f"cannot open: {os.strerror(photo.errno or 5)}"))
-        elif isinstance(photo, BaseException):
-            raise photo
-        elif photo.ending != tei.Ending.NOT_A_JPEG:
-            records.append(tei.record(path, photo))
+        if record["error"] is not None or record["ending"] != "not_a_jpeg":
+            record["path"] = path
+            records.append(record)
     return records
 
 

@@ -74,11 +74,50 @@ typedef enum exifinfo_type {
   EXIFINFO_TYPE_TEXT = 0,  /* const char*: UTF-8, NUL-terminated, never null */
   EXIFINFO_TYPE_INT32 = 1, /* int32_t */
   EXIFINFO_TYPE_FLOAT = 2, /* float (IEEE single precision) */
-  EXIFINFO_TYPE_DOUBLE = 3 /* double; NaN when absent (since 1.1) */
+  EXIFINFO_TYPE_DOUBLE = 3, /* double; NaN when absent (since 1.1) */
+  /* Since 1.5, in the record's table only (exifinfo_record_type): */
+  EXIFINFO_TYPE_FLAG = 4,      /* int32_t, 0 or 1, never absent: a boolean */
+  EXIFINFO_TYPE_ENDING = 5,    /* int32_t, an exifinfo_ending: shown by exifinfo_ending_name */
+  EXIFINFO_TYPE_CONTAINER = 6, /* int32_t, an exifinfo_container: shown by exifinfo_container_name */
+  EXIFINFO_TYPE_CALLER = 7     /* no member: the caller's own ("path": what was read; "error": why the
+                                  read failed, or the result's last_error) */
 } exifinfo_type;
 
 /* The field table's first entries are the report's values; the values added since follow. */
 #define EXIFINFO_REPORT_FIELD_COUNT 29
+
+/* Since 1.5: the values of IFD0 and the EXIF directory as the file writes them, under their
+ * conventional tag names (exifinfo_photo's member `file`). */
+typedef struct exifinfo_file_values {
+  const char* Make;             /* 0x010F, whole */
+  const char* Model;            /* 0x0110, whole */
+  const char* DateTimeOriginal; /* 0x9003, whole */
+  const char* UserComment;      /* 0x9286: the text after its 8-byte code (UTF-16 under "UNICODE") */
+  const char* Comment;          /* the first JPEG comment section, whole */
+  const char* LensInfo;         /* 0xA432: "24 70 2.8 4", an unknown part "undef" */
+  int32_t ExposureProgram;      /* 0x8822 */
+  int32_t MeteringMode;         /* 0x9207 */
+  int32_t LightSource;          /* 0x9208 */
+  int32_t Flash;                /* 0x9209, the whole code (bit 0: fired) */
+  int32_t WhiteBalance;         /* 0xA403: 0 auto, 1 manual */
+  int32_t Orientation;          /* 0x0112 as written */
+  int32_t ResolutionUnit;       /* 0x0128: 1 none, 2 inches, 3 centimetres */
+  int32_t ImageWidth;           /* the main image: a JPEG's frame, a container's image, a TIFF's largest
+                                   among IFD0 and its SubIFDs; -1 when unknown */
+  int32_t ImageHeight;
+  int32_t ThumbnailLength;      /* bytes of the embedded thumbnail, -1 without one */
+  int32_t HasExif;              /* 1 when the first directory of an EXIF block was read: unlike the
+                                   report's HasExif, also where the report's walk gave up early */
+  double ExposureTime;          /* 0x829A, seconds, with no fallback */
+  double FNumber;               /* 0x829D, with no fallback */
+  double ExposureCompensation;  /* 0x9204, EV */
+  double FocalLength;           /* 0x920A, millimetres */
+  double MaxApertureValue;      /* 0x9205 as the f-number its APEX value stands for */
+  double SubjectDistance;       /* 0x9206, metres */
+  double DigitalZoomRatio;      /* 0xA404 */
+  double XResolution;           /* 0x011A */
+  double YResolution;           /* 0x011B */
+} exifinfo_file_values;
 
 /* One photo's values. Allocated by the library, read-only to the caller, freed with
  * exifinfo_free; every pointer in it points into the same allocation and lives as long. */
@@ -200,6 +239,16 @@ typedef struct exifinfo_photo {
    * otherwise. */
   uint64_t next_offset;
   uint64_t next_length;
+
+  /* Since 1.5: the file's own values where the report's members above keep a copy by the
+   * report's rules (a text cut to a fixed size, an ISO rescaled, a fallback for an absent
+   * value, the light source as white balance, a TIFF's IFD0 preview as its frame). Texts as the
+   * 1.1 texts ("" when absent); integers -1 and doubles NaN when absent. */
+  exifinfo_file_values file;
+  /* Since 1.5: which keys of the record have a value: bit (i % 64) of word i / 64 for the key at
+   * index i of the record table. A text the file has but leaves empty has one (""); an absent
+   * one does not, though its member reads "" as always. */
+  uint64_t record_present[2];
 } exifinfo_photo;
 
 /* True when `photo` (from any 1.x library) has `member`. */
@@ -334,6 +383,20 @@ size_t exifinfo_field_offset(size_t index);
 /* What the value is, in one line of English, with its EXIF tag where it has one ("ISO as
  * written (0x8827, else 0x8833)"). Static storage; null past the table (since 1.4). */
 const char* exifinfo_field_meaning(size_t index);
+
+/*
+ * Since 1.5, the record: what a photo's record carries (the tool's JSON, CSV and index rows, the
+ * Python binding's records), one key a value, under the names metadata tools share (exiftool's
+ * tag names), each the file's own value, and absent (null) when the file does not have it, as
+ * the photo's record_present says. The report's 29 values are not in it. Position `index`
+ * runs from 0 to exifinfo_record_count() - 1; past it the key and meaning are null, the type -1
+ * and the offset 0. Keys never change within 1.x; later versions add keys at the end.
+ */
+size_t exifinfo_record_count(void);
+const char* exifinfo_record_key(size_t index);     /* "Make", "ISO", "GPSLatitude"... */
+int exifinfo_record_type(size_t index);            /* an exifinfo_type */
+size_t exifinfo_record_offset(size_t index);       /* the member's offset in exifinfo_photo; 0 for CALLER */
+const char* exifinfo_record_meaning(size_t index); /* one line of English, with the tag */
 
 /* The library's version, "MAJOR.MINOR.PATCH". Static storage. */
 const char* exifinfo_version(void);

@@ -31,7 +31,7 @@ Read ReadExtras(const Bytes& tiff) {
   r.walk.lastError = reader.lastError();
   r.walk.thumbnailOffset = r.walk.info.ThumbnailStart != nullptr ? reader.thumbnailOffset() : -1;
   r.walk.info.ThumbnailStart = nullptr;
-  exifinfo::FinishExtras(reader.extras(), r.walk.info.DateTime, r.extras);
+  exifinfo::FinishExtras(reader.extras(), r.walk.info, r.extras);
   return r;
 }
 

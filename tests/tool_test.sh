@@ -83,7 +83,7 @@ check "-r in name order, by content" test "$(grep '^==> ' "$work/out" | tr '\n' 
 "$tool" -r --json -j 2 "$work/tree" >"$work/j2" 2>/dev/null
 check "--json: one line per JPEG" test "$(wc -l <"$work/j1")" = 3
 check "--json: -j 1 and -j 2 agree" cmp -s "$work/j1" "$work/j2"
-check "--json: values typed" grep -q '"Width":160,' "$work/j1"
+check "--json: values typed" grep -q '"ImageWidth":160,' "$work/j1"
 
 # A file named on the command line that is not a JPEG: its report of defaults, a message, 1.
 printf 'GIF89a' >"$work/not.jpg"
@@ -102,7 +102,7 @@ check "--frobnicate is named" grep -q "unrecognized option '--frobnicate'" "$wor
 "$tool" - <"$sample" >"$work/stdin" 2>&1
 check "- reads a redirected file" cmp -s "$work/stdin" "$work/lf"
 cat "$sample" | "$tool" --json - >"$work/stdin.json"
-check "- reads a pipe, named -" grep -q '^{"path":"-","Version":"0230"' "$work/stdin.json"
+check "- reads a pipe, named -" grep -q '^{"path":"-","container":"jpeg","ending":"start_of_scan"' "$work/stdin.json"
 "$tool" - <&- >/dev/null 2>"$work/err"
 check "closed standard input exits 1" test $? = 1
 check "closed standard input: message" grep -q "^exifinfo: -: read error: Bad file descriptor$" "$work/err"
@@ -116,12 +116,13 @@ fi
 
 # JSON and CSV say how each read ended, and why a file could not be read.
 "$tool" --json "$sample" "$work/missing.jpg" "$work/not.jpg" >"$work/rows.json" 2>/dev/null
-check "--json: ending of a photo" grep -q '"ending":"start_of_scan","error":null,"ModifyDate":' "$work/rows.json"
-check "--json: a missing file's error" grep -q '"ending":null,"error":"cannot open: No such file or directory","ModifyDate":null,' "$work/rows.json"
+check "--json: ending of a photo" grep -q '"ending":"start_of_scan","error":null,"HasExif":true,' "$work/rows.json"
+check "--json: a missing file's error" grep -q '"ending":null,"error":"cannot open: No such file or directory","HasExif":null,' "$work/rows.json"
 check "--json: a file that is not a JPEG" grep -q '"ending":"not_a_jpeg","error":null,' "$work/rows.json"
 check "--json: shortest floats" grep -q '"ExposureTime":0.004,' "$work/rows.json"
 "$tool" --csv "$sample" "$work/missing.jpg" >"$work/rows.csv" 2>/dev/null
-check "--csv: a header and a row per file" test "$(wc -l <"$work/rows.csv")" = 3
+check "--csv: a header and a row per file (a comment's line break quoted inside its field)" \
+  test "$(/usr/bin/python3 -c 'import csv, sys; print(len(list(csv.reader(open(sys.argv[1], newline="")))))' "$work/rows.csv")" = 3
 check "--csv: quoted text" grep -q ',"Sunset over the bay, from the ferry.",' "$work/rows.csv"
 check "--csv: the error column" grep -q ',cannot open: No such file or directory,' "$work/rows.csv"
 "$tool" --csv -f path,LensModel,GPSLatitude,ISO "$sample" >"$work/some.csv"
@@ -148,11 +149,12 @@ cp "$sample" "$work/shots/day1/a.jpg"
 printf '\377\330\377\332\000\002' >"$work/shots/b.jpg"
 "$tool" -r -v -t "$work/thumbs" "$work/shots" >/dev/null 2>"$work/err"
 check "-t exits 0" test $? = 0
-# The thumbnail's bytes: ThumbnailLength bytes at ThumbnailOffset from the TIFF header.
+# The thumbnail's bytes: ThumbnailLength bytes of the photo's, a JPEG of their own.
 "$tool" --json "$sample" | python3 -c '
-import json, sys; o = json.load(sys.stdin); d = open(sys.argv[1], "rb").read(); i = d.index(b"Exif\0\0") + 6
-sys.stdout.buffer.write(d[i + o["ThumbnailOffset"]:i + o["ThumbnailOffset"] + o["ThumbnailLength"]])' "$sample" >"$work/thumb"
-check "-t writes the thumbnail below the folder, keeping sub-folders" cmp -s "$work/thumbs/day1/a.jpg.thumb.jpg" "$work/thumb"
+import json, sys; o = json.load(sys.stdin); d = open(sys.argv[1], "rb").read(); t = open(sys.argv[2], "rb").read()
+sys.exit(0 if len(t) == o["ThumbnailLength"] and t[:2] == b"\xff\xd8" and d.find(t, 2) > 0 else 1)' \
+  "$sample" "$work/thumbs/day1/a.jpg.thumb.jpg"
+check "-t writes the thumbnail below the folder, keeping sub-folders" test $? = 0
 check "-t -v says a photo has no thumbnail" grep -q "shots/b.jpg: no thumbnail" "$work/err"
 check "-t writes nothing for it" test ! -e "$work/thumbs/b.jpg.thumb.jpg"
 printf 'mine' >"$work/thumbs/own.thumb.jpg"
@@ -278,14 +280,14 @@ if [ -d "$containers" ]; then
   check "-r over other containers exits 0" test $? = 0
   check "-r: a row for every photo" test "$(wc -l <"$work/containers.json")" = "$photos"
   check "-r: no photo is of no container" test "$(grep -c '"container":"unknown"' "$work/containers.json")" = 0
-  check "-r: a HEIC is heif" grep -q 'IMG_1034.heic",.*"container":"heif"}$' "$work/containers.json"
+  check "-r: a HEIC is heif" grep -q 'IMG_1034.heic","container":"heif",' "$work/containers.json"
   check "-t: a thumbnail for each photo that has one" \
-    test "$(find "$work/container-thumbs" -type f | wc -l)" = "$(grep -c '"ThumbnailOffset":[0-9]' "$work/containers.json")"
+    test "$(find "$work/container-thumbs" -type f | wc -l)" = "$(grep -c '"ThumbnailLength":[0-9]' "$work/containers.json")"
   check "-t: an AVIF's thumbnail is a JPEG" test "$(head -c 2 "$work/container-thumbs/mde-avif_Issue_649.avif.thumb.jpg" | od -An -tx1 | tr -d ' ')" = ffd8
   "$tool" "$containers/mde-heic_IMG_1034.heic" >"$work/heic.txt"
   check "the report of a HEIC" grep -q '^Camera Make: Apple$' "$work/heic.txt"
   "$tool" --csv "$containers/mde-png_Issue_280_(dotnet).png" >"$work/png.csv"
-  check "CSV ends with the container" grep -q ',png'$'\r''$' "$work/png.csv"
+  check "CSV: the container after the path" grep -q '^"\?[^,]*Issue_280_(dotnet).png"\?,png,' "$work/png.csv"
 fi
 
 # A Make that clears the screen and a Model that sets the window's title: on a terminal their

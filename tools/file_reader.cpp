@@ -208,7 +208,7 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
     result.path = record.path;
     result.size = file.size, result.mtimeNs = file.mtimeNs;
     for (const Column& column : options_.columns)
-      if (column.own != Column::kPath) PackSqlValue(ColumnSqlValue(record, column), result.row);
+      if (!column.IsPath()) PackSqlValue(ColumnSqlValue(record, column), result.row);
     return result;
   }
   Format(record, result);

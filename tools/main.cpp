@@ -100,6 +100,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "exifinfo: %s: %s\n", options.database.c_str(), why.c_str());
       return kExitTrouble;
     }
+    if (!index.notice().empty()) std::fprintf(stderr, "exifinfo: %s: %s\n", options.database.c_str(), index.notice().c_str());
   }
   // The status line: where a person watches standard error and the output goes elsewhere.
   auto progress = std::make_unique<exifinfo_tool::Progress>(

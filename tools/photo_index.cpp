@@ -152,7 +152,7 @@ bool PhotoIndex::Prepare(const char* sql, sqlite3_stmt** statement) {
 bool PhotoIndex::Open(const std::string& file, const std::vector<Column>& columns, const std::vector<std::string>& roots,
                       std::string& error) {
   for (const Column& c : columns)
-    if (c.own != Column::kPath) columns_.push_back(c);
+    if (!c.IsPath()) columns_.push_back(c);
   for (const std::string& root : roots) roots_.push_back(WithoutTrailingSlashes(root));
   if (!TakeFile(file) || !IsOurs(file)) {
     error = error_;
@@ -208,12 +208,24 @@ bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
     return false;
   }
   if (!Exec(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str())) return false;
-  if (schema == 0) {
+  // Version 1 held the report's columns under the report's keys: its rows cannot be renamed into
+  // the record (the values differ, not only the names), so its photos are read again. The runs
+  // stay; the whole change is one transaction with this run's first batch.
+  const bool rebuild = schema == 1;
+  if (rebuild) {
+    if (!Exec("DROP INDEX IF EXISTS photos_by_dir") || !Exec("DROP TABLE photos") ||
+        !Exec("DROP INDEX IF EXISTS others_by_dir") || !Exec("DROP TABLE IF EXISTS others"))
+      return false;
+    notice_ = "an index of schema 1 (the report's keys): rebuilt with the record's keys (schema " +
+              std::to_string(kSchemaVersion) + "); every photo is read again";
+  }
+  if (schema == 0 || rebuild) {
     std::string create = "CREATE TABLE photos (path TEXT PRIMARY KEY, size INTEGER, mtime_ns INTEGER";
     for (const Column& c : columns) create += ", " + Quoted(c.name) + " " + ColumnSqlType(c);
     create += ", dir TEXT) WITHOUT ROWID";  // one B-tree, keyed by path
     if (!Exec(create.c_str()) || !Exec("CREATE INDEX photos_by_dir ON photos (dir)") ||
-        !Exec("CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT, ended TEXT, seen INTEGER, read INTEGER, "
+        !Exec("CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, started TEXT, ended TEXT, seen INTEGER, "
+              "read INTEGER, "
               "unchanged INTEGER, removed INTEGER, failed INTEGER, unreachable INTEGER)") ||
         !Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str()))
       return false;
@@ -223,7 +235,7 @@ bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
       !Exec("CREATE INDEX IF NOT EXISTS others_by_dir ON others (dir)"))
     return false;
   if (schema == 0) return true;
-  // Version 1: columns a newer tool adds to the JSON object are added at the end.
+  // Columns a newer tool adds to the record are added at the end.
   std::vector<std::string> present;
   sqlite3_stmt* info = nullptr;
   if (sqlite3_prepare_v2(db_, "SELECT name FROM pragma_table_info('photos')", -1, &info, nullptr) != SQLITE_OK)
@@ -235,7 +247,7 @@ bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
     return false;
   }
   for (const Column& c : columns) {
-    if (std::find(present.begin(), present.end(), c.name) != present.end()) continue;
+    if (rebuild || std::find(present.begin(), present.end(), c.name) != present.end()) continue;
     const std::string add = "ALTER TABLE photos ADD COLUMN " + Quoted(c.name) + " " + ColumnSqlType(c);
     if (!Exec(add.c_str())) return false;
   }

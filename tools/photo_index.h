@@ -44,7 +44,7 @@ std::string WithoutTrailingSlashes(std::string path);
 
 class PhotoIndex {
  public:
-  static constexpr int kSchemaVersion = 1;
+  static constexpr int kSchemaVersion = 2;  // 2 since 1.5: the record's keys
   static constexpr int kBatchRows = 2000;
   static constexpr int32_t kApplicationId = 0x45584946;  // "EXIF"
   static constexpr int kLockWaitMs = 5000;
@@ -78,6 +78,8 @@ class PhotoIndex {
   bool Finish(size_t read, size_t failed, std::string& error);
 
   const std::string& lastError() const { return error_; }
+  // What Open changed that its user should hear of ("" when nothing): an older index rebuilt.
+  const std::string& notice() const { return notice_; }
 
  private:
   struct Known {
@@ -125,6 +127,7 @@ class PhotoIndex {
   int64_t runId_ = 0;
   size_t seen_ = 0, unchanged_ = 0, removed_ = 0;
   std::string error_;
+  std::string notice_;
 };
 
 }  // namespace exifinfo_tool

@@ -21,81 +21,49 @@ namespace {
 using nlohmann::ordered_json;
 
 template <typename T>
-T ValueAt(const exifinfo_photo* photo, size_t index) {
+T ValueAt(const exifinfo_photo* photo, const Column& c) {
   T value;
-  std::memcpy(&value, reinterpret_cast<const char*>(photo) + exifinfo_field_offset(index), sizeof value);
+  std::memcpy(&value, reinterpret_cast<const char*>(photo) + exifinfo_record_offset(c.key), sizeof value);
   return value;
 }
 
-bool IsReportField(size_t index) { return index < EXIFINFO_REPORT_FIELD_COUNT; }
-
-// A value added since the report, absent: an empty text, -1, NaN.
-bool Absent(const exifinfo_photo* p, size_t index) {
-  switch (exifinfo_field_type(index)) {
-    case EXIFINFO_TYPE_TEXT: return *ValueAt<const char*>(p, index) == '\0';
-    case EXIFINFO_TYPE_INT32: return ValueAt<int32_t>(p, index) == -1;
-    case EXIFINFO_TYPE_DOUBLE: return std::isnan(ValueAt<double>(p, index));
-    default: return false;
-  }
+bool Absent(const exifinfo_photo* p, const Column& c) {
+  return !EXIFINFO_HAS(p, record_present) || ((p->record_present[c.key / 64] >> (c.key % 64)) & 1) == 0;
 }
 
-ordered_json FieldJson(const exifinfo_photo* p, size_t i) {
-  if (p == nullptr || (!IsReportField(i) && Absent(p, i))) return nullptr;
-  switch (exifinfo_field_type(i)) {
-    case EXIFINFO_TYPE_TEXT: return ValueAt<const char*>(p, i);
-    case EXIFINFO_TYPE_INT32: return ValueAt<int32_t>(p, i);
-    case EXIFINFO_TYPE_DOUBLE: {
-      const double value = ValueAt<double>(p, i);
-      return std::isfinite(value) ? ordered_json(value) : ordered_json(nullptr);
-    }
-    default: {
-      // The double nearest the float's shortest decimal prints as that decimal again.
-      const float value = ValueAt<float>(p, i);
-      return std::isfinite(value) ? ordered_json(std::strtod(ShortestFloat(value).c_str(), nullptr))
-                                  : ordered_json(nullptr);
-    }
-  }
-}
-
-std::string FieldCsv(const exifinfo_photo* p, size_t i) {
-  if (p == nullptr || (!IsReportField(i) && Absent(p, i))) return "";
-  switch (exifinfo_field_type(i)) {
-    case EXIFINFO_TYPE_TEXT: return CsvField(ValueAt<const char*>(p, i));
-    case EXIFINFO_TYPE_INT32: return std::to_string(ValueAt<int32_t>(p, i));
-    case EXIFINFO_TYPE_DOUBLE: {
-      char digits[64];
-      const auto result = std::to_chars(digits, digits + sizeof digits, ValueAt<double>(p, i));
-      return std::string(digits, result.ptr);
-    }
-    default: return ShortestFloat(ValueAt<float>(p, i));
-  }
-}
-
-ordered_json OwnJson(const FileRecord& record, Column::Own own) {
+ordered_json ValueJson(const FileRecord& record, const Column& c) {
   const exifinfo_photo* p = record.photo;
-  switch (own) {
-    case Column::kPath: return record.path;
-    case Column::kHasExif: return p != nullptr ? ordered_json(p->HasExif != 0) : ordered_json(nullptr);
-    case Column::kThumbnailOffset:
-      return p != nullptr && p->thumbnail != nullptr ? ordered_json(p->thumbnail_offset) : ordered_json(nullptr);
-    case Column::kThumbnailLength: return p != nullptr ? ordered_json(p->thumbnail_size) : ordered_json(nullptr);
-    case Column::kEnding: return p != nullptr ? ordered_json(exifinfo_ending_name(p->ending)) : ordered_json(nullptr);
-    case Column::kError: return record.error.empty() ? ordered_json(nullptr) : ordered_json(record.error);
-    case Column::kContainer: return p != nullptr ? ordered_json(exifinfo_container_name(p->container)) : ordered_json(nullptr);
+  if (c.type == EXIFINFO_TYPE_CALLER) {
+    if (c.IsPath()) return record.path;
+    return record.error.empty() ? ordered_json(nullptr) : ordered_json(record.error);
+  }
+  if (p == nullptr || Absent(p, c)) return nullptr;
+  switch (c.type) {
+    case EXIFINFO_TYPE_TEXT: return ValueAt<const char*>(p, c);
+    case EXIFINFO_TYPE_INT32: return ValueAt<int32_t>(p, c);
+    case EXIFINFO_TYPE_DOUBLE: return ValueAt<double>(p, c);
+    case EXIFINFO_TYPE_FLAG: return ValueAt<int32_t>(p, c) != 0;
+    case EXIFINFO_TYPE_ENDING: return exifinfo_ending_name(ValueAt<int32_t>(p, c));
+    case EXIFINFO_TYPE_CONTAINER: return exifinfo_container_name(ValueAt<int32_t>(p, c));
     default: return nullptr;
   }
 }
 
-std::string OwnCsv(const FileRecord& record, Column::Own own) {
+std::string ValueCsv(const FileRecord& record, const Column& c) {
   const exifinfo_photo* p = record.photo;
-  switch (own) {
-    case Column::kPath: return CsvField(Utf8OrReplacement(record.path));
-    case Column::kHasExif: return p == nullptr ? "" : p->HasExif != 0 ? "true" : "false";
-    case Column::kThumbnailOffset: return p != nullptr && p->thumbnail != nullptr ? std::to_string(p->thumbnail_offset) : "";
-    case Column::kThumbnailLength: return p != nullptr ? std::to_string(p->thumbnail_size) : "";
-    case Column::kEnding: return p != nullptr ? exifinfo_ending_name(p->ending) : "";
-    case Column::kError: return CsvField(Utf8OrReplacement(record.error));
-    case Column::kContainer: return p != nullptr ? exifinfo_container_name(p->container) : "";
+  if (c.type == EXIFINFO_TYPE_CALLER) return CsvField(Utf8OrReplacement(c.IsPath() ? record.path : record.error));
+  if (p == nullptr || Absent(p, c)) return "";
+  switch (c.type) {
+    case EXIFINFO_TYPE_TEXT: return CsvField(ValueAt<const char*>(p, c));
+    case EXIFINFO_TYPE_INT32: return std::to_string(ValueAt<int32_t>(p, c));
+    case EXIFINFO_TYPE_DOUBLE: {
+      char digits[64];
+      const auto result = std::to_chars(digits, digits + sizeof digits, ValueAt<double>(p, c));
+      return std::string(digits, result.ptr);
+    }
+    case EXIFINFO_TYPE_FLAG: return ValueAt<int32_t>(p, c) != 0 ? "true" : "false";
+    case EXIFINFO_TYPE_ENDING: return exifinfo_ending_name(ValueAt<int32_t>(p, c));
+    case EXIFINFO_TYPE_CONTAINER: return exifinfo_container_name(ValueAt<int32_t>(p, c));
     default: return "";
   }
 }
@@ -129,17 +97,9 @@ std::string CsvField(const std::string& text) {
 }
 
 std::vector<Column> AllColumns() {
-  std::vector<Column> columns = {{"path", -1, Column::kPath, "the file's path, as given or as found under -r"}};
-  const size_t count = exifinfo_field_count();
-  for (size_t i = 0; i < count && IsReportField(i); ++i) columns.push_back({exifinfo_field_name(i), static_cast<int>(i)});
-  columns.push_back({"HasExif", -1, Column::kHasExif, "whether an EXIF block was found and its first directory read"});
-  columns.push_back({"ThumbnailOffset", -1, Column::kThumbnailOffset,
-                     "the embedded thumbnail's offset from its TIFF header, when there is one"});
-  columns.push_back({"ThumbnailLength", -1, Column::kThumbnailLength, "the embedded thumbnail's length in bytes"});
-  columns.push_back({"ending", -1, Column::kEnding, "how the read ended: end_of_metadata, start_of_scan, premature_end, ..."});
-  columns.push_back({"error", -1, Column::kError, "why the file could not be read, or the last problem its read met"});
-  for (size_t i = EXIFINFO_REPORT_FIELD_COUNT; i < count; ++i) columns.push_back({exifinfo_field_name(i), static_cast<int>(i)});
-  columns.push_back({"container", -1, Column::kContainer, "the container: jpeg, tiff, heif, avif, png, webp, raf, cr3, jxl"});
+  std::vector<Column> columns;
+  for (size_t i = 0; i < exifinfo_record_count(); ++i)
+    columns.push_back({exifinfo_record_key(i), i, exifinfo_record_type(i)});
   return columns;
 }
 
@@ -167,17 +127,11 @@ size_t EditsToPart(const std::string& key, const std::string& name) {
 }
 
 const char* JsonType(const Column& column) {
-  switch (column.own) {
-    case Column::kHasExif: return "boolean";
-    case Column::kThumbnailOffset:
-    case Column::kThumbnailLength: return "integer";
-    case Column::kField: break;
-    default: return "text";
-  }
-  switch (exifinfo_field_type(static_cast<size_t>(column.field))) {
-    case EXIFINFO_TYPE_TEXT: return "text";
+  switch (column.type) {
     case EXIFINFO_TYPE_INT32: return "integer";
-    default: return "number";
+    case EXIFINFO_TYPE_DOUBLE: return "number";
+    case EXIFINFO_TYPE_FLAG: return "boolean";
+    default: return "text";
   }
 }
 
@@ -206,7 +160,7 @@ std::string FieldList() {
   for (const Column& c : all) width = std::max(width, c.name.size());
   std::string out;
   for (const Column& c : all) {
-    const char* meaning = c.own == Column::kField ? exifinfo_field_meaning(static_cast<size_t>(c.field)) : c.meaning;
+    const char* meaning = exifinfo_record_meaning(c.key);
     out += c.name + std::string(width + 2 - c.name.size(), ' ');
     const std::string type = JsonType(c);
     out += type + std::string(9 - type.size(), ' ') + (meaning != nullptr ? meaning : "") + "\n";
@@ -230,8 +184,7 @@ std::vector<std::string> NearestKeys(const std::string& key) {
 }
 
 SqlValue ColumnSqlValue(const FileRecord& record, const Column& column) {
-  const ordered_json value = column.own == Column::kField ? FieldJson(record.photo, static_cast<size_t>(column.field))
-                                                          : OwnJson(record, column.own);
+  const ordered_json value = ValueJson(record, column);
   SqlValue out;
   if (value.is_boolean()) {
     out.kind = SqlValue::kInteger, out.integer = value.get<bool>() ? 1 : 0;
@@ -282,16 +235,10 @@ bool UnpackSqlValue(const std::string& packed, size_t& at, SqlValue& value, cons
 }
 
 const char* ColumnSqlType(const Column& column) {
-  switch (column.own) {
-    case Column::kField:
-      switch (exifinfo_field_type(static_cast<size_t>(column.field))) {
-        case EXIFINFO_TYPE_TEXT: return "TEXT";
-        case EXIFINFO_TYPE_INT32: return "INTEGER";
-        default: return "REAL";
-      }
-    case Column::kHasExif:
-    case Column::kThumbnailOffset:
-    case Column::kThumbnailLength: return "INTEGER";
+  switch (column.type) {
+    case EXIFINFO_TYPE_INT32:
+    case EXIFINFO_TYPE_FLAG: return "INTEGER";
+    case EXIFINFO_TYPE_DOUBLE: return "REAL";
     default: return "TEXT";
   }
 }
@@ -329,12 +276,12 @@ std::string JsonLine(const FileRecord& record, const std::vector<Column>& column
   ordered_json o = ordered_json::object();
   bool hasPath = false;
   for (const Column& c : columns) {
-    if (c.own == Column::kPath) {
+    if (c.IsPath()) {
       o[c.name] = "";  // its place: the path is written below, byte for byte
       hasPath = true;
       continue;
     }
-    o[c.name] = c.own == Column::kField ? FieldJson(record.photo, static_cast<size_t>(c.field)) : OwnJson(record, c.own);
+    o[c.name] = ValueJson(record, c);
   }
   std::string line = o.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
   if (hasPath) {
@@ -359,7 +306,7 @@ std::string CsvRow(const FileRecord& record, const std::vector<Column>& columns)
   for (const Column& c : columns) {
     if (!first) line += ',';
     first = false;
-    line += c.own == Column::kField ? FieldCsv(record.photo, static_cast<size_t>(c.field)) : OwnCsv(record, c.own);
+    line += ValueCsv(record, c);
   }
   return line + "\r\n";
 }

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// One file's values as a JSON line or a CSV row: the path, the report's 29 values (through the
-// C API's field table, so the list is spelled nowhere here), HasExif, ThumbnailOffset,
-// ThumbnailLength, how the read ended, for a file that could not be read an error text, and the
-// values added since the report (null in JSON, empty in CSV when absent), and the container.
+// One file's record as a JSON line, a CSV row or an index row: the keys of the library's record
+// table (exifinfo_record_*, so the list is spelled nowhere here), each the file's own value,
+// null in JSON and empty in CSV when absent.
 #pragma once
 
 #include <cstdint>
@@ -20,17 +19,15 @@ struct FileRecord {
   std::string error;                      // then: why
 };
 
-// One column of JSON and CSV: a field of the C API's table, or one of the record's own.
+// One column of JSON and CSV: a key of the record table.
 struct Column {
   std::string name;
-  int field = -1;  // index in the field table; -1 for the columns below
-  enum Own { kField, kPath, kHasExif, kThumbnailOffset, kThumbnailLength, kEnding, kError, kContainer } own = kField;
-  const char* meaning = nullptr;  // the record's own columns; the field table says a field's
+  size_t key = 0;  // index in the record table
+  int type = EXIFINFO_TYPE_CALLER;
+  bool IsPath() const { return type == EXIFINFO_TYPE_CALLER && name == "path"; }
 };
 
-// Every column, in the order JSON and CSV print them: path, the report's values, HasExif,
-// ThumbnailOffset, ThumbnailLength, ending, error, then the values the library added since, then
-// container (the container's name: "jpeg", "heif", "tiff"...).
+// Every column, in the record table's order.
 std::vector<Column> AllColumns();
 // The columns named in `list` (comma-separated keys, in any case), in that order. False, with
 // the first unknown key in `unknown`, when a key names no column.

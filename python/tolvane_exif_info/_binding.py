@@ -13,8 +13,21 @@ API_LIBRARY_VARIABLE = "EXIFINFO_LIBRARY"
 API_SONAME = "libexifinfo.so.1"
 
 _TEXT, _INT32, _FLOAT, _DOUBLE = 0, 1, 2, 3
+_FLAG, _ENDING, _CONTAINER, _CALLER = 4, 5, 6, 7  # the record table's own types
 _CTYPES = {_TEXT: ctypes.c_char_p, _INT32: ctypes.c_int32, _FLOAT: ctypes.c_float, _DOUBLE: ctypes.c_double}
 _REPORT_FIELDS = 29  # the field table's first entries are the report's values
+
+
+class _FileValues(ctypes.Structure):
+    """exifinfo_file_values: its members are read by the record table's offsets, not by name."""
+    _fields_ = [(n, ctypes.c_char_p) for n in ("Make", "Model", "DateTimeOriginal", "UserComment", "Comment",
+                                              "LensInfo")] + \
+               [(n, ctypes.c_int32) for n in ("ExposureProgram", "MeteringMode", "LightSource", "Flash",
+                                             "WhiteBalance", "Orientation", "ResolutionUnit", "ImageWidth",
+                                             "ImageHeight", "ThumbnailLength", "HasExif")] + \
+               [(n, ctypes.c_double) for n in ("ExposureTime", "FNumber", "ExposureCompensation", "FocalLength",
+                                              "MaxApertureValue", "SubjectDistance", "DigitalZoomRatio",
+                                              "XResolution", "YResolution")]
 
 
 class _PhotoStruct(ctypes.Structure):
@@ -56,6 +69,8 @@ class _PhotoStruct(ctypes.Structure):
         ("container", ctypes.c_int32),
         ("requests", ctypes.c_uint64), ("bytes_read", ctypes.c_uint64),
         ("next_offset", ctypes.c_uint64), ("next_length", ctypes.c_uint64),
+        # Since 1.5: the file's own values (read through the record table) and which keys have one.
+        ("file", _FileValues), ("record_present", ctypes.c_uint64 * 2),
     ]
 
 
@@ -92,6 +107,7 @@ class _Api:
         self._check_size(lib)
         self._read_field_table(lib)
         self._lay_out()
+        self._read_record_table(lib)
         self.endings = []
         while (name := lib.exifinfo_ending_name(len(self.endings))) is not None:
             self.endings.append(name.decode())
@@ -123,6 +139,11 @@ class _Api:
         lib.exifinfo_field_type.argtypes = [ctypes.c_size_t]
         lib.exifinfo_field_offset.restype = ctypes.c_size_t
         lib.exifinfo_field_offset.argtypes = [ctypes.c_size_t]
+        lib.exifinfo_record_key.restype = ctypes.c_char_p
+        lib.exifinfo_record_key.argtypes = [ctypes.c_size_t]
+        lib.exifinfo_record_type.argtypes = [ctypes.c_size_t]
+        lib.exifinfo_record_offset.restype = ctypes.c_size_t
+        lib.exifinfo_record_offset.argtypes = [ctypes.c_size_t]
         lib.exifinfo_ending_name.restype = ctypes.c_char_p
         lib.exifinfo_container_name.restype = ctypes.c_char_p
         lib.exifinfo_version.restype = ctypes.c_char_p
@@ -159,11 +180,29 @@ class _Api:
         self.extra_ints = tuple(k for k, (_, kind, _) in enumerate(table) if k >= _REPORT_FIELDS and kind == _INT32)
         self.extra_doubles = tuple(k for k, (_, kind, _) in enumerate(table) if kind == _DOUBLE)
 
+    def _read_record_table(self, lib):
+        """The record's keys, and one unpack of a result's bytes that gives each key's raw value
+        (the members lie in any order; the unpack takes them by offset and puts them back)."""
+        table = [(lib.exifinfo_record_key(i).decode(), lib.exifinfo_record_type(i), lib.exifinfo_record_offset(i))
+                 for i in range(lib.exifinfo_record_count())]
+        self.record_keys = tuple(key for key, _, _ in table)
+        self.record_kinds = tuple(kind for _, kind, _ in table)
+        stored = sorted((offset, k) for k, (_, kind, offset) in enumerate(table) if kind != _CALLER)
+        layout, at = "=", 0
+        for offset, k in stored:
+            code = _struct_code(ctypes.c_void_p) if table[k][1] == _TEXT else "d" if table[k][1] == _DOUBLE else "i"
+            layout += "x" * (offset - at) + code
+            at = offset + struct.calcsize("=" + code)
+        self.record_unpack = struct.Struct(layout).unpack_from
+        self.record_slots = tuple(k for _, k in stored)
+        self.record_present_at = _PhotoStruct.record_present.offset
+
     def _lay_out(self):
         """Every member in one unpack of the struct's bytes, each then taken by its name."""
-        members = [name for name, _ in _PhotoStruct._fields_]
+        fields = [(name, ctype) for name, ctype in _PhotoStruct._fields_ if name not in ("file", "record_present")]
+        members = [name for name, _ in fields]  # the record's members are read by _read_record_table's unpack
         layout, at = "=", 0
-        for name, ctype in _PhotoStruct._fields_:
+        for name, ctype in fields:
             offset = getattr(_PhotoStruct, name).offset
             code = _struct_code(ctype)
             layout += "x" * (offset - at) + code

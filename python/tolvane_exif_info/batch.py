@@ -9,6 +9,7 @@ from ._binding import _FS_ENCODING, _Input, _load_api
 from . import photo as _photo
 from .photo import _result
 from .reading import _is_path, _read_ranges_of, _read_stream_of, read
+from .record import record
 
 _CHUNK = 128
 _CHUNKS_AHEAD = 4
@@ -181,9 +182,11 @@ def read_many(sources, threads=2, errors="raise"):
     their waits on storage overlap; streams (a pipe) forward, within 64 MiB.
 
     A source that cannot be read raises as read() would (the first such source's error,
-    exceptions of file objects unchanged), once the batch is done; with errors="return" its
-    place in the list holds that exception instead, and the others are read all the same. A
-    source of no known type (None, a number) is that source's TypeError.
+    exceptions of file objects unchanged), once the batch is done. With errors="return" every
+    source gives its record instead (record(): a dict under the record's keys, the path for a
+    path), and one that cannot be read a record whose "error" says why, so that
+    pandas.DataFrame(read_many(paths, errors="return")) is a table of the batch. A source of no
+    known type (None, a number) is that source's TypeError.
     """
     if errors not in ("raise", "return"):
         raise ValueError(f'errors must be "raise" or "return", not {errors!r}')
@@ -210,4 +213,15 @@ def read_many(sources, threads=2, errors="raise"):
         for outcome in outcomes:
             if not isinstance(outcome, photo_type):
                 raise outcome
-    return outcomes
+        return outcomes
+    return [_record_of(source, outcome, photo_type) for source, outcome in zip(sources, outcomes)]
+
+
+def _record_of(source, outcome, photo_type):
+    path = os.fsdecode(source) if isinstance(source, (str, os.PathLike)) else None
+    if isinstance(outcome, photo_type):
+        return record(path, outcome)
+    if isinstance(outcome, OSError) and outcome.strerror:
+        opening = isinstance(outcome, (FileNotFoundError, PermissionError, IsADirectoryError))
+        return record(path, None, f"cannot {'open' if opening else 'read'}: {outcome.strerror}")
+    return record(path, None, str(outcome) or type(outcome).__name__)

@@ -7,6 +7,7 @@ import enum
 import errno
 import itertools
 import os
+import struct
 
 from . import _binding
 
@@ -44,15 +45,42 @@ def _types():
         api.container_members = [container(n) for n in api.containers]
         base = collections.namedtuple("Photo", api.names + ("has_exif", "thumbnail", "ending", "read_errno",
                                                             "thumbnail_offset", "last_error", "report",
-                                                            "container", "requests", "bytes_read"))
+                                                            "container", "requests", "bytes_read", "values"))
         photo = type("Photo", (_PhotoMethods, base), {"__slots__": (), "__module__": "tolvane_exif_info"})
         photo.__doc__ = ("One photo's values: the report's 29 under its keys, the values added since (GPS, "
                          "time zones, lens and body; None when absent), has_exif, thumbnail (bytes or None), "
                          "ending (an Ending), read_errno, thumbnail_offset, last_error, report and "
                          "container (a Container: Container.JPEG, Container.HEIF...), requests and bytes_read "
-                         "(what the read asked of its file or source); capture_time and gps.")
+                         "(what the read asked of its file or source); values, the record (a dict under the "
+                         "record's keys, each the file's own value, None when absent); capture_time and gps.")
         _ending, _container, _photo_type = ending, container, photo
     return _ending, _photo_type
+
+
+_PRESENT = struct.Struct("=QQ")
+
+
+def _record_values(api, raw, text):
+    """The record of a result's bytes: each key's value, None when the result says it is absent."""
+    low, high = _PRESENT.unpack_from(raw, api.record_present_at)
+    present = low | high << 64
+    values = dict.fromkeys(api.record_keys)
+    for k, value in zip(api.record_slots, api.record_unpack(raw)):
+        if not (present >> k) & 1:
+            continue
+        kind = api.record_kinds[k]
+        if kind == _binding._TEXT:
+            values[api.record_keys[k]] = text(value).decode("utf-8")
+        elif kind == _binding._FLAG:
+            values[api.record_keys[k]] = value != 0
+        elif kind == _binding._ENDING:
+            values[api.record_keys[k]] = api.endings[value]
+        elif kind == _binding._CONTAINER:
+            values[api.record_keys[k]] = api.containers[value]
+        else:
+            values[api.record_keys[k]] = value
+    values["error"] = None
+    return values
 
 
 def _result(status, pointer, filename=None):
@@ -68,7 +96,8 @@ def _result(status, pointer, filename=None):
         # One copy of the struct and what follows it up to the UTF-8 report's end: the library
         # lays the texts out there, and they are sliced from the copy. A text found elsewhere
         # (another layout) is copied on its own.
-        head = api.unpack(ctypes.string_at(address, api.size))
+        raw = ctypes.string_at(address, api.size)
+        head = api.unpack(raw)
         (report, report_length, last_error, has_exif, thumbnail, thumbnail_size, ending, read_errno, thumbnail_offset,
          container, requests, bytes_read) = api.tail(head)
         report_at = report - address
@@ -107,7 +136,7 @@ def _result(status, pointer, filename=None):
         values += (has_exif != 0, ctypes.string_at(thumbnail, thumbnail_size) if thumbnail else None,
                    api.ending_members[ending], read_errno, thumbnail_offset,
                    text(last_error).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"),
-                   api.container_members[container], requests, bytes_read)
+                   api.container_members[container], requests, bytes_read, _record_values(api, raw, text))
         return photo_type._make(values)
     finally:
         api.free(address)

@@ -3,7 +3,7 @@
 import functools
 import struct
 
-from ._binding import _REPORT_FIELDS, _load_api
+from ._binding import _load_api
 
 
 @functools.lru_cache(maxsize=65536)  # a collection repeats its values: 72.0, 1/60, f/2.8...
@@ -23,28 +23,11 @@ _SINGLE = struct.Struct("f")
 
 
 def record(path, photo=None, error=None):
-    """The JSON object exifinfo --json prints for `path`: its Photo, or None and an error text
-    (such as "cannot open: No such file or directory")."""
+    """The JSON object exifinfo --json prints for `path`: its Photo's record, or, for a file that
+    could not be read (photo None), every key None but the path and the error text (such as
+    "cannot open: No such file or directory")."""
     api = _load_api()
-    values = {"path": path}
-    if photo is None:
-        values.update(dict.fromkeys(api.names[:_REPORT_FIELDS] + ("HasExif", "ThumbnailOffset", "ThumbnailLength",
-                                                                   "ending")))
-        values["error"] = error
-        values.update(dict.fromkeys(api.extra_names))
-        values["container"] = None
-        return values
-    values.update(zip(api.names[:_REPORT_FIELDS], photo))  # a Photo starts with the report's values, in order
-    for name in api.float_fields:
-        values[name] = shortest(values[name])
-    has_thumbnail = photo.thumbnail is not None
-    values["HasExif"] = photo.has_exif
-    values["ThumbnailOffset"] = photo.thumbnail_offset if has_thumbnail else None
-    values["ThumbnailLength"] = len(photo.thumbnail) if has_thumbnail else 0
-    values["ending"] = photo.ending.value
-    values["error"] = error
-    for name, value in zip(api.extra_names, photo[_REPORT_FIELDS:]):
-        values[name] = None if value == "" else value
-    values["container"] = photo.container.value
+    values = dict.fromkeys(api.record_keys) if photo is None else dict(photo.values)
+    values["path"] = path
+    values["error"] = error if error is not None else values.get("error")
     return values
-

@@ -26,6 +26,8 @@ namespace {
 using exifinfo_api::Gathered;
 using exifinfo_api::kFieldCount;
 using exifinfo_api::kFields;
+using exifinfo_api::kRecord;
+using exifinfo_api::kRecordCount;
 using exifinfo_api::MakeResult;
 
 // Indexed by exifinfo_ending; the core's ScanEnding has the same order.
@@ -282,6 +284,18 @@ EXIFINFO_EXPORT size_t exifinfo_field_offset(size_t index) {
 
 EXIFINFO_EXPORT const char* exifinfo_field_meaning(size_t index) {
   return index < kFieldCount ? kFields[index].meaning : nullptr;
+}
+
+EXIFINFO_EXPORT size_t exifinfo_record_count(void) { return kRecordCount; }
+
+EXIFINFO_EXPORT const char* exifinfo_record_key(size_t index) { return index < kRecordCount ? kRecord[index].key : nullptr; }
+
+EXIFINFO_EXPORT int exifinfo_record_type(size_t index) { return index < kRecordCount ? kRecord[index].type : -1; }
+
+EXIFINFO_EXPORT size_t exifinfo_record_offset(size_t index) { return index < kRecordCount ? kRecord[index].offset : 0; }
+
+EXIFINFO_EXPORT const char* exifinfo_record_meaning(size_t index) {
+  return index < kRecordCount ? kRecord[index].meaning : nullptr;
 }
 
 EXIFINFO_EXPORT const char* exifinfo_version(void) { return EXIFINFO_VERSION_STRING; }

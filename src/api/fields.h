@@ -89,6 +89,35 @@
   X(LensMinFNumber, DOUBLE, DOUBLE, exifinfo::kLensMinFNumber, "the lens's f-number at its shortest focal length (0xA432)")          \
   X(LensMaxFNumber, DOUBLE, DOUBLE, exifinfo::kLensMaxFNumber, "the lens's f-number at its longest focal length (0xA432)")
 
+// Since 1.5: the members of exifinfo_photo's `file`, the file's own values, in struct order.
+#define EXIFINFO_FILE_FIELDS(X)                                                                                      \
+  X(Make, TEXT, TEXT, exifinfo::kMake, "camera maker (0x010F)")                                                      \
+  X(Model, TEXT, TEXT, exifinfo::kModel, "camera model (0x0110)")                                                    \
+  X(DateTimeOriginal, TEXT, TEXT, exifinfo::kDateTimeOriginal, "capture time as written (0x9003)")                  \
+  X(UserComment, TEXT, TEXT, exifinfo::kUserComment, "user comment (0x9286), the text after its character code")    \
+  X(Comment, TEXT, TEXT, exifinfo::kComment, "the first JPEG comment section")                                      \
+  X(LensInfo, TEXT, TEXT, exifinfo::kLensInfo, "lens range (0xA432): shortest and longest focal length, their f-numbers") \
+  X(ExposureProgram, INT32, INT, exifinfo::kExposureProgram, "exposure program (0x8822): 1 manual, 2 normal, 3 aperture priority...") \
+  X(MeteringMode, INT32, INT, exifinfo::kMeteringMode, "metering mode (0x9207): 2 centre-weighted, 3 spot, 5 multi-segment...") \
+  X(LightSource, INT32, INT, exifinfo::kLightSource, "light source (0x9208): 0 unknown, 1 daylight, 4 flash...")    \
+  X(Flash, INT32, INT, exifinfo::kFlash, "flash (0x9209): bit 0 fired, bits 3-4 mode, bit 6 red-eye reduction")     \
+  X(WhiteBalance, INT32, INT, exifinfo::kWhiteBalance, "white balance (0xA403): 0 auto, 1 manual")                   \
+  X(Orientation, INT32, INT, exifinfo::kOrientation, "orientation (0x0112): 1 upright, 3 upside down, 6 and 8 turned") \
+  X(ResolutionUnit, INT32, INT, exifinfo::kResolutionUnit, "unit of the resolutions (0x0128): 2 inches, 3 centimetres") \
+  X(ImageWidth, INT32, INT, exifinfo::kImageWidth, "width of the main image in pixels (a raw file's full image)")  \
+  X(ImageHeight, INT32, INT, exifinfo::kImageHeight, "height of the main image in pixels")                          \
+  X(ThumbnailLength, INT32, INT, exifinfo::kThumbnailLength, "bytes of the embedded thumbnail")                     \
+  X(HasExif, INT32, INT, exifinfo::kExifRead, "an EXIF block was found and its first directory read")              \
+  X(ExposureTime, DOUBLE, DOUBLE, exifinfo::kExposureTime, "exposure time in seconds (0x829A)")                     \
+  X(FNumber, DOUBLE, DOUBLE, exifinfo::kFNumber, "f-number (0x829D)")                                                \
+  X(ExposureCompensation, DOUBLE, DOUBLE, exifinfo::kExposureCompensation, "exposure compensation in EV (0x9204)")   \
+  X(FocalLength, DOUBLE, DOUBLE, exifinfo::kFocalLength, "focal length in mm (0x920A)")                              \
+  X(MaxApertureValue, DOUBLE, DOUBLE, exifinfo::kMaxApertureValue, "the lens's widest aperture as an f-number (0x9205)") \
+  X(SubjectDistance, DOUBLE, DOUBLE, exifinfo::kSubjectDistance, "subject distance in metres (0x9206)")              \
+  X(DigitalZoomRatio, DOUBLE, DOUBLE, exifinfo::kDigitalZoomRatio, "digital zoom ratio (0xA404)")                    \
+  X(XResolution, DOUBLE, DOUBLE, exifinfo::kXResolution, "pixels per resolution unit across (0x011A)")              \
+  X(YResolution, DOUBLE, DOUBLE, exifinfo::kYResolution, "pixels per resolution unit down (0x011B)")
+
 namespace exifinfo_api {
 
 struct Field {
@@ -150,17 +179,17 @@ constexpr int kTextIndexes[] = {
 #define EXIFINFO_INDEX_CAPTURE_TIME(index)
 #define EXIFINFO_INDEX_GPS_DATE_TIME(index)
 #define EXIFINFO_INDEX_HAS_GPS(index)
-    EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX)};
+    EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_FILE_FIELDS(EXIFINFO_TEXT_INDEX)};
 #undef EXIFINFO_INDEX_TEXT
 #undef EXIFINFO_INDEX_INT
 #define EXIFINFO_INDEX_TEXT(index)
 #define EXIFINFO_INDEX_INT(index) index,
-constexpr int kIntIndexes[] = {EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX)};
+constexpr int kIntIndexes[] = {EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_FILE_FIELDS(EXIFINFO_TEXT_INDEX)};
 #undef EXIFINFO_INDEX_INT
 #undef EXIFINFO_INDEX_DOUBLE
 #define EXIFINFO_INDEX_INT(index)
 #define EXIFINFO_INDEX_DOUBLE(index) index,
-constexpr int kDoubleIndexes[] = {EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX)};
+constexpr int kDoubleIndexes[] = {EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_FILE_FIELDS(EXIFINFO_TEXT_INDEX)};
 #undef EXIFINFO_INDEX_TEXT
 #undef EXIFINFO_INDEX_INT
 #undef EXIFINFO_INDEX_DOUBLE
@@ -178,5 +207,99 @@ constexpr bool InOrder(const int (&indexes)[N], int count) {
 static_assert(InOrder(kTextIndexes, exifinfo::kExtraTextCount), "each extra text has one line, in the core's order");
 static_assert(InOrder(kIntIndexes, exifinfo::kExtraIntCount), "each extra integer has one line, in the core's order");
 static_assert(InOrder(kDoubleIndexes, exifinfo::kExtraDoubleCount), "each extra double has one line, in the core's order");
+
+#define EXIFINFO_CHECK_FILE_TYPE(member, kind, source, index, meaning)                                           \
+  static_assert(std::is_same<decltype(exifinfo_file_values::member), CType<EXIFINFO_TYPE_##kind>::type>::value, \
+                #member " is not of the type its line says");
+EXIFINFO_FILE_FIELDS(EXIFINFO_CHECK_FILE_TYPE)
+#undef EXIFINFO_CHECK_FILE_TYPE
+
+// The record: each key, where its value lies, and what it means. A key naming a member of the
+// photo or of its `file` takes that member's type and meaning from the lines above.
+struct RecordKey {
+  const char* key;
+  int type;
+  size_t offset;
+  const char* meaning;
+};
+
+constexpr bool SameName(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+constexpr Field kFileFields[] = {
+#define EXIFINFO_AS_FILE_FIELD(member, type, source, index, meaning) \
+  Field{#member, EXIFINFO_TYPE_##type, offsetof(exifinfo_photo, file) + offsetof(exifinfo_file_values, member), meaning},
+    EXIFINFO_FILE_FIELDS(EXIFINFO_AS_FILE_FIELD)
+#undef EXIFINFO_AS_FILE_FIELD
+};
+constexpr bool FileFieldsFollow() {
+  size_t at = offsetof(exifinfo_photo, file);
+  for (const Field& f : kFileFields) {
+    const size_t align = SizeOf(f.type);
+    at = (at + align - 1) / align * align;
+    if (f.offset != at) return false;
+    at += align;
+  }
+  return at == offsetof(exifinfo_photo, file) + sizeof(exifinfo_file_values);
+}
+static_assert(FileFieldsFollow(), "every member of exifinfo_file_values has its line, in struct order");
+
+template <size_t N>
+constexpr RecordKey FromTable(const char* key, const char* member, const Field (&table)[N]) {
+  for (const Field& f : table)
+    if (SameName(f.name, member)) return RecordKey{key, f.type, f.offset, f.meaning};
+  return RecordKey{nullptr, -1, 0, nullptr};  // no such member: fails the check below
+}
+constexpr RecordKey Member(const char* key, const char* member) { return FromTable(key, member, kFields); }
+constexpr RecordKey Member(const char* key) { return Member(key, key); }
+constexpr RecordKey File(const char* key) { return FromTable(key, key, kFileFields); }
+constexpr RecordKey Flag(RecordKey key) { return RecordKey{key.key, EXIFINFO_TYPE_FLAG, key.offset, key.meaning}; }
+
+constexpr RecordKey kRecord[] = {
+    {"path", EXIFINFO_TYPE_CALLER, 0, "the file's path, as given or as found under a folder"},
+    {"container", EXIFINFO_TYPE_CONTAINER, offsetof(exifinfo_photo, container),
+     "the container: jpeg, tiff, heif, avif, png, webp, raf, cr3, jxl, unknown"},
+    {"ending", EXIFINFO_TYPE_ENDING, offsetof(exifinfo_photo, ending),
+     "how the read ended: end_of_metadata, start_of_scan, premature_end, damaged..."},
+    {"error", EXIFINFO_TYPE_CALLER, 0, "why the file could not be read, or the last problem its read met"},
+    Flag(File("HasExif")),
+    Flag(Member("HasGPS")),
+    // The camera.
+    File("Make"), File("Model"), Member("Software"), Member("SerialNumber", "BodySerialNumber"),
+    Member("OwnerName", "CameraOwnerName"), Member("LensMake"), Member("LensModel"), Member("LensSerialNumber"),
+    File("LensInfo"),
+    // The time.
+    File("DateTimeOriginal"), Member("CreateDate"), Member("ModifyDate"), Member("OffsetTime"),
+    Member("OffsetTimeOriginal"), Member("OffsetTimeDigitized"), Member("SubSecTime"), Member("SubSecTimeOriginal"),
+    Member("SubSecTimeDigitized"), Member("GPSDateTime"), Member("CaptureTime"),
+    // The exposure.
+    File("ExposureTime"), File("FNumber"), Member("ISO"), File("ExposureProgram"), File("ExposureCompensation"),
+    File("MeteringMode"), File("LightSource"), File("Flash"), File("FocalLength"), Member("FocalLengthIn35mmFormat"),
+    File("MaxApertureValue"), File("SubjectDistance"), File("WhiteBalance"), Member("ExposureMode"),
+    Member("SceneCaptureType"), File("DigitalZoomRatio"),
+    // The image.
+    File("ImageWidth"), File("ImageHeight"), File("Orientation"), File("XResolution"), File("YResolution"),
+    File("ResolutionUnit"), Member("ColorSpace"), Member("ExifImageWidth"), Member("ExifImageHeight"),
+    File("ThumbnailLength"),
+    // The texts.
+    Member("ImageDescription"), Member("Artist"), Member("Copyright"), Member("ImageUniqueID"), File("UserComment"),
+    File("Comment"),
+    // The place.
+    Member("GPSLatitude"), Member("GPSLongitude"), Member("GPSAltitude"), Member("GPSImgDirection"),
+};
+constexpr size_t kRecordCount = sizeof kRecord / sizeof kRecord[0];
+
+constexpr bool RecordResolves() {
+  for (const RecordKey& r : kRecord)
+    if (r.key == nullptr || r.meaning == nullptr) return false;
+  for (size_t i = 0; i < kRecordCount; ++i)
+    for (size_t j = i + 1; j < kRecordCount; ++j)
+      if (SameName(kRecord[i].key, kRecord[j].key)) return false;
+  return true;
+}
+static_assert(RecordResolves(), "every record key names a member with a line, and no key twice");
+static_assert(kRecordCount <= 64 * sizeof(exifinfo_photo::record_present) / sizeof(uint64_t),
+              "a presence bit for every record key");
 
 }  // namespace exifinfo_api

@@ -2,6 +2,7 @@
 #include "api/result.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -41,11 +42,12 @@ size_t CodePoints(const char* text, size_t length) {
 #define EXIFINFO_FILL_REPORT_TEXT(member, index) photo->member = reportTexts + texts.at[index]
 #define EXIFINFO_FILL_REPORT_INT32(member, index) photo->member = i.member
 #define EXIFINFO_FILL_REPORT_FLOAT(member, index) photo->member = i.member
-#define EXIFINFO_FILL_TEXT_TEXT(member, index) photo->member = put(extras.texts[index], extras.textLengths[index])
+#define EXIFINFO_FILL_TEXT_TEXT(member, index) \
+  photo->member = extras.textPresent[index] ? put(extras.texts[index], extras.textLengths[index]) : absentText
 #define EXIFINFO_FILL_CAPTURE_TIME_TEXT(member, index) \
-  photo->member = put(extras.captureTime, std::strlen(extras.captureTime))
+  photo->member = extras.captureTime[0] != '\0' ? put(extras.captureTime, std::strlen(extras.captureTime)) : absentText
 #define EXIFINFO_FILL_GPS_DATE_TIME_TEXT(member, index) \
-  photo->member = put(extras.gpsDateTime, std::strlen(extras.gpsDateTime))
+  photo->member = extras.gpsDateTime[0] != '\0' ? put(extras.gpsDateTime, std::strlen(extras.gpsDateTime)) : absentText
 #define EXIFINFO_FILL_INT_INT32(member, index) photo->member = extras.ints[index]
 #define EXIFINFO_FILL_HAS_GPS_INT32(member, index) photo->member = extras.hasGps
 #define EXIFINFO_FILL_DOUBLE_DOUBLE(member, index) photo->member = extras.doubles[index]
@@ -55,6 +57,39 @@ size_t CodePoints(const char* text, size_t length) {
 #define EXIFINFO_BYTES_INT(index) 0
 #define EXIFINFO_BYTES_HAS_GPS(index) 0
 #define EXIFINFO_BYTES_DOUBLE(index) 0
+
+// Which record keys have a value. A text is absent when it is the result's one absent text (a
+// text the file has but leaves empty is its own "").
+void MarkPresent(exifinfo_photo* photo, const char* absentText) {
+  const char* base = reinterpret_cast<const char*>(photo);
+  for (size_t i = 0; i < kRecordCount; ++i) {
+    const RecordKey& key = kRecord[i];
+    bool present = true;
+    switch (key.type) {
+      case EXIFINFO_TYPE_TEXT: {
+        const char* text;
+        std::memcpy(&text, base + key.offset, sizeof text);
+        present = text != absentText;
+        break;
+      }
+      case EXIFINFO_TYPE_INT32: {
+        int32_t value;
+        std::memcpy(&value, base + key.offset, sizeof value);
+        present = value != exifinfo::kAbsentInt;
+        break;
+      }
+      case EXIFINFO_TYPE_DOUBLE: {
+        double value;
+        std::memcpy(&value, base + key.offset, sizeof value);
+        present = std::isfinite(value);
+        break;
+      }
+      case EXIFINFO_TYPE_CALLER: present = false; break;
+      default: break;
+    }
+    if (present) photo->record_present[i / 64] |= uint64_t{1} << (i % 64);
+  }
+}
 
 }  // namespace
 
@@ -69,20 +104,22 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   const size_t wideLength = ascii ? utf8Length : CodePoints(report, utf8Length);
   const size_t lastErrorLength = std::strlen(g.lastError);
   exifinfo::FinishedExtras extras;  // 19 KiB of stack beside the report's 8: well within any thread's
-  exifinfo::FinishExtras(*g.extras, i.DateTime, extras);
+  exifinfo::FinishExtras(*g.extras, i, extras);
   size_t extraBytes = 0;
 #define EXIFINFO_BYTES(member, type, source, index, meaning) extraBytes += EXIFINFO_BYTES_##source(index);
   EXIFINFO_EXTRA_FIELDS(EXIFINFO_BYTES)
+  EXIFINFO_FILE_FIELDS(EXIFINFO_BYTES)
 #undef EXIFINFO_BYTES
 
   // The values' texts lie one after another, in member order (Version to Comments, then
-  // ModifyDate to GPSDateTime), then last_error and the report: a binding copies the struct and
+  // ModifyDate to GPSDateTime, then file.Make to file.LensInfo), then last_error and the report: a binding copies the struct and
   // its texts in one piece, up to the report's end.
   constexpr int kLastText = exifinfo::RecordTexts::kCount - 1;
   const size_t textsBytes = texts.at[kLastText] + texts.length[kLastText] + 1;
   Layout layout;
   const size_t textsAt = layout.Reserve(textsBytes, 1);
   const size_t extrasAt = layout.Reserve(extraBytes, 1);
+  const size_t absentAt = layout.Reserve(1, 1);
   const size_t lastErrorAt = layout.Reserve(lastErrorLength + 1, 1);
   const size_t reportAt = layout.Reserve(utf8Length + 1, 1);
   const size_t wideAt = layout.Reserve((wideLength + 1) * sizeof(wchar_t), alignof(wchar_t));
@@ -131,6 +168,8 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
     photo->thumbnail_offset = g.thumbnailOffset;
   }
   char* next = base + extrasAt;
+  char* const absentText = base + absentAt;
+  *absentText = '\0';
   const auto put = [&](const char* text, size_t length) {
     std::memcpy(next, text, length);
     next[length] = '\0';
@@ -139,7 +178,11 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
     return at;
   };
   EXIFINFO_EXTRA_FIELDS(EXIFINFO_FILL)  // the texts in member order, one after another
+#define EXIFINFO_FILL_FILE(member, type, source, index, meaning) EXIFINFO_FILL_##source##_##type(file.member, index);
+  EXIFINFO_FILE_FIELDS(EXIFINFO_FILL_FILE)
+#undef EXIFINFO_FILL_FILE
 #undef EXIFINFO_FILL
+  MarkPresent(photo, absentText);
   *out = photo;
   return 0;
 }

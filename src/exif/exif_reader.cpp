@@ -23,6 +23,7 @@ ExifReader::~ExifReader() {
 }
 
 bool ExifReader::Fail(const char* text) {
+  ++Faults;
   std::strncpy(LastError, text, sizeof LastError - 1);
   LastError[sizeof LastError - 1] = '\0';
   return false;

@@ -138,6 +138,7 @@ class ExifReader {
   ExtraValues Extras;
   bool WantExtras = true;
   uint64_t HeaderBound = 0;
+  uint32_t Faults = 0;  // problems met so far (each Fail): a walk that met one stopped short somewhere
   uint64_t HeaderBytes = 0;  // the bytes of the sections scanned so far, markers included
   HeldBytes Held;
 
@@ -153,10 +154,12 @@ class ExifReader {
   bool ActOnStructuralTag(const DirectoryEntry& entry, const TiffBlock& block, int depth, DirectoryKind kind,
                           DirectoryWalk& walk, Thumbnail& thumbnail);
   void BeginWalk();
+  void WalkForRecord(const TiffBlock& block, uint64_t first);
   bool Walk(const TiffBlock& block, uint64_t first, DirectoryWalk& walk);
   void WalkGrafts(int depth, DirectoryWalk& walk);
   void TakeThumbnail(const TiffBlock& block, const Thumbnail& thumbnail, DirectoryKind kind, DirectoryWalk& walk);
   void NoteFrame(const DirectoryEntry& entry, const TiffBlock& block, DirectoryWalk& walk);
+  void NoteMainImage(const TiffBlock& block, const DirectoryWalk& walk);
   void WalkGpsDirectory(const TiffBlock& block, uint64_t offset, bool tiffFormats);
   void InterpretTag(const DirectoryEntry& entry, const TiffBlock& block);
   void InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock& block);

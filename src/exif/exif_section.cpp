@@ -27,6 +27,7 @@ enum FrameTag : uint16_t {
   kTagImageLength = 0x0101,
   kTagPhotometric = 0x0106,
   kTagSamplesPerPixel = 0x0115,
+  kTagSubIfds = 0x014A,
   kTagPixelXDimension = 0xA002,
   kTagPixelYDimension = 0xA003,
 };
@@ -160,8 +161,34 @@ struct DirectoryWalk {
   bool thumbnailTaken = false;
   bool damaged = false;
   uint64_t photometric = 0, samples = 0;
+  // IFD0's SubIFDs (a raw file's full-resolution image among them): where their offsets lie.
+  uint64_t subIfdsAt = 0, subIfdCount = 0, subIfdBytes = 0;
   TiffWalkResult* result = nullptr;
 };
+
+namespace {
+
+constexpr uint64_t kMaxSubIfds = 8;  // raw files have two or three: the image, a preview or two
+
+// The width and height a directory gives (0 where it does not), by the entries' first integers.
+void DirectoryFrame(const TiffBlock& block, uint64_t offset, uint32_t maxEntries, uint64_t& width, uint64_t& height) {
+  width = height = 0;
+  const DirectoryLayout& layout = LayoutOf(block);
+  const uint8_t* head = block.At(offset, layout.countBytes);
+  if (head == nullptr) return;
+  const uint64_t entryCount = block.bigTiff() ? ReadU64(head, block.bigEndian()) : ReadU16(head, block.bigEndian());
+  if (entryCount > maxEntries || block.At(offset, layout.countBytes + layout.entryBytes * entryCount) == nullptr) return;
+  for (uint64_t i = 0; i < entryCount; ++i) {
+    DirectoryEntry entry{};
+    if (DecodeEntry(block, offset + layout.countBytes + layout.entryBytes * i, entry, true) != EntryFault::kNone ||
+        entry.count == 0)
+      continue;
+    if (entry.tag == kTagImageWidth) FirstInteger(entry, block, width);
+    if (entry.tag == kTagImageLength) FirstInteger(entry, block, height);
+  }
+}
+
+}  // namespace
 
 void ExifReader::BeginWalk() {
   Info->FlashUsed = 0;
@@ -190,11 +217,40 @@ bool ExifReader::ParseExifSection(MutableByteView contents) {
   if (magic != kTiffMagic) return Fail(errors::kInvalidStart);
   const int32_t firstOffset = ReadS32(block.At(4, 4), block.bigEndian());
   static_assert(kReportWalk.firstDirectoryAtEight, "a JPEG's walk starts at offset 8");
-  if (firstOffset < kMinFirstDirectory || firstOffset > kMaxFirstDirectory)
-    return Fail(errors::kSuspiciousOffset);
-  DirectoryWalk walk(kReportWalk);
+  const uint32_t faults = Faults;
+  bool walked = false;
+  if (firstOffset < kMinFirstDirectory || firstOffset > kMaxFirstDirectory) {
+    Fail(errors::kSuspiciousOffset);
+  } else {
+    DirectoryWalk walk(kReportWalk);
+    walk.entryBudget = block.size();
+    walked = Walk(block, kFirstDirectory, walk);
+  }
+  // The report's walk gives up at the first fault; the record reads past it where it can.
+  if (Faults != faults && WantExtras) WalkForRecord(block, static_cast<uint32_t>(firstOffset));
+  return walked;
+}
+
+// The walk again under the record's policy, for the values beyond the report only: everything
+// the report's walk set is put back as it was, so the report cannot tell the second walk happened.
+void ExifReader::WalkForRecord(const TiffBlock& block, uint64_t first) {
+  if (first < kLeastDirectoryOffset || first >= block.size()) return;
+  const ImageInfo report = *Info;
+  char lastError[kLastErrorBytes];
+  std::memcpy(lastError, LastError, sizeof lastError);
+  const int largest = LargestDimension;
+  const uint32_t directories = DirectoriesWalked, thumbnailOffset = ThumbnailOffset;
+  const ByteView comment = Extras.texts[kComment];
+  Extras = ExtraValues();
+  Extras.texts[kComment] = comment;
+  DirectoryWalk walk(kRecordWalk);
   walk.entryBudget = block.size();
-  return Walk(block, kFirstDirectory, walk);
+  Walk(block, first, walk);
+  *Info = report;
+  std::memcpy(LastError, lastError, sizeof lastError);
+  LargestDimension = largest;
+  DirectoriesWalked = directories;
+  ThumbnailOffset = thumbnailOffset;
 }
 
 TiffWalkResult ExifReader::WalkTiff(const TiffBlock& block, uint64_t first, TiffGraft exif, TiffGraft gps) {
@@ -208,6 +264,7 @@ TiffWalkResult ExifReader::WalkTiff(const TiffBlock& block, uint64_t first, Tiff
   walk.result = &result;
   result.ifd0Read = first >= kLeastDirectoryOffset && Walk(block, first, walk);
   Info->HasExif = result.ifd0Read;
+  if (result.ifd0Read && WantExtras) NoteMainImage(block, walk);
   result.damaged = walk.damaged;
   if (result.ifd0Read) result.isColor = walk.samples >= 3 || IsColourPhotometric(walk.photometric) ? 1 : 0;
   return result;
@@ -217,6 +274,7 @@ bool ExifReader::Walk(const TiffBlock& block, uint64_t first, DirectoryWalk& wal
   const bool walked = WalkDirectory(block, first, 1, DirectoryKind::kIfd0, walk);
   if (walk.hasGps && WantExtras) WalkGpsDirectory(*walk.gpsBlock, walk.gpsOffset, walk.policy.tiffFormats);
   if (!walked) return false;
+  Extras.ints[kExifRead] = 1;
   DeriveReportValues();
   return true;
 }
@@ -311,7 +369,29 @@ void ExifReader::TakeThumbnail(const TiffBlock& block, const Thumbnail& thumbnai
   walk.thumbnailTaken = true;
 }
 
+// The main image is the largest among IFD0 and its SubIFDs: a raw file's IFD0 is often a preview.
+void ExifReader::NoteMainImage(const TiffBlock& block, const DirectoryWalk& walk) {
+  uint64_t bestWidth = static_cast<uint64_t>(walk.result->width), bestHeight = static_cast<uint64_t>(walk.result->height);
+  for (uint64_t k = 0; k < walk.subIfdCount && k < kMaxSubIfds; ++k) {
+    const uint8_t* p = block.At(walk.subIfdsAt + walk.subIfdBytes * k, walk.subIfdBytes);
+    if (p == nullptr) break;
+    const uint64_t offset = walk.subIfdBytes == 8 ? ReadU64(p, block.bigEndian()) : ReadU32(p, block.bigEndian());
+    uint64_t width = 0, height = 0;
+    if (offset >= kLeastDirectoryOffset) DirectoryFrame(block, offset, walk.policy.maxEntries, width, height);
+    if (width * height > bestWidth * bestHeight) bestWidth = width, bestHeight = height;
+  }
+  if (bestWidth == 0 || bestHeight == 0 || bestWidth > INT32_MAX || bestHeight > INT32_MAX) return;
+  Extras.ints[kImageWidth] = static_cast<int32_t>(bestWidth);
+  Extras.ints[kImageHeight] = static_cast<int32_t>(bestHeight);
+}
+
 void ExifReader::NoteFrame(const DirectoryEntry& entry, const TiffBlock& block, DirectoryWalk& walk) {
+  if (entry.tag == kTagSubIfds && entry.count != 0 && (entry.byteCount / entry.count == 4 || entry.byteCount / entry.count == 8)) {
+    walk.subIfdsAt = entry.valueOffset;
+    walk.subIfdCount = entry.count;
+    walk.subIfdBytes = entry.byteCount / entry.count;
+    return;
+  }
   uint64_t value = 0;
   if (entry.count == 0 || !FirstInteger(entry, block, value)) return;
   const int32_t number = value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);

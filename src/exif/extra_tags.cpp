@@ -3,6 +3,7 @@
 // the GPS directory. Nothing here writes the record, LastError or the walk's bookkeeping, so no
 // input can change the report through these values.
 #include <cmath>
+#include <cstring>
 
 #include "exif/byte_order.h"
 #include "exif/exif_section.h"
@@ -13,6 +14,26 @@ namespace {
 
 enum ExtraTag : uint16_t {
   kTagImageDescription = 0x010E,
+  kTagMake = 0x010F,
+  kTagModel = 0x0110,
+  kTagOrientation = 0x0112,
+  kTagXResolution = 0x011A,
+  kTagYResolution = 0x011B,
+  kTagResolutionUnit = 0x0128,
+  kTagExposureTime = 0x829A,
+  kTagFNumber = 0x829D,
+  kTagExposureProgram = 0x8822,
+  kTagDateTimeOriginal = 0x9003,
+  kTagExposureCompensation = 0x9204,
+  kTagMaxApertureValue = 0x9205,
+  kTagSubjectDistance = 0x9206,
+  kTagMeteringMode = 0x9207,
+  kTagLightSource = 0x9208,
+  kTagFlash = 0x9209,
+  kTagFocalLength = 0x920A,
+  kTagUserComment = 0x9286,
+  kTagWhiteBalance = 0xA403,
+  kTagDigitalZoomRatio = 0xA404,
   kTagSoftware = 0x0131,
   kTagModifyDate = 0x0132,
   kTagArtist = 0x013B,
@@ -57,7 +78,7 @@ constexpr uint64_t kRationalBytes = 8;
 
 // Where an entry's value goes: a text, an integer, or one of the two with a rule of its own.
 struct Slot {
-  enum Kind { kNone, kText, kInt, kIsoSpeed, kLens } kind;
+  enum Kind { kNone, kText, kInt, kDouble, kIsoSpeed, kLens, kUserComment, kMaxAperture } kind;
   int index;
 };
 
@@ -81,6 +102,26 @@ Slot SlotOf(uint16_t tag) {
     case kTagLensMake: return {Slot::kText, kLensMake};
     case kTagLensModel: return {Slot::kText, kLensModel};
     case kTagLensSerialNumber: return {Slot::kText, kLensSerialNumber};
+    case kTagMake: return {Slot::kText, kMake};
+    case kTagModel: return {Slot::kText, kModel};
+    case kTagDateTimeOriginal: return {Slot::kText, kDateTimeOriginal};
+    case kTagUserComment: return {Slot::kUserComment, kUserComment};
+    case kTagExposureProgram: return {Slot::kInt, kExposureProgram};
+    case kTagMeteringMode: return {Slot::kInt, kMeteringMode};
+    case kTagLightSource: return {Slot::kInt, kLightSource};
+    case kTagFlash: return {Slot::kInt, kFlash};
+    case kTagWhiteBalance: return {Slot::kInt, kWhiteBalance};
+    case kTagOrientation: return {Slot::kInt, kOrientation};
+    case kTagResolutionUnit: return {Slot::kInt, kResolutionUnit};
+    case kTagExposureTime: return {Slot::kDouble, kExposureTime};
+    case kTagFNumber: return {Slot::kDouble, kFNumber};
+    case kTagExposureCompensation: return {Slot::kDouble, kExposureCompensation};
+    case kTagFocalLength: return {Slot::kDouble, kFocalLength};
+    case kTagSubjectDistance: return {Slot::kDouble, kSubjectDistance};
+    case kTagDigitalZoomRatio: return {Slot::kDouble, kDigitalZoomRatio};
+    case kTagXResolution: return {Slot::kDouble, kXResolution};
+    case kTagYResolution: return {Slot::kDouble, kYResolution};
+    case kTagMaxApertureValue: return {Slot::kMaxAperture, kMaxApertureValue};
     case kTagIsoSpeedRatings: return {Slot::kInt, kIso};
     case kTagFocalLengthIn35mmFormat: return {Slot::kInt, kFocalLengthIn35mmFormat};
     case kTagColorSpace: return {Slot::kInt, kColorSpace};
@@ -111,6 +152,21 @@ bool RationalAt(const DirectoryEntry& entry, const TiffBlock& block, uint32_t k,
             ? static_cast<double>(numerator) / static_cast<double>(denominator)
             : static_cast<double>(FromTwosComplement(numerator)) / static_cast<double>(FromTwosComplement(denominator));
   return std::isfinite(out);
+}
+
+// The first component of a number of any numeric format; false for a text, an empty value, or
+// a rational with a zero denominator.
+bool FirstNumber(const DirectoryEntry& entry, const TiffBlock& block, double& out) {
+  if (entry.count == 0) return false;
+  switch (entry.format) {
+    case kFormatRational:
+    case kFormatSRational: return RationalAt(entry, block, 0, out);
+    case kFormatByte: case kFormatShort: case kFormatLong: case kFormatSByte: case kFormatSShort:
+    case kFormatSLong: case kFormatFloat: case kFormatDouble:
+      out = ConvertValue(block, entry.valueOffset, entry.format);
+      return std::isfinite(out);
+    default: return false;
+  }
 }
 
 // Degrees, minutes and seconds as one non-negative angle; NaN when any part is unusable.
@@ -156,11 +212,31 @@ void ExifReader::InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock&
       if (entry.count != 0 && IsIntegerFormat(entry.format))
         Extras.ints[slot.index] = ToInt(ConvertValue(block, entry.valueOffset, entry.format));
       return;
+    case Slot::kDouble: {
+      double value = 0;
+      if (FirstNumber(entry, block, value)) Extras.doubles[slot.index] = value;
+      return;
+    }
+    case Slot::kMaxAperture: {
+      // Written in APEX; the value people read is the f-number it stands for.
+      double value = 0;
+      if (FirstNumber(entry, block, value)) Extras.doubles[slot.index] = std::pow(2.0, value / 2);
+      return;
+    }
+    case Slot::kUserComment: {
+      // Its first 8 bytes name the character code; the walk keeps the whole value.
+      Extras.texts[kUserComment] = ValueBytes(entry, block);
+      const ByteView code = Extras.texts[kUserComment];
+      Extras.userCommentUtf16 = code.size >= 8 && std::memcmp(code.data, "UNICODE", 8) == 0;
+      Extras.userCommentBigEndian = block.bigEndian();
+      return;
+    }
     case Slot::kIsoSpeed:
       if (entry.count != 0 && IsIntegerFormat(entry.format))
         Extras.isoSpeed = ToInt(ConvertValue(block, entry.valueOffset, entry.format));
       return;
     case Slot::kLens:
+      Extras.lensInfo = entry.count >= 4;
       for (uint32_t k = 0; k < 4; ++k) {
         double value = 0;
         // An unknown end of the range is written 0/0: absent, like any part that cannot be read.

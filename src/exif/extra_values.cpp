@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -25,6 +26,68 @@ size_t FinishText(ByteView value, char* out) {
   const size_t n = RecordTextToUtf8(reinterpret_cast<const char*>(value.data), length, out, kExtraTextBytes - 1);
   out[n] = '\0';
   return n;
+}
+
+constexpr size_t kCommentCodeBytes = 8;  // a user comment's character code, before its text
+
+void TrimBlanks(char* out, size_t& length) {
+  while (length > 0 && (out[length - 1] == ' ' || out[length - 1] == '\t')) --length;
+  out[length] = '\0';
+}
+
+// A user comment: its text after the 8-byte code, as 8-bit text, or UTF-16 in the block's byte
+// order under "UNICODE", up to its first NUL, trailing blanks trimmed.
+size_t FinishUserComment(const ExtraValues& raw, char* out) {
+  ByteView value = raw.texts[kUserComment];
+  out[0] = '\0';
+  if (value.size <= kCommentCodeBytes) return 0;
+  value = value.Slice(kCommentCodeBytes, value.size - kCommentCodeBytes);
+  if (!raw.userCommentUtf16) return FinishText(value, out);
+  size_t length = 0;
+  for (size_t i = 0; i + 1 < value.size;) {
+    const auto unit = [&](size_t at) {
+      const uint8_t a = value.data[at], b = value.data[at + 1];
+      return static_cast<uint32_t>(raw.userCommentBigEndian ? (a << 8 | b) : (b << 8 | a));
+    };
+    uint32_t c = unit(i);
+    i += 2;
+    if (c == 0) break;
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < value.size && unit(i) >= 0xDC00 && unit(i) < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i) - 0xDC00);
+      i += 2;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;  // a lone surrogate
+    }
+    char encoded[4];
+    const size_t n = EncodeUtf8(c, encoded);
+    if (length + n > kExtraTextBytes - 1) break;
+    std::memcpy(out + length, encoded, n);
+    length += n;
+  }
+  TrimBlanks(out, length);
+  return length;
+}
+
+// The lens range as four numbers with a blank between; a part that cannot be read (an unknown
+// end of the range is written 0/0) is "undef". Empty when the tag is absent.
+size_t FinishLensInfo(const ExtraValues& raw, bool present, char* out) {
+  out[0] = '\0';
+  if (!present) return 0;
+  size_t length = 0;
+  for (int k = 0; k < 4; ++k) {
+    if (k != 0) out[length++] = ' ';
+    const double value = raw.doubles[kLensMinFocalLength + k];
+    if (std::isnan(value)) {
+      std::memcpy(out + length, "undef", 5);
+      length += 5;
+      continue;
+    }
+    // Ten significant digits: a rational's quotient, not the double's noise (1.539999962).
+    const int n = std::snprintf(out + length, 32, "%.10g", value);
+    length += n > 0 ? static_cast<size_t>(n) : 0;
+  }
+  out[length] = '\0';
+  return length;
 }
 
 bool Digits(const char* text, size_t count) {
@@ -117,18 +180,31 @@ void FinishGpsDateTime(const ExtraValues& raw, char* out) {
 }  // namespace
 
 ExtraValues::ExtraValues() {
+  for (int32_t& i : ints) i = kAbsentInt;
   for (double& d : doubles) d = kNaN;
   for (double& t : gpsTime) t = kNaN;
 }
 
-void FinishExtras(const ExtraValues& raw, const char* dateTimeOriginal, FinishedExtras& out) {
-  for (int k = 0; k < kExtraTextCount; ++k) out.textLengths[k] = FinishText(raw.texts[k], out.texts[k]);
+void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras& out) {
+  for (int k = 0; k < kExtraTextCount; ++k) {
+    out.textLengths[k] = FinishText(raw.texts[k], out.texts[k]);
+    out.textPresent[k] = raw.texts[k].data != nullptr;
+  }
+  out.textPresent[kLensInfo] = raw.lensInfo;
+  out.textLengths[kUserComment] = FinishUserComment(raw, out.texts[kUserComment]);
+  out.textLengths[kLensInfo] = FinishLensInfo(raw, raw.lensInfo, out.texts[kLensInfo]);
   for (int k = 0; k < kExtraIntCount; ++k) out.ints[k] = raw.ints[k];
+  if (out.ints[kImageWidth] == kAbsentInt && info.Width > 0 && info.Height > 0) {
+    out.ints[kImageWidth] = info.Width;
+    out.ints[kImageHeight] = info.Height;
+  }
+  if (out.ints[kExifRead] == kAbsentInt) out.ints[kExifRead] = 0;
+  if (info.ThumbnailStart != nullptr) out.ints[kThumbnailLength] = static_cast<int32_t>(info.ThumbnailLength);
   if ((out.ints[kIso] == kAbsentInt || out.ints[kIso] == kIsoUnknown) && raw.isoSpeed != kAbsentInt)
     out.ints[kIso] = raw.isoSpeed;
   for (int k = 0; k < kExtraDoubleCount; ++k) out.doubles[k] = raw.doubles[k];
   out.hasGps = !std::isnan(out.doubles[kGpsLatitude]) && !std::isnan(out.doubles[kGpsLongitude]) ? 1 : 0;
-  FinishCaptureTime(dateTimeOriginal, out, out.captureTime);
+  FinishCaptureTime(info.DateTime, out, out.captureTime);
   FinishGpsDateTime(raw, out.gpsDateTime);
 }
 

@@ -17,17 +17,28 @@ enum ExtraText : int {
   kModifyDate, kCreateDate, kOffsetTime, kOffsetTimeOriginal, kOffsetTimeDigitized, kSubSecTime,
   kSubSecTimeOriginal, kSubSecTimeDigitized, kSoftware, kArtist, kCopyright, kImageDescription,
   kImageUniqueID, kCameraOwnerName, kBodySerialNumber, kLensMake, kLensModel, kLensSerialNumber,
+  // Since 1.5, the file's own values where the report keeps a copy by its own rules.
+  kMake, kModel, kDateTimeOriginal, kUserComment, kComment, kLensInfo,
   kExtraTextCount
 };
 // Integers of IFD0 and the EXIF directory; absent is kAbsentInt.
 enum ExtraInt : int {
   kIso, kFocalLengthIn35mmFormat, kColorSpace, kExifImageWidth, kExifImageHeight, kExposureMode,
-  kSceneCaptureType, kExtraIntCount
+  kSceneCaptureType,
+  // Since 1.5.
+  kExposureProgram, kMeteringMode, kLightSource, kFlash, kWhiteBalance, kOrientation, kResolutionUnit,
+  kImageWidth, kImageHeight, kThumbnailLength,
+  kExifRead,  // 1 once a walk read IFD0 of an EXIF block, by either policy; never absent
+  kExtraIntCount
 };
 // Doubles; absent or unusable is NaN.
 enum ExtraDouble : int {
   kGpsLatitude, kGpsLongitude, kGpsAltitude, kGpsImgDirection, kLensMinFocalLength, kLensMaxFocalLength,
-  kLensMinFNumber, kLensMaxFNumber, kExtraDoubleCount
+  kLensMinFNumber, kLensMaxFNumber,
+  // Since 1.5: numbers as written (the first component, any numeric format).
+  kExposureTime, kFNumber, kExposureCompensation, kFocalLength, kMaxApertureValue, kSubjectDistance,
+  kDigitalZoomRatio, kXResolution, kYResolution,
+  kExtraDoubleCount
 };
 
 constexpr int32_t kAbsentInt = -1;
@@ -36,9 +47,13 @@ constexpr size_t kExtraTextBytes = 1024;  // at most 1,023 bytes of UTF-8 and a 
 // What the walk stores. Views point into the reader's section copies and live as long.
 struct ExtraValues {
   ByteView texts[kExtraTextCount] = {};
-  int32_t ints[kExtraIntCount] = {kAbsentInt, kAbsentInt, kAbsentInt, kAbsentInt, kAbsentInt, kAbsentInt, kAbsentInt};
+  int32_t ints[kExtraIntCount];
   int32_t isoSpeed = kAbsentInt;  // 0x8833, used when 0x8827 is absent or 65535
   double doubles[kExtraDoubleCount];
+  // The user comment's code (its first 8 bytes) decides how its text reads; 0: absent.
+  bool userCommentUtf16 = false;
+  bool lensInfo = false;  // the lens range was present (its parts may still be unusable)
+  bool userCommentBigEndian = false;
   ByteView gpsDateStamp;
   double gpsTime[3];  // hours, minutes, seconds; NaN when absent or unusable
   ExtraValues();
@@ -48,6 +63,7 @@ struct ExtraValues {
 struct FinishedExtras {
   char texts[kExtraTextCount][kExtraTextBytes];
   size_t textLengths[kExtraTextCount];
+  bool textPresent[kExtraTextCount];  // the file has the text, though it may be empty
   char captureTime[40];  // "2019-05-03T14:22:11.42+02:00"; the sub-seconds are at most 9 digits
   char gpsDateTime[48];  // "2019-05-03T12:22:11Z"
   int32_t ints[kExtraIntCount];
@@ -55,7 +71,10 @@ struct FinishedExtras {
   int32_t hasGps;  // 1 exactly when latitude and longitude are both usable
 };
 
-// `dateTimeOriginal` is the record's DateTime (tag 0x9003, at most 19 characters).
-void FinishExtras(const ExtraValues& raw, const char* dateTimeOriginal, FinishedExtras& out);
+// `info` is the report's record of the same read: its DateTime (tag 0x9003, at most 19
+// characters) gives CaptureTime; its frame (a JPEG's frame header, or the container's image)
+// gives ImageWidth and ImageHeight unless the walk found the main image itself (a TIFF's
+// largest); its thumbnail gives ThumbnailLength.
+void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras& out);
 
 }  // namespace exifinfo

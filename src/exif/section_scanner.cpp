@@ -228,6 +228,8 @@ void ExifReader::ProcessFrameHeader(ByteView section, int marker) {
 // Keeps printable text: CR before LF is dropped, other control bytes but TAB and LF become '?'.
 // Bytes of 128 and above are kept as they are; the report decides how to read them.
 void ExifReader::ReadCommentSection(ByteView section) {
+  if (WantExtras && section.size > kSectionLengthBytes)
+    Extras.texts[kComment] = section.Slice(kSectionLengthBytes, section.size - kSectionLengthBytes);
   const size_t window = section.size < kCommentWindow ? section.size : kCommentWindow;
   char* out = Info->Comments;
   for (size_t i = kSectionLengthBytes; i < window; ++i) {

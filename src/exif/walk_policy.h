@@ -39,6 +39,10 @@ struct WalkPolicy {
 // A JPEG's EXIF section as the report has always read it.
 constexpr WalkPolicy kReportWalk{true, true, false, false, 0, false, 0, 0, 0};
 
+// A JPEG's EXIF section read again for the record where the report's walk stopped short: the
+// first directory wherever the header points, and a fault passes over its entry or link.
+constexpr WalkPolicy kRecordWalk{false, false, false, false, 0, false, 2048, 0, 32};
+
 // A TIFF structure a container holds, or a TIFF or raw file itself.
 constexpr WalkPolicy kContainerWalk{false, false, true, true, 60 * 1024, true, 2048, 65527 / 12, 32};
 

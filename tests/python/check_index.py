@@ -70,10 +70,10 @@ for obj in printed:
             check(f"{obj['path']} {key}: table {row[key]!r}, JSON {value!r}", False)
 with sqlite3.connect(db) as c:
     types = {r[1]: r[2] for r in c.execute("PRAGMA table_info(photos)")}
-    check("typed columns", types["ISOequivalent"] == "INTEGER" and types["ExposureTime"] == "REAL"
-          and types["CameraMake"] == "TEXT" and types["GPSLatitude"] == "REAL")
+    check("typed columns", types["ISO"] == "INTEGER" and types["ExposureTime"] == "REAL"
+          and types["Make"] == "TEXT" and types["GPSLatitude"] == "REAL" and types["HasExif"] == "INTEGER")
     check("a path that is not UTF-8 is a BLOB", c.execute("SELECT count(*) FROM photos WHERE typeof(path) = 'blob'").fetchone()[0] == 1)
-    check("schema version 1", c.execute("PRAGMA user_version").fetchone()[0] == 1)
+    check("schema version 2", c.execute("PRAGMA user_version").fetchone()[0] == 2)
 
 # 2. Incremental: only the new and the changed files (and the text, which has no row) are opened.
 new = os.path.join(tree, "sub", "new.jpg")
@@ -172,6 +172,30 @@ newer = os.path.join(work, "newer.db")
 with sqlite3.connect(newer) as c:
     c.execute("PRAGMA user_version = 99")
 refused("newer schema", newer, "schema version 99 is newer")
+
+# An index of the previous version (schema 1, the report's keys) is rebuilt with the record's,
+# said once; its run history stays, and a query by the new keys finds every photo.
+old = os.path.join(work, "old.db")
+with sqlite3.connect(old) as c:
+    c.execute("CREATE TABLE photos (path TEXT PRIMARY KEY, size INTEGER, mtime_ns INTEGER, Version TEXT, "
+              "CameraMake TEXT, ISOequivalent INTEGER, dir TEXT) WITHOUT ROWID")
+    c.execute("CREATE TABLE runs (id INTEGER PRIMARY KEY, started TEXT, ended TEXT, seen INTEGER, read INTEGER, "
+              "unchanged INTEGER, removed INTEGER, failed INTEGER)")
+    c.execute("INSERT INTO runs (started) VALUES ('2026-01-01')")
+    c.execute("INSERT INTO photos VALUES ('/gone.jpg', 1, 1, '0230', 'Old', 5000, '/')")
+    c.execute("PRAGMA user_version = 1")
+migrated = run("-r", "--db", old, tree)
+check("schema 1: rebuilt, exit 0", migrated.returncode == 0 and b"rebuilt with the record's keys" in migrated.stderr)
+with sqlite3.connect(old) as c:
+    columns = [r[1] for r in c.execute("PRAGMA table_info(photos)")]
+    check("schema 1: the record's columns, version 2", "ISO" in columns and "ISOequivalent" not in columns and
+          c.execute("PRAGMA user_version").fetchone()[0] == 2)
+    check("schema 1: every photo read again, the old rows gone",
+          c.execute("SELECT count(*) FROM photos WHERE Make IS NOT NULL").fetchone()[0] > 0 and
+          c.execute("SELECT count(*) FROM photos WHERE path = '/gone.jpg'").fetchone()[0] == 0)
+    check("schema 1: the runs kept", c.execute("SELECT count(*) FROM runs").fetchone()[0] == 2)
+again = run("-r", "--db", old, tree)
+check("schema 2: no rebuild the next time", again.returncode == 0 and b"rebuilt" not in again.stderr)
 holder = sqlite3.connect(crash_db, isolation_level=None)
 holder.execute("BEGIN IMMEDIATE")
 locked = run("-r", "--db", crash_db, big)
@@ -214,8 +238,8 @@ after = rows(shy_db)
 check(f"an unreadable folder: exit 1 ({second.returncode})", second.returncode == 1)
 check("an unreadable folder is named", b"locked: cannot read directory" in second.stderr)
 check("an unreadable folder keeps its rows and those below it", set(after) == set(before))
-check("a file that cannot be opened keeps its good row", after[victim]["CameraMake"] == before[victim]["CameraMake"] and
-      after[victim]["CameraMake"] not in (None, "") and after[victim]["mtime_ns"] == before[victim]["mtime_ns"])
+check("a file that cannot be opened keeps its good row", after[victim]["Make"] == before[victim]["Make"] and
+      after[victim]["Make"] not in (None, "") and after[victim]["mtime_ns"] == before[victim]["mtime_ns"])
 check("... with the error beside it", "cannot open" in (after[victim]["error"] or ""))
 with sqlite3.connect(shy_db) as c:
     check("the run counts the unreachable folder",
