@@ -3,7 +3,7 @@
 
     import tolvane_exif_info as tei
     photo = tei.read("photo.jpg")             # a path, bytes in memory, or a binary file
-    photo.ISOequivalent, photo.ExposureTime   # 200, 0.004000000189989805: typed, every bit
+    photo.ISO, photo.ExposureTime, photo.Make # 200, 0.004, 'Tolvane Optics': the file's own values
     photo.thumbnail, photo.ending             # b'\xff\xd8...' or None, Ending.START_OF_SCAN
     print(tei.report("photo.jpg"))            # the report text, CR LF line ends
     tei.fields("photo.jpg")["ISOequivalent"]  # 200: the report's values under its keys

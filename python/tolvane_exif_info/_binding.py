@@ -182,11 +182,14 @@ class _Api:
 
     def _read_record_table(self, lib):
         """The record's keys, and one unpack of a result's bytes that gives each key's raw value
-        (the members lie in any order; the unpack takes them by offset and puts them back)."""
+        (the members lie in any order; the unpack takes them by offset). A Photo carries every
+        key but the caller's own (path, error), in the record's order."""
         table = [(lib.exifinfo_record_key(i).decode(), lib.exifinfo_record_type(i), lib.exifinfo_record_offset(i))
                  for i in range(lib.exifinfo_record_count())]
         self.record_keys = tuple(key for key, _, _ in table)
         self.record_kinds = tuple(kind for _, kind, _ in table)
+        self.photo_keys = tuple(key for key, kind, _ in table if kind != _CALLER)
+        place = {key: k for k, key in enumerate(self.photo_keys)}
         stored = sorted((offset, k) for k, (_, kind, offset) in enumerate(table) if kind != _CALLER)
         layout, at = "=", 0
         for offset, k in stored:
@@ -194,7 +197,8 @@ class _Api:
             layout += "x" * (offset - at) + code
             at = offset + struct.calcsize("=" + code)
         self.record_unpack = struct.Struct(layout).unpack_from
-        self.record_slots = tuple(k for _, k in stored)
+        # (key index, place in a Photo, type) for each value the unpack gives, in its order.
+        self.record_slots = tuple((k, place[table[k][0]], table[k][1]) for _, k in stored)
         self.record_present_at = _PhotoStruct.record_present.offset
 
     def _lay_out(self):
@@ -216,8 +220,11 @@ class _Api:
         self.text_pointers = operator.itemgetter(*(index[self.names[k]] for k in self.text_positions))
         self.at = index
         self.tail = operator.itemgetter(*(index[name] for name in (
-            "report", "report_length", "last_error", "HasExif", "thumbnail", "thumbnail_size", "ending", "read_errno",
-            "thumbnail_offset", "container", "requests", "bytes_read")))
+            "report", "report_length", "last_error", "thumbnail", "thumbnail_size", "read_errno",
+            "thumbnail_offset", "requests", "bytes_read")))
+        # The report's 29 values, and which of them are texts.
+        self.report_of = operator.itemgetter(*(index[name] for name in self.names[:_REPORT_FIELDS]))
+        self.report_texts = tuple(k for k in self.text_positions if k < _REPORT_FIELDS)
 
 
 _api = None

@@ -23,7 +23,7 @@ class _PhotoMethods:
     @property
     def capture_time(self):
         """CaptureTime as a datetime: aware when the zone is known, naive otherwise; None when absent."""
-        if not self.CaptureTime:
+        if self.CaptureTime is None:
             return None
         return datetime.datetime.fromisoformat(self.CaptureTime)
 
@@ -34,6 +34,16 @@ class _PhotoMethods:
             return None
         return (self.GPSLatitude, self.GPSLongitude, self.GPSAltitude)
 
+    @property
+    def report_values(self):
+        """The report's 29 values under the report's keys (CameraMake, ISOequivalent...), as
+        EXIFInfo's report prints them: never absent, 0 or "" where the file has none."""
+        return dict(zip(_binding._api.names[:_binding._REPORT_FIELDS], self.report_fields))
+
+
+_EXTRA = ("thumbnail", "read_errno", "thumbnail_offset", "last_error", "report", "requests", "bytes_read",
+          "report_fields")
+
 
 def _types():
     global _ending, _container, _photo_type
@@ -43,44 +53,19 @@ def _types():
         api.ending_members = [ending(n) for n in api.endings]
         container = enum.Enum("Container", [(n.upper(), n) for n in api.containers], type=str, module="tolvane_exif_info")
         api.container_members = [container(n) for n in api.containers]
-        base = collections.namedtuple("Photo", api.names + ("has_exif", "thumbnail", "ending", "read_errno",
-                                                            "thumbnail_offset", "last_error", "report",
-                                                            "container", "requests", "bytes_read", "values"))
+        base = collections.namedtuple("Photo", api.photo_keys + _EXTRA)
         photo = type("Photo", (_PhotoMethods, base), {"__slots__": (), "__module__": "tolvane_exif_info"})
-        photo.__doc__ = ("One photo's values: the report's 29 under its keys, the values added since (GPS, "
-                         "time zones, lens and body; None when absent), has_exif, thumbnail (bytes or None), "
-                         "ending (an Ending), read_errno, thumbnail_offset, last_error, report and "
-                         "container (a Container: Container.JPEG, Container.HEIF...), requests and bytes_read "
-                         "(what the read asked of its file or source); values, the record (a dict under the "
-                         "record's keys, each the file's own value, None when absent); capture_time and gps.")
+        photo.__doc__ = ("One photo's record: the file's own values under the record's keys (Make, ISO, "
+                         "CaptureTime, GPSLatitude...; None when the file does not have them; ending an Ending, "
+                         "container a Container), then thumbnail (bytes or None), read_errno, thumbnail_offset, "
+                         "last_error, report (the report text), requests and bytes_read (what the read asked of "
+                         "its file or source), report_fields; capture_time, gps and report_values.")
         _ending, _container, _photo_type = ending, container, photo
     return _ending, _photo_type
 
 
 _PRESENT = struct.Struct("=QQ")
-
-
-def _record_values(api, raw, text):
-    """The record of a result's bytes: each key's value, None when the result says it is absent."""
-    low, high = _PRESENT.unpack_from(raw, api.record_present_at)
-    present = low | high << 64
-    values = dict.fromkeys(api.record_keys)
-    for k, value in zip(api.record_slots, api.record_unpack(raw)):
-        if not (present >> k) & 1:
-            continue
-        kind = api.record_kinds[k]
-        if kind == _binding._TEXT:
-            values[api.record_keys[k]] = text(value).decode("utf-8")
-        elif kind == _binding._FLAG:
-            values[api.record_keys[k]] = value != 0
-        elif kind == _binding._ENDING:
-            values[api.record_keys[k]] = api.endings[value]
-        elif kind == _binding._CONTAINER:
-            values[api.record_keys[k]] = api.containers[value]
-        else:
-            values[api.record_keys[k]] = value
-    values["error"] = None
-    return values
+_TEXT, _FLAG, _ENDING, _CONTAINER = _binding._TEXT, _binding._FLAG, _binding._ENDING, _binding._CONTAINER
 
 
 def _result(status, pointer, filename=None):
@@ -98,46 +83,37 @@ def _result(status, pointer, filename=None):
         # (another layout) is copied on its own.
         raw = ctypes.string_at(address, api.size)
         head = api.unpack(raw)
-        (report, report_length, last_error, has_exif, thumbnail, thumbnail_size, ending, read_errno, thumbnail_offset,
-         container, requests, bytes_read) = api.tail(head)
+        (report, report_length, last_error, thumbnail, thumbnail_size, read_errno, thumbnail_offset, requests,
+         bytes_read) = api.tail(head)
         report_at = report - address
         block = ctypes.string_at(address, report_at + report_length + 1)
 
         def text(pointer):
             offset = pointer - address
             if 0 <= offset < len(block):
-                return block[offset:block.index(b"\0", offset)]
-            return ctypes.string_at(pointer)
+                return block[offset:block.index(b"\0", offset)].decode("utf-8")
+            return ctypes.string_at(pointer).decode("utf-8")
 
-        values = list(api.values_of(head))
-        # The library lays the values' texts out one after another in their order, last_error
-        # next: one decode and one split take them all. The pointers are checked against that
-        # layout (a later library may lay them out otherwise) and each text is taken on its own
-        # when they differ.
-        pointers = api.text_pointers(head)
-        first, end = pointers[0] - address, last_error - address
-        texts = None
-        if 0 <= first < end <= len(block):
-            run = block[first:end - 1]
-            pieces = run.split(b"\0")
-            if len(pieces) == len(pointers) and \
-                    tuple(itertools.accumulate(map((1).__add__, map(len, pieces[:-1])), initial=pointers[0])) == pointers:
-                texts = run.decode("utf-8").split("\0")
-        if texts is None:
-            texts = [text(pointer).decode("utf-8") for pointer in pointers]
-        for k, value in zip(api.text_positions, texts):
-            values[k] = value
-        for k in api.extra_ints:
-            if values[k] == -1:
-                values[k] = None
-        for k in api.extra_doubles:
-            if values[k] != values[k]:  # NaN
-                values[k] = None
-        values += (has_exif != 0, ctypes.string_at(thumbnail, thumbnail_size) if thumbnail else None,
-                   api.ending_members[ending], read_errno, thumbnail_offset,
-                   text(last_error).decode("utf-8", "replace"), block[report_at:-1].decode("utf-8"),
-                   api.container_members[container], requests, bytes_read, _record_values(api, raw, text))
+        report_fields = list(api.report_of(head))
+        for k in api.report_texts:
+            report_fields[k] = text(report_fields[k])
+        # The record: each key's member in one unpack, kept where the result says it is present.
+        low, high = _PRESENT.unpack_from(raw, api.record_present_at)
+        present = low | high << 64
+        values = [None] * len(api.photo_keys)
+        for (k, place, kind), value in zip(api.record_slots, api.record_unpack(raw)):
+            if (present >> k) & 1:
+                if kind == _TEXT:
+                    value = text(value)
+                elif kind == _FLAG:
+                    value = value != 0
+                elif kind == _ENDING:
+                    value = api.ending_members[value]
+                elif kind == _CONTAINER:
+                    value = api.container_members[value]
+                values[place] = value
+        values += (ctypes.string_at(thumbnail, thumbnail_size) if thumbnail else None, read_errno, thumbnail_offset,
+                   text(last_error), block[report_at:-1].decode("utf-8"), requests, bytes_read, tuple(report_fields))
         return photo_type._make(values)
     finally:
         api.free(address)
-

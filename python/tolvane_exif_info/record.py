@@ -1,9 +1,12 @@
 # SPDX-License-Identifier: MIT
 """record(): the object exifinfo --json prints for a photo."""
 import functools
+import itertools
 import struct
 
-from ._binding import _load_api
+from ._binding import _CALLER, _CONTAINER, _ENDING, _load_api
+
+_NAMED = (_ENDING, _CONTAINER)
 
 
 @functools.lru_cache(maxsize=65536)  # a collection repeats its values: 72.0, 1/60, f/2.8...
@@ -23,11 +26,16 @@ _SINGLE = struct.Struct("f")
 
 
 def record(path, photo=None, error=None):
-    """The JSON object exifinfo --json prints for `path`: its Photo's record, or, for a file that
-    could not be read (photo None), every key None but the path and the error text (such as
-    "cannot open: No such file or directory")."""
+    """The JSON object exifinfo --json prints for `path`: its Photo's record under the record's
+    keys, or, for a file that could not be read (photo None), every key None but the path and
+    the error text (such as "cannot open: No such file or directory")."""
     api = _load_api()
-    values = dict.fromkeys(api.record_keys) if photo is None else dict(photo.values)
-    values["path"] = path
-    values["error"] = error if error is not None else values.get("error")
-    return values
+    values = iter(photo) if photo is not None else itertools.repeat(None)
+    out = {}
+    for key, kind in zip(api.record_keys, api.record_kinds):
+        if kind == _CALLER:
+            out[key] = path if key == "path" else error
+        else:
+            value = next(values)
+            out[key] = value.value if kind in _NAMED and value is not None else value  # an Ending's name
+    return out

@@ -78,7 +78,7 @@ class RangesTest(unittest.TestCase):
                     self.assertRegex(got[0]["error"], r"^cannot read: read\(\d+\) of a file object gave")
                     self.assertEqual((got[1]["Make"], got[1]["error"]), ("Tolvane Optics", None))
         fine = Answers(data, lambda n, got: bytearray(got))  # bytes-like of the length asked is data
-        self.assertEqual(tei.read(fine).CameraMake, "Tolvane Optics")
+        self.assertEqual(tei.read(fine).Make, "Tolvane Optics")
 
     def test_a_stream_is_read_forward_within_the_bound(self):
         # 1 GiB through a pipe: a TIFF whose only directory lies 60 MiB in (Make "Far"). The
@@ -93,7 +93,7 @@ class RangesTest(unittest.TestCase):
                  " stderr=subprocess.PIPE)\n"
                  "photo = tei.read(writer.stdout)\n"
                  "writer.stdout.close(); written = writer.stderr.read().decode(); writer.wait()\n"
-                 "print(photo.CameraMake, written, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024)\n")
+                 "print(photo.Make, written, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss // 1024)\n")
         out = subprocess.run([sys.executable, "-c", child, writer], capture_output=True, text=True,
                              check=True).stdout.split()
         self.assertEqual(out[0], "Far")
@@ -191,7 +191,8 @@ class ModuleTest(unittest.TestCase):
                chunk(b"eXIf", tiff) + chunk(b"IEND", b""))
         photo = tei.read(png)
         self.assertEqual(photo.container, tei.Container.PNG)
-        self.assertEqual((photo.CameraMake, photo.Width, photo.Height, photo.IsColor), ("Tolvane", 64, 32, 0))
+        self.assertEqual((photo.Make, photo.ImageWidth, photo.ImageHeight, photo.report_values["IsColor"]),
+                         ("Tolvane", 64, 32, 0))
         self.assertEqual(photo.ending, tei.Ending.END_OF_METADATA)
         self.assertEqual(tei.record("x.png", photo)["container"], "png")
         self.assertEqual(tei.read(SAMPLE).container, "jpeg")
@@ -320,7 +321,7 @@ class ReadTest(unittest.TestCase):
             self.assertEqual(photo.report, tei.report(path), path)
             reported = tei.fields(path)
             for key, value in reported.items():
-                typed = getattr(photo, key)
+                typed = photo.report_values[key]
                 if isinstance(value, float):
                     self.assertEqual(typed, struct.unpack("f", struct.pack("f", typed))[0])  # a single
                     self.assertEqual("%f" % typed, "%f" % value, (path, key))
@@ -329,15 +330,18 @@ class ReadTest(unittest.TestCase):
 
     def test_sample_values_thumbnail_and_ending(self):
         photo = tei.read(SAMPLE)
-        self.assertEqual((photo.CameraMake, photo.Width, photo.ISOequivalent), ("Tolvane Optics", 160, 200))
-        self.assertEqual(photo.ExposureTime, struct.unpack("f", struct.pack("f", 0.004))[0])
-        self.assertTrue(photo.has_exif)
+        self.assertEqual((photo.Make, photo.ImageWidth, photo.ISO), ("Tolvane Optics", 160, 200))
+        self.assertEqual(photo.ExposureTime, 0.004)  # the file's rational, not the report's single
+        self.assertEqual(photo.report_values["ExposureTime"], struct.unpack("f", struct.pack("f", 0.004))[0])
+        self.assertIs(photo.HasExif, True)
+        self.assertIsNone(photo.LensSerialNumber)  # absent: None, whatever the type
+        self.assertEqual((photo.FocalLengthIn35mmFormat, photo.GPSLatitude), (None, None))
         self.assertEqual(photo.thumbnail[:2], b"\xff\xd8")
         self.assertEqual(photo.ending, tei.Ending.START_OF_SCAN)
         self.assertEqual(photo.ending, "start_of_scan")
         self.assertEqual(photo.last_error, "")
         with self.assertRaises(AttributeError):
-            photo.Width = 1  # immutable
+            photo.ImageWidth = 1  # immutable
 
     def test_failures_are_the_errors_python_gives(self):
         with self.assertRaises(FileNotFoundError):
@@ -348,7 +352,8 @@ class ReadTest(unittest.TestCase):
             tei.read(42)
         not_a_jpeg = tei.read(b"GIF89a")
         self.assertEqual(not_a_jpeg.ending, tei.Ending.NOT_A_JPEG)
-        self.assertEqual((not_a_jpeg.Width, not_a_jpeg.CameraMake, not_a_jpeg.thumbnail), (0, "", None))
+        self.assertEqual((not_a_jpeg.ImageWidth, not_a_jpeg.Make, not_a_jpeg.thumbnail), (None, None, None))
+        self.assertEqual((not_a_jpeg.report_values["Width"], not_a_jpeg.report_values["CameraMake"]), (0, ""))
         cut = tei.read(pathlib.Path(SAMPLE).read_bytes()[:100])
         self.assertEqual(cut.ending, tei.Ending.PREMATURE_END)
         self.assertEqual(cut.last_error, "Premature end of file?")
