@@ -72,7 +72,7 @@ module=$(find "$prefix" -path '*/tolvane_exif_info/__init__.py')
 [ -n "$module" ] || { echo "Python package not installed"; exit 1; }
 module=$(dirname "$module")
 make=$(cd /tmp && env -u EXIFINFO_LIBRARY -u TOLVANE_EXIF_INFO_LIBRARY PYTHONPATH="$(dirname "$module")" \
-  LD_LIBRARY_PATH="$prefix/$lib" python3 -c 'import sys, tolvane_exif_info as t; print(t.read(sys.argv[1]).CameraMake, t.fields(sys.argv[1])["Width"])' "$sample")
+  LD_LIBRARY_PATH="$prefix/$lib" python3 -c 'import sys, tolvane_exif_info as t; print(t.read(sys.argv[1]).Make, t.fields(sys.argv[1])["Width"])' "$sample")
 [ "$make" = "Tolvane Optics 160" ] || { echo "installed Python module printed '$make'"; exit 1; }
 [ "$with_cmake" = "Tolvane Optics" ] || { echo "find_package consumer printed '$with_cmake'"; exit 1; }
 [ "$with_pkgconfig" = "Tolvane Optics" ] || { echo "pkg-config consumer printed '$with_pkgconfig'"; exit 1; }
