@@ -106,14 +106,28 @@ ByteView RangeReader::Fetch(uint64_t offset, size_t count) {
   // A window that the request starts in, or close after, grows to cover it (within the bound);
   // else the least recently used one is replaced.
   Window* target = &windows_[0];
+  bool grows = false;
   for (Window& window : windows_) {
     if (window.owned != nullptr && offset >= window.offset && offset - window.offset <= window.size + least &&
         end - window.offset <= kMaxFetchBytes) {
       target = &window;
       start = window.offset;
+      grows = true;
       break;
     }
     if (window.used < target->used) target = &window;
+  }
+  // A new window starts where one holding the bytes just before the request ends (the head,
+  // which never grows, most of all): what a window holds is not read again.
+  if (!grows) {
+    const auto after = [&](const Window& window) {
+      const uint64_t held = window.offset + window.size;
+      if (window.size != 0 && window.offset <= start && start < held && held <= offset) start = held;
+    };
+    after(head_);
+    for (const Window& window : windows_) after(window);
+    if (end - start < least) end = start + least;
+    if (size_ != kUnknownSize && end > size_) end = size_;
   }
   if (!Load(*target, start, end)) return ByteView{};
   const uint64_t skip = offset - target->offset;
