@@ -138,7 +138,7 @@ def main(argv):
         if least and counts[0] >= 10 and counts[1] < float(least.split(",")[1]) / 100 * counts[0]:
             weak.append(key)
         print(f"{key:26} {counts[0]:6} {counts[1]:6} {counts[2]:6} {counts[3]:6} {counts[4]:6}")
-        for path, mine, theirs in bad[:3] if examples else []:
+        for path, mine, theirs in bad[:int(os.environ.get("EXAMPLES", "3"))] if examples else []:
             print(f"    {os.path.basename(path)}: {mine!r} against {theirs!r}")
     share = totals[1] / totals[0] if totals[0] else 1.0
     print(f"{'all':26} {totals[0]:6} {totals[1]:6} {totals[2]:6} {totals[3]:6} {totals[4]:6}  agreement {share:.1%}")

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include <zlib.h>
+
 #include "builders.h"
 
 namespace testing_builders {
@@ -92,6 +94,38 @@ inline Bytes PngChunk(const std::string& type, const Bytes& data) {
   Append(out, type);
   Append(out, data);
   Append(out, Big32(0));  // CRC, unchecked
+  return out;
+}
+// The older PNG form: the block as a raw profile in a text chunk ("tEXt", "zTXt" deflated, or
+// "iTXt" deflated), "Exif" 0 0 first, its hex in lines of 72 digits.
+inline Bytes PngRawProfile(const Bytes& tiff, const std::string& type) {
+  Bytes block = Concat({Bytes{'E', 'x', 'i', 'f', 0, 0}, tiff});
+  std::string text = "\nexif\n" + std::string(8 - std::to_string(block.size()).size(), ' ') + std::to_string(block.size()) + "\n";
+  static const char kHex[] = "0123456789abcdef";
+  for (size_t i = 0; i < block.size(); ++i) {
+    text += kHex[block[i] >> 4], text += kHex[block[i] & 15];
+    if (i % 36 == 35 || i + 1 == block.size()) text += '\n';
+  }
+  Bytes body(text.begin(), text.end());
+  if (type != "tEXt") {
+    uLongf size = compressBound(static_cast<uLong>(body.size()));
+    Bytes deflated(size);
+    compress(deflated.data(), &size, body.data(), static_cast<uLong>(body.size()));
+    deflated.resize(size);
+    body = deflated;
+  }
+  Bytes data;
+  Append(data, std::string("Raw profile type exif"));
+  data.push_back(0);
+  if (type == "zTXt") data.push_back(0);
+  if (type == "iTXt") Append(data, Bytes{1, 0, 0, 0});  // compressed, deflate, no language, no translation
+  Append(data, body);
+  Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Append(out, PngChunk("IHDR", Concat({Big32(640), Big32(480), Bytes{8, 2, 0, 0, 0}})));
+  Append(out, PngChunk("tEXt", Concat({Bytes{'C', 'o', 'm', 'm', 'e', 'n', 't', 0}, Bytes(30, 'x')})));
+  Append(out, PngChunk(type, data));
+  Append(out, PngChunk("IDAT", Bytes(300, 0x55)));
+  Append(out, PngChunk("IEND", {}));
   return out;
 }
 inline Bytes PngWith(const Bytes& tiff, uint32_t width = 640, uint32_t height = 480, uint8_t colourType = 2,

@@ -69,6 +69,9 @@ std::vector<Case> Cases() {
     cases.push_back({"avif grey" + o, HeifWith(block, avif), EXIFINFO_CONTAINER_AVIF, 300, 200, 0});
     cases.push_back({"png" + o, PngWith(block), EXIFINFO_CONTAINER_PNG, 640, 480, 1});
     cases.push_back({"png grey, eXIf first" + o, PngWith(block, 64, 32, 0, false), EXIFINFO_CONTAINER_PNG, 64, 32, 0});
+    for (const char* text : {"tEXt", "zTXt", "iTXt"})
+      cases.push_back({std::string("png raw profile in ") + text + o, PngRawProfile(block, text), EXIFINFO_CONTAINER_PNG,
+                       640, 480, 1});
     cases.push_back({"webp" + o, WebpWith(block), EXIFINFO_CONTAINER_WEBP, 800, 600, 1});
     cases.push_back({"webp Exif header" + o, WebpWith(block, 17, 9, true), EXIFINFO_CONTAINER_WEBP, 17, 9, 1});
     cases.push_back({"jxl" + o, JxlWith(block), EXIFINFO_CONTAINER_JXL, 0, 0, 0});

@@ -72,6 +72,9 @@ void WalkPng(ContainerWalk& walk, ExifReader& reader) {
     } else if (IsType(header, 4, "eXIf")) {
       ReadExifBlock(walk, data, length, reader);
       return;
+    } else if (IsType(header, 4, "tEXt") || IsType(header, 4, "zTXt") || IsType(header, 4, "iTXt")) {
+      // The older form, in a text chunk; an eXIf chunk later in the file still wins.
+      ReadRawProfileChunk(walk, data, length, IsType(header, 4, "zTXt"), IsType(header, 4, "iTXt"), reader);
     } else if (IsType(header, 4, "IEND")) {
       return;
     }

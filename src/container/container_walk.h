@@ -73,6 +73,14 @@ void ReadExifItemAt(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifR
 // The same for an EXIF block that may start with "Exif" 0 0 before its TIFF header.
 void ReadExifBlock(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader);
 
+// A TIFF block the read decoded itself (`bytes`, copied here), held at `base`, an offset no file
+// has. True when its IFD0 was read.
+bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifReader& reader);
+// A PNG text chunk (tEXt, zTXt or iTXt) at `offset`: when its keyword names a raw EXIF profile,
+// its block is decoded and walked. True when the chunk was one and its IFD0 was read.
+bool ReadRawProfileChunk(ContainerWalk& walk, uint64_t offset, uint64_t length, bool zTxt, bool iTxt,
+                         ExifReader& reader);
+
 void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& reader);
 void WalkPng(ContainerWalk& walk, ExifReader& reader);
 void WalkWebp(ContainerWalk& walk, ExifReader& reader);

@@ -147,7 +147,7 @@ bool ReadTiffParts(ContainerWalk& walk, const TiffPart (&parts)[kTiffParts], Exi
     blocks[k].emplace(BlockOf(walk, parts[k], headers[k], reader, faults));
     grafts[k] = TiffGraft{&*blocks[k], headers[k].first};
   }
-  const TiffWalkResult result = reader.WalkTiff(ifd0, headers[0].first, grafts[1], grafts[2]);
+  const TiffWalkResult result = reader.WalkTiff(ifd0, headers[0].first, grafts[1], grafts[2], frame != nullptr);
   if (faults.truncated) walk.truncated = true;
   if (faults.outOfMemory) walk.outOfMemory = true;
   if (result.damaged) walk.damaged = true;
@@ -157,6 +157,19 @@ bool ReadTiffParts(ContainerWalk& walk, const TiffPart (&parts)[kTiffParts], Exi
   }
   if (frame != nullptr) *frame = TiffFrame{result.width, result.height, result.isColor};
   return true;
+}
+
+bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifReader& reader) {
+  if (bytes.size < 8 || (std::memcmp(bytes.data, "II", 2) != 0 && std::memcmp(bytes.data, "MM", 2) != 0)) return false;
+  const bool big = bytes.data[0] == 'M';
+  if (ReadU16(bytes.At(2), big) != kTiffMagic) return false;
+  uint8_t* held = reader.held().Keep(base, bytes);
+  if (held == nullptr) {
+    (reader.held().full() ? walk.truncated : walk.outOfMemory) = true;
+    return false;
+  }
+  const TiffBlock block(MutableByteView{held, bytes.size}, big, false, base);
+  return reader.WalkTiff(block, ReadU32(bytes.At(4), big), TiffGraft{}, TiffGraft{}, false).ifd0Read;
 }
 
 bool ReadTiffBlock(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader, TiffFrame* frame) {

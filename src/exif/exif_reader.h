@@ -88,7 +88,9 @@ class ExifReader {
   // A TIFF structure other than a JPEG's section: IFD0 at `first` in `block`, read in place
   // (only the directories and values the walk asks for are fetched), with a whole file's walk
   // policy. The record's frame is the container's to set (record()).
-  TiffWalkResult WalkTiff(const TiffBlock& block, uint64_t first, TiffGraft exif, TiffGraft gps);
+  // `wholeFile`: the block is a TIFF or raw file itself, whose main image the record's size is
+  // (else an EXIF block inside another container, whose image the container gives).
+  TiffWalkResult WalkTiff(const TiffBlock& block, uint64_t first, TiffGraft exif, TiffGraft gps, bool wholeFile);
   // The bytes a walk in place fetched: they live as long as the reader, as its section copies do.
   HeldBytes& held() { return Held; }
   // A container's read sets the frame values its own header gives, and says how it ended.

@@ -169,6 +169,7 @@ struct DirectoryWalk {
 namespace {
 
 constexpr uint64_t kMaxSubIfds = 8;  // raw files have two or three: the image, a preview or two
+constexpr int32_t kMaxPixels = 1 << 17;  // a side longer than any sensor's: a damaged value, not a size
 
 // The width and height a directory gives (0 where it does not), by the entries' first integers.
 void DirectoryFrame(const TiffBlock& block, uint64_t offset, uint32_t maxEntries, uint64_t& width, uint64_t& height) {
@@ -214,12 +215,13 @@ bool ExifReader::ParseExifSection(MutableByteView contents) {
   const TiffBlock block(contents.Slice(kExifHeaderBytes, contents.size - kExifHeaderBytes), BigEndian != 0);
   uint16_t magic = 0;
   block.U16At(2, magic);
-  if (magic != kTiffMagic) return Fail(errors::kInvalidStart);
   const int32_t firstOffset = ReadS32(block.At(4, 4), block.bigEndian());
   static_assert(kReportWalk.firstDirectoryAtEight, "a JPEG's walk starts at offset 8");
   const uint32_t faults = Faults;
   bool walked = false;
-  if (firstOffset < kMinFirstDirectory || firstOffset > kMaxFirstDirectory) {
+  if (magic != kTiffMagic) {
+    Fail(errors::kInvalidStart);
+  } else if (firstOffset < kMinFirstDirectory || firstOffset > kMaxFirstDirectory) {
     Fail(errors::kSuspiciousOffset);
   } else {
     DirectoryWalk walk(kReportWalk);
@@ -253,7 +255,8 @@ void ExifReader::WalkForRecord(const TiffBlock& block, uint64_t first) {
   ThumbnailOffset = thumbnailOffset;
 }
 
-TiffWalkResult ExifReader::WalkTiff(const TiffBlock& block, uint64_t first, TiffGraft exif, TiffGraft gps) {
+TiffWalkResult ExifReader::WalkTiff(const TiffBlock& block, uint64_t first, TiffGraft exif, TiffGraft gps,
+                                    bool wholeFile) {
   BeginWalk();
   BigEndian = block.bigEndian() ? 1 : 0;
   TiffWalkResult result;
@@ -264,7 +267,7 @@ TiffWalkResult ExifReader::WalkTiff(const TiffBlock& block, uint64_t first, Tiff
   walk.result = &result;
   result.ifd0Read = first >= kLeastDirectoryOffset && Walk(block, first, walk);
   Info->HasExif = result.ifd0Read;
-  if (result.ifd0Read && WantExtras) NoteMainImage(block, walk);
+  if (result.ifd0Read && wholeFile && WantExtras) NoteMainImage(block, walk);
   result.damaged = walk.damaged;
   if (result.ifd0Read) result.isColor = walk.samples >= 3 || IsColourPhotometric(walk.photometric) ? 1 : 0;
   return result;
@@ -369,7 +372,8 @@ void ExifReader::TakeThumbnail(const TiffBlock& block, const Thumbnail& thumbnai
   walk.thumbnailTaken = true;
 }
 
-// The main image is the largest among IFD0 and its SubIFDs: a raw file's IFD0 is often a preview.
+// The main image is the largest among IFD0, its SubIFDs and the size the EXIF directory gives:
+// a raw file's IFD0 is often a preview.
 void ExifReader::NoteMainImage(const TiffBlock& block, const DirectoryWalk& walk) {
   uint64_t bestWidth = static_cast<uint64_t>(walk.result->width), bestHeight = static_cast<uint64_t>(walk.result->height);
   for (uint64_t k = 0; k < walk.subIfdCount && k < kMaxSubIfds; ++k) {
@@ -380,6 +384,12 @@ void ExifReader::NoteMainImage(const TiffBlock& block, const DirectoryWalk& walk
     if (offset >= kLeastDirectoryOffset) DirectoryFrame(block, offset, walk.policy.maxEntries, width, height);
     if (width * height > bestWidth * bestHeight) bestWidth = width, bestHeight = height;
   }
+  // A raw file whose full image lies in no SubIFD (CR2 links it from IFD3, with a compression
+  // of its own) says its size in the EXIF directory.
+  const int32_t exifWidth = Extras.ints[kExifImageWidth], exifHeight = Extras.ints[kExifImageHeight];
+  if (exifWidth > 0 && exifHeight > 0 && exifWidth <= kMaxPixels && exifHeight <= kMaxPixels &&
+      static_cast<uint64_t>(exifWidth) * static_cast<uint64_t>(exifHeight) > bestWidth * bestHeight)
+    bestWidth = static_cast<uint64_t>(exifWidth), bestHeight = static_cast<uint64_t>(exifHeight);
   if (bestWidth == 0 || bestHeight == 0 || bestWidth > INT32_MAX || bestHeight > INT32_MAX) return;
   Extras.ints[kImageWidth] = static_cast<int32_t>(bestWidth);
   Extras.ints[kImageHeight] = static_cast<int32_t>(bestHeight);
@@ -430,6 +440,10 @@ bool ExifReader::ActOnStructuralTag(const DirectoryEntry& entry, const TiffBlock
       return true;
     case kTagThumbnailLength:
       if (!number(thumbnail.length)) thumbnail.length = 0;
+      // The record's ThumbnailLength is the tag as written (IFD0's is a TIFF's own image).
+      if (WantExtras && kind != DirectoryKind::kIfd0 && Extras.ints[kThumbnailLength] == kAbsentInt &&
+          thumbnail.length <= INT32_MAX)
+        Extras.ints[kThumbnailLength] = static_cast<int32_t>(thumbnail.length);
       return true;
     case kTagPixelXDimension:
     case kTagPixelYDimension: {

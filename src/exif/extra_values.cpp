@@ -194,12 +194,15 @@ void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras&
   out.textLengths[kUserComment] = FinishUserComment(raw, out.texts[kUserComment]);
   out.textLengths[kLensInfo] = FinishLensInfo(raw, raw.lensInfo, out.texts[kLensInfo]);
   for (int k = 0; k < kExtraIntCount; ++k) out.ints[k] = raw.ints[k];
-  if (out.ints[kImageWidth] == kAbsentInt && info.Width > 0 && info.Height > 0) {
+  // A JPEG's frame header says its size, 0 included (a height the scan defines); a container's
+  // frame is known when both are.
+  if (out.ints[kImageWidth] == kAbsentInt && (info.Process != 0 || (info.Width > 0 && info.Height > 0))) {
     out.ints[kImageWidth] = info.Width;
     out.ints[kImageHeight] = info.Height;
   }
   if (out.ints[kExifRead] == kAbsentInt) out.ints[kExifRead] = 0;
-  if (info.ThumbnailStart != nullptr) out.ints[kThumbnailLength] = static_cast<int32_t>(info.ThumbnailLength);
+  if (out.ints[kThumbnailLength] == kAbsentInt && info.ThumbnailStart != nullptr)
+    out.ints[kThumbnailLength] = static_cast<int32_t>(info.ThumbnailLength);
   if ((out.ints[kIso] == kAbsentInt || out.ints[kIso] == kIsoUnknown) && raw.isoSpeed != kAbsentInt)
     out.ints[kIso] = raw.isoSpeed;
   for (int k = 0; k < kExtraDoubleCount; ++k) out.doubles[k] = raw.doubles[k];

@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: MIT
+// An EXIF block kept in a PNG text chunk, as ImageMagick and older tools write it: the keyword
+// "Raw profile type exif" (or "... APP1"), then, deflated in zTXt and in a compressed iTXt, the
+// text "\nexif\n    LENGTH\n" and LENGTH bytes as hex digits, 72 a line.
+#include <zlib.h>
+
+#include <cstring>
+#include <memory>
+
+#include "container/container_walk.h"
+
+namespace exifinfo {
+namespace {
+
+constexpr uint64_t kMaxProfileBytes = 1 << 20;  // an EXIF block is at most 64 KiB in a JPEG
+constexpr uint64_t kMaxTextBytes = 2 * kMaxProfileBytes + 4096;  // its hex digits, blanks and head
+constexpr uint64_t kProfileBase = uint64_t{1} << 62;  // where the decoded block is held: no file offset
+
+// Both keywords are 21 characters: the chunk's first 22 bytes say whether it is one.
+constexpr size_t kKeywordBytes = 22;
+
+bool IsProfileKeyword(const char* head, size_t size) {
+  return size == kKeywordBytes && (std::memcmp(head, "Raw profile type exif", kKeywordBytes) == 0 ||
+                                   std::memcmp(head, "Raw profile type APP1", kKeywordBytes) == 0);
+}
+
+// The deflated `in`, at most kMaxTextBytes of it; false when it is no zlib stream.
+bool Inflate(ByteView in, std::unique_ptr<uint8_t[]>& out, size_t& outSize) {
+  out.reset(new (std::nothrow) uint8_t[kMaxTextBytes]);
+  if (out == nullptr) return false;
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  z.next_in = const_cast<Bytef*>(in.data);
+  z.avail_in = static_cast<uInt>(in.size);
+  z.next_out = out.get();
+  z.avail_out = static_cast<uInt>(kMaxTextBytes);
+  const int status = inflate(&z, Z_FINISH);
+  outSize = kMaxTextBytes - z.avail_out;
+  inflateEnd(&z);
+  return status == Z_STREAM_END || (status == Z_BUF_ERROR && z.avail_out == 0);  // a longer text is cut
+}
+
+int HexDigit(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The profile's bytes from its text: a name line, a decimal length, then that many bytes in
+// hex with blanks between anywhere. Fewer digits than the length say give what they hold.
+size_t DecodeProfile(const uint8_t* text, size_t size, uint8_t* out) {
+  size_t i = 0;
+  const auto blanks = [&] {
+    while (i < size && (text[i] == '\n' || text[i] == '\r' || text[i] == ' ' || text[i] == '\t')) ++i;
+  };
+  blanks();
+  while (i < size && text[i] != '\n') ++i;  // the name ("exif")
+  blanks();
+  uint64_t length = 0;
+  while (i < size && text[i] >= '0' && text[i] <= '9' && length <= kMaxProfileBytes) length = length * 10 + (text[i++] - '0');
+  if (length > kMaxProfileBytes) length = kMaxProfileBytes;
+  size_t n = 0;
+  int high = -1;
+  for (; i < size && n < length; ++i) {
+    const int digit = HexDigit(text[i]);
+    if (digit < 0) continue;
+    if (high < 0) {
+      high = digit;
+    } else {
+      out[n++] = static_cast<uint8_t>(high << 4 | digit);
+      high = -1;
+    }
+  }
+  return n;
+}
+
+}  // namespace
+
+bool ReadRawProfileChunk(ContainerWalk& walk, uint64_t offset, uint64_t length, bool zTxt, bool iTxt,
+                         ExifReader& reader) {
+  // The keyword first (at most 79 bytes and its NUL): other text chunks are not read on.
+  if (length > RangeReader::kMaxFetchBytes || length < kKeywordBytes) return false;
+  const ByteView head = walk.Need(offset, kKeywordBytes);
+  if (head.size == 0 || !IsProfileKeyword(reinterpret_cast<const char*>(head.data), kKeywordBytes)) return false;
+  // The chunk is copied a piece at a time, each from the window that holds it or fetched: one
+  // Need across the end of a window would read that window's bytes again.
+  std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[length]);
+  if (copy == nullptr) return walk.outOfMemory = true, false;
+  for (uint64_t got = 0; got < length;) {
+    ByteView piece = walk.source.Cached(offset + got);
+    if (piece.size == 0) piece = walk.source.Fetch(offset + got, static_cast<size_t>(length - got));
+    if (piece.size == 0) {
+      if (!walk.source.failed() && !walk.source.outOfMemory()) walk.truncated = true;
+      return false;
+    }
+    const uint64_t n = piece.size < length - got ? piece.size : length - got;
+    std::memcpy(copy.get() + got, piece.data, static_cast<size_t>(n));
+    got += n;
+  }
+  const ByteView chunk{copy.get(), static_cast<size_t>(length)};
+  const uint8_t* keywordEnd = chunk.data + kKeywordBytes - 1;
+  size_t at = static_cast<size_t>(keywordEnd - chunk.data) + 1;
+  bool compressed = zTxt;
+  if (zTxt) {
+    at += 1;  // the compression method, 0: deflate
+  } else if (iTxt) {
+    if (at + 2 > chunk.size) return false;
+    compressed = chunk.data[at] != 0;
+    at += 2;  // the compression flag and method
+    for (int field = 0; field < 2; ++field) {  // the language tag and the translated keyword
+      const auto* end = static_cast<const uint8_t*>(std::memchr(chunk.data + at, 0, chunk.size - at));
+      if (end == nullptr) return false;
+      at = static_cast<size_t>(end - chunk.data) + 1;
+    }
+  }
+  if (at > chunk.size) return false;
+  ByteView text = chunk.Slice(at, chunk.size - at);
+  std::unique_ptr<uint8_t[]> inflated;
+  size_t inflatedSize = 0;
+  if (compressed) {
+    if (!Inflate(text, inflated, inflatedSize)) return false;
+    text = ByteView{inflated.get(), inflatedSize};
+  }
+  std::unique_ptr<uint8_t[]> profile(new (std::nothrow) uint8_t[text.size / 2 + 1]);
+  if (profile == nullptr) return walk.outOfMemory = true, false;
+  size_t size = DecodeProfile(text.data, text.size, profile.get());
+  const uint8_t* tiff = profile.get();
+  if (size >= kExifHeaderBytes && std::memcmp(tiff, "Exif\0\0", kExifHeaderBytes) == 0) tiff += kExifHeaderBytes, size -= kExifHeaderBytes;
+  return ReadTiffInMemory(walk, ByteView{tiff, size}, kProfileBase, reader);
+}
+
+}  // namespace exifinfo
