@@ -3,6 +3,8 @@
 // that hands an EXIF block at a place in the file to the walker.
 #pragma once
 
+#include <cstring>
+
 #include <cstdint>
 
 #include "container/containers.h"
@@ -34,6 +36,26 @@ struct ContainerWalk {
     if (bytes.size == count) return bytes;
     if (!source.failed() && !source.outOfMemory()) truncated = true;
     return ByteView{};
+  }
+  // The bytes [offset, offset + count) copied to `out` a piece at a time, each from the window
+  // that holds it or fetched: a view across a window's end would read that window again. False
+  // (the reason noted) when the input ends first.
+  bool Copy(uint64_t offset, uint64_t count, uint8_t* out) {
+    for (uint64_t got = 0; got < count;) {
+      ByteView piece = source.Cached(offset + got);
+      if (piece.size == 0) {
+        const uint64_t rest = count - got;
+        piece = source.Fetch(offset + got, static_cast<size_t>(rest < RangeReader::kMaxFetchBytes ? rest : RangeReader::kMaxFetchBytes));
+      }
+      if (piece.size == 0) {
+        if (!source.failed() && !source.outOfMemory()) truncated = true;
+        return false;
+      }
+      const uint64_t n = piece.size < count - got ? piece.size : count - got;
+      std::memcpy(out + got, piece.data, static_cast<size_t>(n));
+      got += n;
+    }
+    return true;
   }
   void SetFrame(uint64_t w, uint64_t h, int32_t colour) {
     hasFrame = true;
@@ -73,9 +95,10 @@ void ReadExifItemAt(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifR
 // The same for an EXIF block that may start with "Exif" 0 0 before its TIFF header.
 void ReadExifBlock(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader);
 
-// A TIFF block the read decoded itself (`bytes`, copied here), held at `base`, an offset no file
-// has. True when its IFD0 was read.
-bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifReader& reader);
+// A TIFF block the read copied or decoded itself (`bytes`, copied here), held at `base` (its
+// offset in the file, or one no file has). True when its IFD0 was read. `recordOnly`: its
+// values are the record's alone (ExifReader::WalkForRecordOnly).
+bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifReader& reader, bool recordOnly = false);
 // A PNG text chunk (tEXt, zTXt or iTXt) at `offset`: when its keyword names a raw EXIF profile,
 // its block is decoded and walked. True when the chunk was one and its IFD0 was read.
 bool ReadRawProfileChunk(ContainerWalk& walk, uint64_t offset, uint64_t length, bool zTxt, bool iTxt,

@@ -83,21 +83,9 @@ bool ReadRawProfileChunk(ContainerWalk& walk, uint64_t offset, uint64_t length, 
   if (length > RangeReader::kMaxFetchBytes || length < kKeywordBytes) return false;
   const ByteView head = walk.Need(offset, kKeywordBytes);
   if (head.size == 0 || !IsProfileKeyword(reinterpret_cast<const char*>(head.data), kKeywordBytes)) return false;
-  // The chunk is copied a piece at a time, each from the window that holds it or fetched: one
-  // Need across the end of a window would read that window's bytes again.
   std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[length]);
   if (copy == nullptr) return walk.outOfMemory = true, false;
-  for (uint64_t got = 0; got < length;) {
-    ByteView piece = walk.source.Cached(offset + got);
-    if (piece.size == 0) piece = walk.source.Fetch(offset + got, static_cast<size_t>(length - got));
-    if (piece.size == 0) {
-      if (!walk.source.failed() && !walk.source.outOfMemory()) walk.truncated = true;
-      return false;
-    }
-    const uint64_t n = piece.size < length - got ? piece.size : length - got;
-    std::memcpy(copy.get() + got, piece.data, static_cast<size_t>(n));
-    got += n;
-  }
+  if (!walk.Copy(offset, length, copy.get())) return false;
   const ByteView chunk{copy.get(), static_cast<size_t>(length)};
   const uint8_t* keywordEnd = chunk.data + kKeywordBytes - 1;
   size_t at = static_cast<size_t>(keywordEnd - chunk.data) + 1;

@@ -2,6 +2,7 @@
 // Knowing a container by its first bytes; the TIFF and RAF walks; the step every container
 // takes with its EXIF block; how a walk's findings become the reader's ending.
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "container/container_walk.h"
@@ -129,6 +130,34 @@ TiffBlock BlockOf(ContainerWalk& walk, const TiffPart& part, const TiffHeader& h
   return TiffBlock(walk.source, reader.held(), faults, part.base, part.limit, header.big, header.bigTiff);
 }
 
+constexpr int kMaxEmbeddedSections = 16;  // its EXIF block comes first or second in practice
+
+// A raw file's embedded JPEG: its APP1 EXIF block, found among its first sections, walked for
+// the record alone. Nothing here marks the walk damaged: the raw file's own read is whole.
+void ReadEmbeddedJpegExif(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader) {
+  const uint64_t end = offset + length;
+  const ByteView soi = walk.source.Fetch(offset, 2);
+  if (length < 4 || soi.size < 2 || soi.data[0] != 0xFF || soi.data[1] != 0xD8) return;
+  uint64_t at = offset + 2;
+  for (int k = 0; k < kMaxEmbeddedSections && at + 4 <= end; ++k) {
+    const ByteView marker = walk.source.Fetch(at, 4);
+    if (marker.size < 4 || marker.data[0] != 0xFF || marker.data[1] == 0xDA || marker.data[1] == 0xD9) return;
+    const uint64_t size = ReadU16(marker.At(2), true);
+    if (size < 2 || at + 2 + size > end) return;
+    if (marker.data[1] == 0xE1 && size > 2 + kExifHeaderBytes + 8) {
+      const uint64_t tiffAt = at + 4 + kExifHeaderBytes, tiffBytes = size - 2 - kExifHeaderBytes;
+      const ByteView header = walk.source.Fetch(at + 4, kExifHeaderBytes);
+      if (header.size == kExifHeaderBytes && std::memcmp(header.data, "Exif\0\0", kExifHeaderBytes) == 0) {
+        std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[tiffBytes]);
+        if (copy == nullptr || !walk.Copy(tiffAt, tiffBytes, copy.get())) return;
+        ReadTiffInMemory(walk, ByteView{copy.get(), static_cast<size_t>(tiffBytes)}, tiffAt, reader, true);
+        return;
+      }
+    }
+    at += 2 + size;
+  }
+}
+
 }  // namespace
 
 bool ReadTiffParts(ContainerWalk& walk, const TiffPart (&parts)[kTiffParts], ExifReader& reader, TiffFrame* frame) {
@@ -156,10 +185,12 @@ bool ReadTiffParts(ContainerWalk& walk, const TiffPart (&parts)[kTiffParts], Exi
     return false;
   }
   if (frame != nullptr) *frame = TiffFrame{result.width, result.height, result.isColor};
+  if (frame != nullptr && result.embeddedJpegLength != 0)
+    ReadEmbeddedJpegExif(walk, result.embeddedJpegOffset, result.embeddedJpegLength, reader);
   return true;
 }
 
-bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifReader& reader) {
+bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifReader& reader, bool recordOnly) {
   if (bytes.size < 8 || (std::memcmp(bytes.data, "II", 2) != 0 && std::memcmp(bytes.data, "MM", 2) != 0)) return false;
   const bool big = bytes.data[0] == 'M';
   if (ReadU16(bytes.At(2), big) != kTiffMagic) return false;
@@ -169,6 +200,10 @@ bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifRe
     return false;
   }
   const TiffBlock block(MutableByteView{held, bytes.size}, big, false, base);
+  if (recordOnly) {
+    reader.WalkForRecordOnly(block, ReadU32(bytes.At(4), big));
+    return true;
+  }
   return reader.WalkTiff(block, ReadU32(bytes.At(4), big), TiffGraft{}, TiffGraft{}, false).ifd0Read;
 }
 

@@ -50,6 +50,9 @@ struct TiffWalkResult {
   bool ifd0Read = false;  // IFD0 was walked: the record holds the block's values
   bool damaged = false;   // a directory claimed more entries than any directory has
   int32_t width = 0, height = 0, isColor = 0;  // IFD0's own frame values
+  // A Panasonic raw file's embedded JPEG (IFD0's tag 0x002E), whose EXIF block holds what the
+  // raw file's own directories do not; length 0 without one.
+  uint64_t embeddedJpegOffset = 0, embeddedJpegLength = 0;
 };
 
 // The state of one read and the steps that operate on it, all in this folder:
@@ -91,6 +94,12 @@ class ExifReader {
   // `wholeFile`: the block is a TIFF or raw file itself, whose main image the record's size is
   // (else an EXIF block inside another container, whose image the container gives).
   TiffWalkResult WalkTiff(const TiffBlock& block, uint64_t first, TiffGraft exif, TiffGraft gps, bool wholeFile);
+  // An EXIF block whose values only the record takes (a raw file's embedded JPEG's, where the
+  // raw file's own directories lack them): walked under the record's policy, the report and the
+  // walk's bookkeeping left as they were; the values it has replace those read before.
+  void WalkForRecordOnly(const TiffBlock& block, uint64_t first) {
+    if (WantExtras) WalkForRecord(block, first, false);
+  }
   // The bytes a walk in place fetched: they live as long as the reader, as its section copies do.
   HeldBytes& held() { return Held; }
   // A container's read sets the frame values its own header gives, and says how it ended.
@@ -156,7 +165,7 @@ class ExifReader {
   bool ActOnStructuralTag(const DirectoryEntry& entry, const TiffBlock& block, int depth, DirectoryKind kind,
                           DirectoryWalk& walk, Thumbnail& thumbnail);
   void BeginWalk();
-  void WalkForRecord(const TiffBlock& block, uint64_t first);
+  void WalkForRecord(const TiffBlock& block, uint64_t first, bool fresh);
   bool Walk(const TiffBlock& block, uint64_t first, DirectoryWalk& walk);
   void WalkGrafts(int depth, DirectoryWalk& walk);
   void TakeThumbnail(const TiffBlock& block, const Thumbnail& thumbnail, DirectoryKind kind, DirectoryWalk& walk);

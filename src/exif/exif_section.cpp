@@ -28,6 +28,10 @@ enum FrameTag : uint16_t {
   kTagPhotometric = 0x0106,
   kTagSamplesPerPixel = 0x0115,
   kTagSubIfds = 0x014A,
+  // A Panasonic raw file's IFD0: the sensor's image area, and the embedded JPEG.
+  kTagSensorTopBorder = 0x0004,
+  kTagSensorRightBorder = 0x0007,
+  kTagJpgFromRaw = 0x002E,
   kTagPixelXDimension = 0xA002,
   kTagPixelYDimension = 0xA003,
 };
@@ -163,6 +167,8 @@ struct DirectoryWalk {
   uint64_t photometric = 0, samples = 0;
   // IFD0's SubIFDs (a raw file's full-resolution image among them): where their offsets lie.
   uint64_t subIfdsAt = 0, subIfdCount = 0, subIfdBytes = 0;
+  // Panasonic's sensor borders, top, left, bottom and right; 0 when absent.
+  uint64_t borders[4] = {0, 0, 0, 0};
   TiffWalkResult* result = nullptr;
 };
 
@@ -229,22 +235,25 @@ bool ExifReader::ParseExifSection(MutableByteView contents) {
     walked = Walk(block, kFirstDirectory, walk);
   }
   // The report's walk gives up at the first fault; the record reads past it where it can.
-  if (Faults != faults && WantExtras) WalkForRecord(block, static_cast<uint32_t>(firstOffset));
+  if (Faults != faults && WantExtras) WalkForRecord(block, static_cast<uint32_t>(firstOffset), true);
   return walked;
 }
 
-// The walk again under the record's policy, for the values beyond the report only: everything
-// the report's walk set is put back as it was, so the report cannot tell the second walk happened.
-void ExifReader::WalkForRecord(const TiffBlock& block, uint64_t first) {
+// A walk under the record's policy, for the values beyond the report only: everything the
+// report's walk set is put back as it was, so the report cannot tell it happened. `fresh`: the
+// values read before are dropped (the same block read again), else kept where it has none.
+void ExifReader::WalkForRecord(const TiffBlock& block, uint64_t first, bool fresh) {
   if (first < kLeastDirectoryOffset || first >= block.size()) return;
   const ImageInfo report = *Info;
   char lastError[kLastErrorBytes];
   std::memcpy(lastError, LastError, sizeof lastError);
   const int largest = LargestDimension;
   const uint32_t directories = DirectoriesWalked, thumbnailOffset = ThumbnailOffset;
-  const ByteView comment = Extras.texts[kComment];
-  Extras = ExtraValues();
-  Extras.texts[kComment] = comment;
+  if (fresh) {
+    const ByteView comment = Extras.texts[kComment];
+    Extras = ExtraValues();
+    Extras.texts[kComment] = comment;
+  }
   DirectoryWalk walk(kRecordWalk);
   walk.entryBudget = block.size();
   Walk(block, first, walk);
@@ -376,6 +385,9 @@ void ExifReader::TakeThumbnail(const TiffBlock& block, const Thumbnail& thumbnai
 // a raw file's IFD0 is often a preview.
 void ExifReader::NoteMainImage(const TiffBlock& block, const DirectoryWalk& walk) {
   uint64_t bestWidth = static_cast<uint64_t>(walk.result->width), bestHeight = static_cast<uint64_t>(walk.result->height);
+  const uint64_t* b = walk.borders;
+  if (b[3] > b[1] && b[2] > b[0] && (b[3] - b[1]) * (b[2] - b[0]) > bestWidth * bestHeight)
+    bestWidth = b[3] - b[1], bestHeight = b[2] - b[0];
   for (uint64_t k = 0; k < walk.subIfdCount && k < kMaxSubIfds; ++k) {
     const uint8_t* p = block.At(walk.subIfdsAt + walk.subIfdBytes * k, walk.subIfdBytes);
     if (p == nullptr) break;
@@ -396,6 +408,11 @@ void ExifReader::NoteMainImage(const TiffBlock& block, const DirectoryWalk& walk
 }
 
 void ExifReader::NoteFrame(const DirectoryEntry& entry, const TiffBlock& block, DirectoryWalk& walk) {
+  if (entry.tag == kTagJpgFromRaw && entry.byteCount > kInlineValueBytes) {
+    walk.result->embeddedJpegOffset = block.base() + entry.valueOffset;
+    walk.result->embeddedJpegLength = entry.byteCount;
+    return;
+  }
   if (entry.tag == kTagSubIfds && entry.count != 0 && (entry.byteCount / entry.count == 4 || entry.byteCount / entry.count == 8)) {
     walk.subIfdsAt = entry.valueOffset;
     walk.subIfdCount = entry.count;
@@ -410,6 +427,10 @@ void ExifReader::NoteFrame(const DirectoryEntry& entry, const TiffBlock& block, 
     case kTagImageLength: walk.result->height = number; break;
     case kTagPhotometric: walk.photometric = value; break;
     case kTagSamplesPerPixel: walk.samples = value; break;
+    case kTagSensorTopBorder:
+    case kTagSensorTopBorder + 1:
+    case kTagSensorTopBorder + 2:
+    case kTagSensorRightBorder: walk.borders[entry.tag - kTagSensorTopBorder] = value; break;
     default: break;
   }
 }
