@@ -58,36 +58,55 @@ size_t CodePoints(const char* text, size_t length) {
 #define EXIFINFO_BYTES_HAS_GPS(index) 0
 #define EXIFINFO_BYTES_DOUBLE(index) 0
 
-// Which record keys have a value. A text is absent when it is the result's one absent text (a
-// text the file has but leaves empty is its own "").
+// Which record keys have a value: the keys of each member type, by offset and bit, taken from
+// the record table once at compile time, so a result checks each member with no dispatch. A
+// text is absent when it is the result's one absent text (a text the file has but leaves empty
+// is its own ""); a flag, an ending or a container is always present, the caller's keys never.
+struct KeysOfType {
+  size_t count = 0;
+  uint16_t offset[kRecordCount] = {};
+  uint8_t bit[kRecordCount] = {};
+};
+constexpr KeysOfType KeysOf(int type) {
+  KeysOfType keys;
+  for (size_t i = 0; i < kRecordCount; ++i)
+    if (kRecord[i].type == type) {
+      keys.offset[keys.count] = static_cast<uint16_t>(kRecord[i].offset);
+      keys.bit[keys.count++] = static_cast<uint8_t>(i);
+    }
+  return keys;
+}
+constexpr uint64_t AlwaysPresent(size_t word) {
+  uint64_t bits = 0;
+  for (size_t i = 0; i < kRecordCount; ++i)
+    if (i / 64 == word && (kRecord[i].type == EXIFINFO_TYPE_FLAG || kRecord[i].type == EXIFINFO_TYPE_ENDING ||
+                           kRecord[i].type == EXIFINFO_TYPE_CONTAINER))
+      bits |= uint64_t{1} << (i % 64);
+  return bits;
+}
+constexpr KeysOfType kTextKeys = KeysOf(EXIFINFO_TYPE_TEXT), kIntKeys = KeysOf(EXIFINFO_TYPE_INT32),
+                     kDoubleKeys = KeysOf(EXIFINFO_TYPE_DOUBLE);
+static_assert(sizeof(exifinfo_photo) <= UINT16_MAX && kRecordCount <= UINT8_MAX, "offsets and bits fit the table");
+
 void MarkPresent(exifinfo_photo* photo, const char* absentText) {
   const char* base = reinterpret_cast<const char*>(photo);
-  for (size_t i = 0; i < kRecordCount; ++i) {
-    const RecordKey& key = kRecord[i];
-    bool present = true;
-    switch (key.type) {
-      case EXIFINFO_TYPE_TEXT: {
-        const char* text;
-        std::memcpy(&text, base + key.offset, sizeof text);
-        present = text != absentText;
-        break;
-      }
-      case EXIFINFO_TYPE_INT32: {
-        int32_t value;
-        std::memcpy(&value, base + key.offset, sizeof value);
-        present = value != exifinfo::kAbsentInt;
-        break;
-      }
-      case EXIFINFO_TYPE_DOUBLE: {
-        double value;
-        std::memcpy(&value, base + key.offset, sizeof value);
-        present = std::isfinite(value);
-        break;
-      }
-      case EXIFINFO_TYPE_CALLER: present = false; break;
-      default: break;
-    }
-    if (present) photo->record_present[i / 64] |= uint64_t{1} << (i % 64);
+  uint64_t* bits = photo->record_present;
+  bits[0] = AlwaysPresent(0), bits[1] = AlwaysPresent(1);
+  const auto mark = [&](bool present, uint8_t bit) { bits[bit / 64] |= uint64_t{present} << (bit % 64); };
+  for (size_t k = 0; k < kTextKeys.count; ++k) {
+    const char* text;
+    std::memcpy(&text, base + kTextKeys.offset[k], sizeof text);
+    mark(text != absentText, kTextKeys.bit[k]);
+  }
+  for (size_t k = 0; k < kIntKeys.count; ++k) {
+    int32_t value;
+    std::memcpy(&value, base + kIntKeys.offset[k], sizeof value);
+    mark(value != exifinfo::kAbsentInt, kIntKeys.bit[k]);
+  }
+  for (size_t k = 0; k < kDoubleKeys.count; ++k) {
+    double value;
+    std::memcpy(&value, base + kDoubleKeys.offset[k], sizeof value);
+    mark(std::isfinite(value), kDoubleKeys.bit[k]);
   }
 }
 
