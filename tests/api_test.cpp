@@ -121,6 +121,43 @@ TEST(Api, FloatsKeepEveryBit) {
   EXPECT_NE(std::string(p->report).find("ExposureTime=0.000156\r\n"), std::string::npos);
 }
 
+// Blocks the report's walk gives up on, which the record reads past; and one both read. The
+// report's members and text stay those of the report's walk alone.
+TEST(Api, TheRecordReadsPastWhatStopsTheReportsWalk) {
+  using testing_builders::ByteOrder;
+  const auto ifd0 = [](TiffBuilder& t) { t.Directory().Ascii(0x010F, "Tlv").Short(0x0112, 6).Short(0x8827, 25); };
+  TiffBuilder sound(ByteOrder::kLittle), badMagic(ByteOrder::kBig), badEntry(ByteOrder::kLittle);
+  ifd0(sound);
+  ifd0(badMagic.Magic(0x132A));
+  badEntry.Directory().RawEntry(0x9999, 99, 1, 0).Ascii(0x010F, "Tlv").Short(0x0112, 6).Short(0x8827, 25);
+  // IFD0 at 26: 18 bytes after the header, its values all inline, so the block moves as it is.
+  Bytes far = sound.Build();
+  far[4] = 26;
+  far.insert(far.begin() + 8, 18, 0);
+  const struct {
+    const char* name;
+    Bytes tiff;
+    bool reportReads;
+  } cases[] = {{"sound", sound.Build(), true},
+               {"first directory at 26", far, false},
+               {"TIFF magic 0x132A", badMagic.Build(), false},
+               {"an entry of format 99 before the values", badEntry.Build(), false}};
+  for (const auto& c : cases) {
+    const Bytes jpeg = JpegBuilder().Soi().App1Exif(c.tiff).BaselineFrame(90, 160).StartOfScan().Build();
+    const Photo p = FromMemory(jpeg);
+    ASSERT_TRUE(p) << c.name;
+    EXPECT_EQ(p->HasExif, c.reportReads ? 1 : 0) << c.name;
+    EXPECT_EQ(std::string(p->CameraMake), c.reportReads ? "Tlv" : "") << c.name;
+    EXPECT_EQ(p->ISOequivalent, c.reportReads ? 5000 : 0) << c.name;  // the report's factor for ISO 25
+    EXPECT_EQ(ReportFromValues(p.get()), std::string(p->report, p->report_length)) << c.name;
+    EXPECT_EQ(p->file.HasExif, 1) << c.name;
+    EXPECT_EQ(std::string(p->file.Make), "Tlv") << c.name;
+    EXPECT_EQ((std::vector<int32_t>{p->file.Orientation, p->ISO, p->file.ImageWidth, p->file.ImageHeight}),
+              (std::vector<int32_t>{6, 25, 160, 90}))
+        << c.name;
+  }
+}
+
 TEST(Api, ThumbnailIsACopyOfTheBytesTheFileNames) {
   const Bytes sample = testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG);
   const Photo p = FromMemory(sample);
