@@ -194,9 +194,10 @@ typedef struct exifinfo_photo {
   const char* LensMake;            /* 0xA433 */
   const char* LensModel;           /* 0xA434 */
   const char* LensSerialNumber;    /* 0xA435 */
-  /* Derived texts, "" when they cannot be formed. CaptureTime: ISO 8601 from DateTime,
-   * SubSecTimeOriginal and OffsetTimeOriginal ("2019-05-03T14:22:11.42+02:00"; no zone suffix
-   * without a valid offset; "" unless DateTime is a valid "YYYY:MM:DD HH:MM:SS"). GPSDateTime:
+  /* Derived texts, "" when they cannot be formed. CaptureTime: ISO 8601 from the file's
+   * DateTimeOriginal (0x9003, the report's DateTime before 1.5, the same where the report's walk
+   * reads it), SubSecTimeOriginal and OffsetTimeOriginal ("2019-05-03T14:22:11.42+02:00"; no
+   * zone suffix without a valid offset; "" unless it starts with a valid "YYYY:MM:DD HH:MM:SS"). GPSDateTime:
    * UTC from GPSDateStamp and GPSTimeStamp ("2019-05-03T12:22:11Z", a fraction of a second kept). */
   const char* CaptureTime;
   const char* GPSDateTime;

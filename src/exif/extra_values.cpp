@@ -120,10 +120,11 @@ bool ValidOffset(const char* t, size_t length) {
          Number(t + 1, 2) <= 14 && Number(t + 4, 2) < 60;
 }
 
-void FinishCaptureTime(const char* date, const FinishedExtras& f, char* out) {
+// From the file's DateTimeOriginal, its first 19 characters (what follows a valid stamp, as the
+// report's copy cuts it, is no part of it).
+void FinishCaptureTime(const char* date, size_t dateLength, const FinishedExtras& f, char* out) {
   out[0] = '\0';
-  const size_t length = strnlen(date, kDateTimeBytes);
-  if (!ValidDateTime(date, length)) return;
+  if (dateLength < 19 || !ValidDateTime(date, 19)) return;
   char* at = out;
   std::memcpy(at, date, 19);
   at[4] = '-', at[7] = '-', at[10] = 'T';
@@ -207,7 +208,7 @@ void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras&
     out.ints[kIso] = raw.isoSpeed;
   for (int k = 0; k < kExtraDoubleCount; ++k) out.doubles[k] = raw.doubles[k];
   out.hasGps = !std::isnan(out.doubles[kGpsLatitude]) && !std::isnan(out.doubles[kGpsLongitude]) ? 1 : 0;
-  FinishCaptureTime(info.DateTime, out, out.captureTime);
+  FinishCaptureTime(out.texts[kDateTimeOriginal], out.textLengths[kDateTimeOriginal], out, out.captureTime);
   FinishGpsDateTime(raw, out.gpsDateTime);
 }
 

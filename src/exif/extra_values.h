@@ -71,8 +71,7 @@ struct FinishedExtras {
   int32_t hasGps;  // 1 exactly when latitude and longitude are both usable
 };
 
-// `info` is the report's record of the same read: its DateTime (tag 0x9003, at most 19
-// characters) gives CaptureTime; its frame (a JPEG's frame header, or the container's image)
+// `info` is the report's record of the same read: its frame (a JPEG's frame header, or the container's image)
 // gives ImageWidth and ImageHeight unless the walk found the main image itself (a TIFF's
 // largest); its thumbnail gives ThumbnailLength.
 void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras& out);
