@@ -161,10 +161,15 @@ inline Bytes WebpWith(const Bytes& tiff, uint32_t width = 800, uint32_t height =
 }
 
 // JPEG XL's container: the signature box, ftyp "jxl ", an Exif box (4-byte offset 0, TIFF).
-inline Bytes JxlWith(const Bytes& tiff) {
+// The codestream starts with a 1920 x 1080 size header (a 16:9 ratio), as cjxl writes it; it
+// comes after the Exif box or, as a partial codestream box with its index, before it.
+inline Bytes JxlWith(const Bytes& tiff, bool codestreamFirst = false) {
+  const Bytes head = {0xFF, 0x0A, 0xBA, 0x21, 0x05, 0x09, 0xC5, 0x85};
+  const Bytes exif = Box("Exif", Concat({Big32(0), tiff}));
+  const Bytes codestream = codestreamFirst ? Box("jxlp", Concat({Big32(0), head})) : Box("jxlc", head);
   return Concat({Bytes{0, 0, 0, 12, 'J', 'X', 'L', ' ', '\r', '\n', 0x87, '\n'},
                  Box("ftyp", Concat({Bytes{'j', 'x', 'l', ' '}, Big32(0), Bytes{'j', 'x', 'l', ' '}})),
-                 Box("Exif", Concat({Big32(0), tiff})), Box("jxlc", Bytes{0xFF, 0x0A, 0, 0})});
+                 codestreamFirst ? codestream : exif, codestreamFirst ? exif : codestream});
 }
 
 // CR3: ftyp "crx ", moov holding Canon's uuid box with CMT1 (IFD0) and CMT2 (the EXIF

@@ -50,6 +50,7 @@ struct Case {
   int32_t width, height, isColor;
   int ending = EXIFINFO_END_OF_METADATA;
   int32_t process = 0;
+  int32_t mainWidth = -2, mainHeight = -2;  // the record's main image; -2: the frame's
 };
 
 std::vector<Case> Cases() {
@@ -74,7 +75,9 @@ std::vector<Case> Cases() {
                        640, 480, 1});
     cases.push_back({"webp" + o, WebpWith(block), EXIFINFO_CONTAINER_WEBP, 800, 600, 1});
     cases.push_back({"webp Exif header" + o, WebpWith(block, 17, 9, true), EXIFINFO_CONTAINER_WEBP, 17, 9, 1});
-    cases.push_back({"jxl" + o, JxlWith(block), EXIFINFO_CONTAINER_JXL, 0, 0, 0});
+    cases.push_back({"jxl" + o, JxlWith(block), EXIFINFO_CONTAINER_JXL, 0, 0, 0, EXIFINFO_END_OF_METADATA, 0, 1920, 1080});
+    cases.push_back({"jxl, codestream first" + o, JxlWith(block, true), EXIFINFO_CONTAINER_JXL, 0, 0, 0,
+                     EXIFINFO_END_OF_METADATA, 0, 1920, 1080});
     const Bytes jpeg = JpegBuilder().Soi().App1Exif(block).BaselineFrame(90, 160).StartOfScan().Build();
     cases.push_back({"raf" + o, RafWith(jpeg), EXIFINFO_CONTAINER_RAF, 160, 90, 1, EXIFINFO_START_OF_SCAN, 0xC0});
   }
@@ -128,6 +131,11 @@ TEST(Containers, EachGivesTheBlocksValuesItsOwnFrameAndTheSameResultEveryWay) {
     EXPECT_EQ(p->Height, c.height);
     EXPECT_EQ(p->IsColor, c.isColor);
     EXPECT_EQ(p->Process, c.process);
+    EXPECT_EQ(p->file.ImageWidth, c.mainWidth == -2 ? c.width : c.mainWidth);
+    EXPECT_EQ(p->file.ImageHeight, c.mainHeight == -2 ? c.height : c.mainHeight);
+    EXPECT_EQ(p->file.HasExif, 1);
+    EXPECT_STREQ(p->file.Make, "Tolvane");
+    EXPECT_EQ(p->file.ExposureTime, 1.0 / 250);  // the rational as a double, not the report's float
     ASSERT_NE(p->thumbnail, nullptr);
     EXPECT_EQ(Bytes(p->thumbnail, p->thumbnail + p->thumbnail_size), kThumbnail);
     EXPECT_NE(std::string(p->report).find("Camera Make: Tolvane\r\n"), std::string::npos);

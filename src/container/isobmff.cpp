@@ -406,9 +406,42 @@ void ReadExifItemAt(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifR
                 reader, nullptr);
 }
 
+namespace {
+
+constexpr size_t kJxlSizeHeaderBytes = 12;  // the signature and the largest size header (2 + 1 + 2 x 32 bits + 3)
+
+// A JPEG XL codestream's size header (after its signature FF 0A), bits read from each byte's
+// least significant on: `small` then 5-bit eighths, or a 2-bit selector of 9, 13, 18 or 30 bits;
+// the width from a 3-bit ratio of the height, or coded the same way. False when it is no
+// codestream.
+bool JxlSize(ByteView head, uint64_t& width, uint64_t& height) {
+  if (head.size < 2 || head.data[0] != 0xFF || head.data[1] != 0x0A) return false;
+  uint64_t bit = 16;
+  const auto bits = [&](int n) {
+    uint64_t value = 0;
+    for (int k = 0; k < n; ++k, ++bit)
+      if (bit / 8 < head.size) value |= uint64_t{(head.data[bit / 8] >> (bit % 8)) & 1u} << k;
+    return value;
+  };
+  const bool small = bits(1) != 0;
+  const auto dimension = [&] {
+    if (small) return (bits(5) + 1) * 8;
+    static constexpr int kBits[] = {9, 13, 18, 30};
+    return bits(kBits[bits(2)]) + 1;
+  };
+  height = dimension();
+  static constexpr uint64_t kRatios[8][2] = {{0, 0}, {1, 1}, {12, 10}, {4, 3}, {3, 2}, {16, 9}, {5, 4}, {2, 1}};
+  const uint64_t ratio = bits(3);
+  width = ratio == 0 ? dimension() : height * kRatios[ratio][0] / kRatios[ratio][1];
+  return bit <= head.size * 8;
+}
+
+}  // namespace
+
 void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& reader) {
   uint64_t at = 0;
   const uint64_t end = walk.source.size();
+  bool exifRead = false, sized = false;
   for (uint64_t n = 0; n < kMaxTopLevelBoxes && at < end; ++n) {
     const ByteView header = walk.source.Fetch(at, 16);
     if (header.size == 0) return;  // the end of the input between boxes: nothing more to find
@@ -421,8 +454,23 @@ void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& read
     if (container == Container::kCr3 && IsType(box, "moov")) return ReadCanonMoov(walk, box, reader);
     if ((container == Container::kHeif || container == Container::kAvif) && IsType(box, "meta"))
       return ReadMeta(walk, box, reader);
-    if (container == Container::kJxl && IsType(box, "Exif"))
-      return ReadExifItemAt(walk, box.contents, box.end == kUnknownSize ? kUnknownSize : box.end - box.contents, reader);
+    // JPEG XL: the Exif box, and the codestream's first bytes for the image's size (the record's
+    // alone: the report's frame of a JPEG XL stays 0 x 0), in either order.
+    if (container == Container::kJxl && IsType(box, "Exif")) {
+      ReadExifItemAt(walk, box.contents, box.end == kUnknownSize ? kUnknownSize : box.end - box.contents, reader);
+      if (sized) return;
+      exifRead = true;
+    }
+    if (container == Container::kJxl && (IsType(box, "jxlc") || IsType(box, "jxlp")) && !sized) {
+      // A partial codestream box starts with its 4-byte index.
+      const uint64_t codestream = box.contents + (IsType(box, "jxlp") ? 4 : 0);
+      const uint64_t inBox = box.end > codestream ? box.end - codestream : 0;  // never past the box
+      const ByteView head = walk.source.Fetch(codestream, static_cast<size_t>(inBox < kJxlSizeHeaderBytes ? inBox : kJxlSizeHeaderBytes));
+      uint64_t width = 0, height = 0;
+      if (JxlSize(head, width, height)) reader.NoteImageSize(width, height);
+      sized = true;
+      if (exifRead) return;
+    }
     if (box.end == kUnknownSize) return;
     at = box.end;
   }

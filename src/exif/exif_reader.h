@@ -100,6 +100,14 @@ class ExifReader {
   void WalkForRecordOnly(const TiffBlock& block, uint64_t first) {
     if (WantExtras) WalkForRecord(block, first, false);
   }
+  // The main image's size where the container says it apart from the report's frame (a JPEG
+  // XL's codestream): the record's ImageWidth and ImageHeight, unless a walk gave them.
+  void NoteImageSize(uint64_t width, uint64_t height) {
+    if (Extras.ints[kImageWidth] != kAbsentInt || width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
+      return;
+    Extras.ints[kImageWidth] = static_cast<int32_t>(width);
+    Extras.ints[kImageHeight] = static_cast<int32_t>(height);
+  }
   // The bytes a walk in place fetched: they live as long as the reader, as its section copies do.
   HeldBytes& held() { return Held; }
   // A container's read sets the frame values its own header gives, and says how it ended.
