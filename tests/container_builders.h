@@ -182,14 +182,20 @@ inline Bytes Cr3With(const Bytes& ifd0, const Bytes& exif) {
 }
 
 // RAF: the magic, the embedded JPEG's big-endian offset and length at byte 84, the JPEG.
+// After the JPEG, the RAF directory: the full sensor 4352 x 1444 (0x0100), an entry of 8 bytes,
+// and the cropped image 4256 x 1424 (0x0111), each height first.
 inline Bytes RafWith(const Bytes& jpeg) {
   Bytes out;
   Append(out, std::string("FUJIFILMCCD-RAW 0201FF383501"));
   out.resize(84, 0);
   Append(out, Big32(100));
   Append(out, Big32(static_cast<uint32_t>(jpeg.size())));
-  out.resize(100, 0);
+  const Bytes directory = {0, 0, 0, 3, 0x01, 0x00, 0, 4, 0x05, 0xA4, 0x11, 0x00, 0x01, 0x30, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8,
+                           0x01, 0x11, 0, 4, 0x05, 0x90, 0x10, 0xA0};
+  Append(out, Big32(static_cast<uint32_t>(100 + jpeg.size())));
+  Append(out, Big32(static_cast<uint32_t>(directory.size())));
   Append(out, jpeg);
+  Append(out, directory);
   return out;
 }
 

@@ -40,5 +40,8 @@ void ReadContainer(Container container, RangeReader& source, ExifReader& reader)
 // RAF: the embedded JPEG's place. False, with `ending` set, when the header does not give one
 // inside the input.
 bool FindRafJpeg(RangeReader& source, uint64_t& offset, uint64_t& length, ScanEnding& ending);
+// A RAF's image size from its own directory (the raw image's, cropped as the camera shows it):
+// the record's ImageWidth and ImageHeight, where the embedded JPEG gives only a preview's.
+void ReadRafSize(RangeReader& source, ExifReader& reader);
 
 }  // namespace exifinfo

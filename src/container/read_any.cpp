@@ -26,6 +26,7 @@ ReadEnding ReadRaf(RangeReader& source, ExifReader& reader) {
     InputStream jpeg(windows, static_cast<int64_t>(offset), buffer, sizeof buffer);
     reader.ScanSections(jpeg, nullptr);
     read.readError = jpeg.error() != 0 ? jpeg.error() : source.error();
+    if (read.readError == 0) ReadRafSize(source, reader);
   }
   read.ending = reader.ending();
   if (read.ending != ScanEnding::kReadError) read.readError = 0;

@@ -18,6 +18,8 @@ constexpr char kRafMagic[] = "FUJIFILMCCD-RAW ";
 constexpr size_t kRafMagicBytes = sizeof kRafMagic - 1;
 constexpr uint64_t kRafJpegOffsetAt = 84;  // big-endian offset, then length, of the embedded JPEG
 constexpr uint64_t kRafHeaderBytes = 92;
+constexpr size_t kRafDirectoryBytes = 256;  // its first entries: the sizes come first
+constexpr uint16_t kRafFullSize = 0x0100, kRafCroppedSize = 0x0111;
 constexpr uint64_t kWholeBlockBytes = 65536;
 
 bool StartsWith(ByteView head, const void* bytes, size_t count) {
@@ -269,6 +271,30 @@ bool FindRafJpeg(RangeReader& source, uint64_t& offset, uint64_t& length, ScanEn
   }
   ending = source.failed() ? ScanEnding::kReadError : walk.damaged ? ScanEnding::kDamaged : ScanEnding::kPrematureEnd;
   return false;
+}
+
+void ReadRafSize(RangeReader& source, ExifReader& reader) {
+  // The header's next pair after the JPEG's: the offset and length of the RAF directory, whose
+  // entries are a big-endian tag, a size and that many bytes; 0x0111 is the cropped image's
+  // height and width, 0x0100 the full sensor's.
+  const ByteView where = source.Fetch(kRafHeaderBytes, 8);
+  if (where.size < 8) return;
+  const uint64_t at = ReadU32Big(where.data), length = ReadU32Big(where.At(4));
+  const ByteView dir = source.Fetch(at, static_cast<size_t>(length < kRafDirectoryBytes ? length : kRafDirectoryBytes));
+  if (dir.size < 4) return;
+  uint64_t full[2] = {0, 0}, cropped[2] = {0, 0};
+  const uint64_t count = ReadU32Big(dir.data);
+  uint64_t i = 4;
+  for (uint64_t k = 0; k < count && i + 4 <= dir.size; ++k) {
+    const uint16_t tag = ReadU16(dir.At(i), true), size = ReadU16(dir.At(i + 2), true);
+    if (size == 4 && i + 8 <= dir.size && (tag == kRafFullSize || tag == kRafCroppedSize)) {
+      uint64_t* out = tag == kRafFullSize ? full : cropped;
+      out[0] = ReadU16(dir.At(i + 4), true), out[1] = ReadU16(dir.At(i + 6), true);  // height, width
+    }
+    i += 4 + uint64_t{size};
+  }
+  const uint64_t* size = cropped[0] != 0 ? cropped : full;
+  reader.NoteImageSize(size[1], size[0]);
 }
 
 }  // namespace exifinfo
