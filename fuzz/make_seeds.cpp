@@ -80,7 +80,9 @@ int main(int argc, char** argv) {
     Write(containerDir + "/avif-idat-" + k, HeifWith(tiff, idat));
     Write(containerDir + "/png-" + k, PngWith(tiff));
     Write(containerDir + "/webp-" + k, WebpWith(tiff, 33, 17, n % 2 == 0));
-    Write(containerDir + "/jxl-" + k, JxlWith(tiff));
+    Write(containerDir + "/jxl-" + k, JxlWith(tiff, n % 2 == 0));
+    Write(containerDir + "/png-profile-" + k, PngRawProfile(tiff, n % 3 == 0 ? "tEXt" : n % 3 == 1 ? "zTXt" : "iTXt"));
+    Write(containerDir + "/raf-" + k, RafWith(JpegBuilder().Soi().App1Exif(tiff).BaselineFrame(8, 8).StartOfScan().Build()));
     Write(containerDir + "/cr3-" + k, Cr3With(tiff, tiff));
     ++n;
   }
