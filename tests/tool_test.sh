@@ -125,6 +125,8 @@ check "--csv: a header and a row per file (a comment's line break quoted inside 
   test "$(/usr/bin/python3 -c 'import csv, sys; print(len(list(csv.reader(open(sys.argv[1], newline="")))))' "$work/rows.csv")" = 3
 check "--csv: quoted text" grep -q ',"Sunset over the bay, from the ferry.",' "$work/rows.csv"
 check "--csv: the error column" grep -q ',cannot open: No such file or directory,' "$work/rows.csv"
+check "--json -f: the record's keys, the file's own values" test "$("$tool" --json -f Make,Model,ISO,CaptureTime "$sample")" = \
+  '{"Make":"Tolvane Optics","Model":"TX-100 Travel Zoom","ISO":200,"CaptureTime":"2024-06-21T19:42:10"}'
 "$tool" --csv -f path,LensModel,GPSLatitude,ISO "$sample" >"$work/some.csv"
 check "--fields: the keys asked for, in that order" test "$(head -n 1 "$work/some.csv")" = $'path,LensModel,GPSLatitude,ISO\r'
 check "--fields: an unknown key is a usage error naming it" \
