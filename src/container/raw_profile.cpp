@@ -79,7 +79,7 @@ size_t DecodeProfile(const uint8_t* text, size_t size, uint8_t* out) {
 
 bool ReadRawProfileChunk(ContainerWalk& walk, uint64_t offset, uint64_t length, bool zTxt, bool iTxt,
                          ExifReader& reader) {
-  // The keyword first (at most 79 bytes and its NUL): other text chunks are not read on.
+  // The keyword first: other text chunks are not read on.
   if (length > RangeReader::kMaxFetchBytes || length < kKeywordBytes) return false;
   const ByteView head = walk.Need(offset, kKeywordBytes);
   if (head.size == 0 || !IsProfileKeyword(reinterpret_cast<const char*>(head.data), kKeywordBytes)) return false;
@@ -87,8 +87,7 @@ bool ReadRawProfileChunk(ContainerWalk& walk, uint64_t offset, uint64_t length, 
   if (copy == nullptr) return walk.outOfMemory = true, false;
   if (!walk.Copy(offset, length, copy.get())) return false;
   const ByteView chunk{copy.get(), static_cast<size_t>(length)};
-  const uint8_t* keywordEnd = chunk.data + kKeywordBytes - 1;
-  size_t at = static_cast<size_t>(keywordEnd - chunk.data) + 1;
+  size_t at = kKeywordBytes;  // past the keyword and its NUL
   bool compressed = zTxt;
   if (zTxt) {
     at += 1;  // the compression method, 0: deflate

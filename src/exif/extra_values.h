@@ -50,10 +50,11 @@ struct ExtraValues {
   int32_t ints[kExtraIntCount];
   int32_t isoSpeed = kAbsentInt;  // 0x8833, used when 0x8827 is absent or 65535
   double doubles[kExtraDoubleCount];
-  // The user comment's code (its first 8 bytes) decides how its text reads; 0: absent.
+  // The user comment's code (its first 8 bytes) decides how its text reads: "UNICODE" is UTF-16
+  // in the block's byte order, any other code 8-bit text.
   bool userCommentUtf16 = false;
-  bool lensInfo = false;  // the lens range was present (its parts may still be unusable)
   bool userCommentBigEndian = false;
+  bool lensInfo = false;  // the lens range was present (its parts may still be unusable)
   ByteView gpsDateStamp;
   double gpsTime[3];  // hours, minutes, seconds; NaN when absent or unusable
   ExtraValues();
