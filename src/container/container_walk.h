@@ -97,7 +97,8 @@ void ReadExifBlock(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifRe
 
 // A TIFF block the read copied or decoded itself (`bytes`, copied here), held at `base` (its
 // offset in the file, or one no file has). True when its IFD0 was read. `recordOnly`: its
-// values are the record's alone (ExifReader::WalkForRecordOnly).
+// values are the record's alone (ExifReader::WalkForRecordOnly); otherwise it is a decoded
+// block, whose thumbnail is not taken (a result's thumbnail is bytes of the file).
 bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifReader& reader, bool recordOnly = false);
 // A PNG text chunk (tEXt, zTXt or iTXt) at `offset`: when its keyword names a raw EXIF profile,
 // its block is decoded and walked. True when the chunk was one and its IFD0 was read.

@@ -206,7 +206,12 @@ bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifRe
     reader.WalkForRecordOnly(block, ReadU32(bytes.At(4), big));
     return true;
   }
-  return reader.WalkTiff(block, ReadU32(bytes.At(4), big), TiffGraft{}, TiffGraft{}, false).ifd0Read;
+  const bool read = reader.WalkTiff(block, ReadU32(bytes.At(4), big), TiffGraft{}, TiffGraft{}, false).ifd0Read;
+  // A result's thumbnail is always bytes of the file, which a decoded block's are not: it has
+  // none (the record still says its length as the block writes it).
+  ImageInfo& info = reader.record();
+  info.ThumbnailStart = nullptr, info.ThumbnailLength = 0;
+  return read;
 }
 
 bool ReadTiffBlock(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader, TiffFrame* frame) {
