@@ -102,10 +102,12 @@ typedef struct exifinfo_file_values {
   int32_t WhiteBalance;         /* 0xA403: 0 auto, 1 manual */
   int32_t Orientation;          /* 0x0112 as written */
   int32_t ResolutionUnit;       /* 0x0128: 1 none, 2 inches, 3 centimetres */
-  int32_t ImageWidth;           /* the main image: a JPEG's frame, a container's image, a TIFF's largest
-                                   among IFD0 and its SubIFDs; -1 when unknown */
+  int32_t ImageWidth;           /* the main image: a JPEG's frame, a container's image, a TIFF's or raw
+                                   file's largest (IFD0, its SubIFDs, the EXIF sizes; RW2 its sensor
+                                   area; RAF its directory's), a JPEG XL's codestream; -1 when unknown */
   int32_t ImageHeight;
-  int32_t ThumbnailLength;      /* bytes of the embedded thumbnail, -1 without one */
+  int32_t ThumbnailLength;      /* the thumbnail's length as IFD1 writes it (else the thumbnail taken),
+                                   -1 without one */
   int32_t HasExif;              /* 1 when the first directory of an EXIF block was read: unlike the
                                    report's HasExif, also where the report's walk gave up early */
   double ExposureTime;          /* 0x829A, seconds, with no fallback */
