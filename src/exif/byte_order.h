@@ -12,17 +12,11 @@ constexpr int kFormatCodes = 13;  // 0..12; 13 and above are rejected before any
 // Bytes per component, by format code (0 is a legal format of size 0).
 constexpr uint8_t kComponentBytes[kFormatCodes] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
 
-// A TIFF directory's layout and the tags that link its parts, the same for every walker of it.
+// A TIFF directory's layout, the same for every walker of it (the tags that link its parts are
+// in tags.h).
 constexpr uint16_t kTiffMagic = 42;
 constexpr uint64_t kEntryBytes = 12;        // a classic directory entry: tag, format, count, value
 constexpr uint64_t kInlineValueBytes = 4;   // values up to this size sit in the entry itself
-enum StructuralTag : uint16_t {
-  kTagThumbnailOffset = 0x0201,
-  kTagThumbnailLength = 0x0202,
-  kTagExifDirectory = 0x8769,
-  kTagGpsDirectory = 0x8825,
-  kTagInteropDirectory = 0xA005,
-};
 
 enum Format : uint16_t {
   kFormatNone = 0,

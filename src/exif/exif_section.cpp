@@ -9,6 +9,7 @@
 #include "exif/errors.h"
 #include "exif/exif_reader.h"
 #include "exif/exif_section.h"
+#include "exif/tags.h"
 
 namespace exifinfo {
 namespace {
@@ -21,20 +22,6 @@ constexpr int32_t kMinFirstDirectory = 8;
 constexpr int32_t kMaxFirstDirectory = 16;
 constexpr uint64_t kFirstDirectory = 8;  // where the report's JPEG walk starts
 constexpr uint64_t kLeastDirectoryOffset = 8;  // a directory cannot overlap its block's header
-
-enum FrameTag : uint16_t {
-  kTagImageWidth = 0x0100,
-  kTagImageLength = 0x0101,
-  kTagPhotometric = 0x0106,
-  kTagSamplesPerPixel = 0x0115,
-  kTagSubIfds = 0x014A,
-  // A Panasonic raw file's IFD0: the sensor's image area, and the embedded JPEG.
-  kTagSensorTopBorder = 0x0004,
-  kTagSensorRightBorder = 0x0007,
-  kTagJpgFromRaw = 0x002E,
-  kTagPixelXDimension = 0xA002,
-  kTagPixelYDimension = 0xA003,
-};
 
 // The tags ActOnStructuralTag acts on: most entries are none of them, and pass it by.
 bool IsStructural(uint16_t tag) {

@@ -8,71 +8,10 @@
 #include "exif/byte_order.h"
 #include "exif/exif_section.h"
 #include "exif/exif_reader.h"
+#include "exif/tags.h"
 
 namespace exifinfo {
 namespace {
-
-enum ExtraTag : uint16_t {
-  kTagImageDescription = 0x010E,
-  kTagMake = 0x010F,
-  kTagModel = 0x0110,
-  kTagOrientation = 0x0112,
-  kTagXResolution = 0x011A,
-  kTagYResolution = 0x011B,
-  kTagResolutionUnit = 0x0128,
-  kTagExposureTime = 0x829A,
-  kTagFNumber = 0x829D,
-  kTagExposureProgram = 0x8822,
-  kTagDateTimeOriginal = 0x9003,
-  kTagExposureCompensation = 0x9204,
-  kTagMaxApertureValue = 0x9205,
-  kTagSubjectDistance = 0x9206,
-  kTagMeteringMode = 0x9207,
-  kTagLightSource = 0x9208,
-  kTagFlash = 0x9209,
-  kTagFocalLength = 0x920A,
-  kTagUserComment = 0x9286,
-  kTagWhiteBalance = 0xA403,
-  kTagDigitalZoomRatio = 0xA404,
-  kTagSoftware = 0x0131,
-  kTagModifyDate = 0x0132,
-  kTagArtist = 0x013B,
-  kTagCopyright = 0x8298,
-  kTagIsoSpeedRatings = 0x8827,
-  kTagIsoSpeed = 0x8833,
-  kTagCreateDate = 0x9004,
-  kTagOffsetTime = 0x9010,
-  kTagOffsetTimeOriginal = 0x9011,
-  kTagOffsetTimeDigitized = 0x9012,
-  kTagSubSecTime = 0x9290,
-  kTagSubSecTimeOriginal = 0x9291,
-  kTagSubSecTimeDigitized = 0x9292,
-  kTagColorSpace = 0xA001,
-  kTagExifImageWidth = 0xA002,
-  kTagExifImageHeight = 0xA003,
-  kTagExposureMode = 0xA402,
-  kTagFocalLengthIn35mmFormat = 0xA405,
-  kTagSceneCaptureType = 0xA406,
-  kTagImageUniqueId = 0xA420,
-  kTagCameraOwnerName = 0xA430,
-  kTagBodySerialNumber = 0xA431,
-  kTagLensRange = 0xA432,
-  kTagLensMake = 0xA433,
-  kTagLensModel = 0xA434,
-  kTagLensSerialNumber = 0xA435,
-};
-
-enum GpsTag : uint16_t {
-  kTagGpsLatitudeRef = 0x0001,
-  kTagGpsLatitude = 0x0002,
-  kTagGpsLongitudeRef = 0x0003,
-  kTagGpsLongitude = 0x0004,
-  kTagGpsAltitudeRef = 0x0005,
-  kTagGpsAltitude = 0x0006,
-  kTagGpsTimeStamp = 0x0007,
-  kTagGpsImgDirection = 0x0011,
-  kTagGpsDateStamp = 0x001D,
-};
 
 constexpr uint64_t kRationalBytes = 8;
 
@@ -125,8 +64,8 @@ Slot SlotOf(uint16_t tag) {
     case kTagIsoSpeedRatings: return {Slot::kInt, kIso};
     case kTagFocalLengthIn35mmFormat: return {Slot::kInt, kFocalLengthIn35mmFormat};
     case kTagColorSpace: return {Slot::kInt, kColorSpace};
-    case kTagExifImageWidth: return {Slot::kInt, kExifImageWidth};
-    case kTagExifImageHeight: return {Slot::kInt, kExifImageHeight};
+    case kTagPixelXDimension: return {Slot::kInt, kExifImageWidth};
+    case kTagPixelYDimension: return {Slot::kInt, kExifImageHeight};
     case kTagExposureMode: return {Slot::kInt, kExposureMode};
     case kTagSceneCaptureType: return {Slot::kInt, kSceneCaptureType};
     case kTagIsoSpeed: return {Slot::kIsoSpeed, 0};

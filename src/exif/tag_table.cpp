@@ -7,39 +7,10 @@
 #include "exif/exif_section.h"
 #include "exif/errors.h"
 #include "exif/exif_reader.h"
+#include "exif/tags.h"
 
 namespace exifinfo {
 namespace {
-
-enum Tag : uint16_t {
-  kTagMake = 0x010F,
-  kTagModel = 0x0110,
-  kTagOrientation = 0x0112,
-  kTagXResolution = 0x011A,
-  kTagYResolution = 0x011B,
-  kTagResolutionUnit = 0x0128,
-  kTagExposureTime = 0x829A,
-  kTagFNumber = 0x829D,
-  kTagExposureProgram = 0x8822,
-  kTagIsoSpeedRatings = 0x8827,
-  kTagExifVersion = 0x9000,
-  kTagDateTimeOriginal = 0x9003,
-  kTagCompressedBitsPerPixel = 0x9102,
-  kTagShutterSpeedValue = 0x9201,
-  kTagApertureValue = 0x9202,
-  kTagBrightnessValue = 0x9203,
-  kTagExposureBiasValue = 0x9204,
-  kTagMaxApertureValue = 0x9205,
-  kTagSubjectDistance = 0x9206,
-  kTagMeteringMode = 0x9207,
-  kTagLightSource = 0x9208,
-  kTagFlash = 0x9209,
-  kTagFocalLength = 0x920A,
-  kTagUserComment = 0x9286,
-  kTagFocalPlaneXResolution = 0xA20E,
-  kTagFocalPlaneYResolution = 0xA20F,
-  kTagFocalPlaneResolutionUnit = 0xA210,
-};
 
 constexpr int kMaxUserCommentChars = 199;
 constexpr int kMinOrientation = 1;
@@ -126,7 +97,7 @@ void ExifReader::InterpretTag(const DirectoryEntry& entry, const TiffBlock& bloc
       if (info.ApertureFNumber == 0.0f) info.ApertureFNumber = ToFloat(ApexFNumber(number()));
       break;
     case kTagBrightnessValue: info.Brightness = ToFloat(number()); break;
-    case kTagExposureBiasValue: info.ExposureBias = ToFloat(number()); break;
+    case kTagExposureCompensation: info.ExposureBias = ToFloat(number()); break;
     case kTagSubjectDistance: info.Distance = ToFloat(number()); break;
     case kTagMeteringMode: info.MeteringMode = ToInt(number()); break;
     case kTagLightSource: info.Whitebalance = ToInt(number()); break;
