@@ -83,6 +83,15 @@ def _struct_code(ctype):
 
 
 # exifinfo_read_source's callback and source, and exifinfo_read_many's input (exifinfo.h).
+def _unpacker(placed):
+    """One unpack of a result's bytes giving the members at (offset, struct code), in order."""
+    layout, at = "=", 0
+    for offset, code in placed:
+        layout += "x" * (offset - at) + code
+        at = offset + struct.calcsize("=" + code)
+    return struct.Struct(layout).unpack_from
+
+
 _READ_AT = ctypes.CFUNCTYPE(ctypes.c_int64, ctypes.c_void_p, ctypes.c_uint64, ctypes.c_void_p, ctypes.c_size_t,
                             ctypes.POINTER(ctypes.c_int))
 
@@ -174,11 +183,6 @@ class _Api:
                 raise ImportError(f"libexifinfo's field {name} (type {kind}, offset {offset}) is not this "
                                   f"module's member of that name")
         self.names = tuple(name for name, _, _ in table)
-        self.float_fields = frozenset(name for name, kind, _ in table if kind == _FLOAT)
-        # The values added since the report: absent is "" (a text), -1 (an integer) or NaN.
-        self.extra_names = self.names[_REPORT_FIELDS:]
-        self.extra_ints = tuple(k for k, (_, kind, _) in enumerate(table) if k >= _REPORT_FIELDS and kind == _INT32)
-        self.extra_doubles = tuple(k for k, (_, kind, _) in enumerate(table) if kind == _DOUBLE)
 
     def _read_record_table(self, lib):
         """The record's keys, and one unpack of a result's bytes that gives each key's raw value
@@ -191,40 +195,25 @@ class _Api:
         self.photo_keys = tuple(key for key, kind, _ in table if kind != _CALLER)
         place = {key: k for k, key in enumerate(self.photo_keys)}
         stored = sorted((offset, k) for k, (_, kind, offset) in enumerate(table) if kind != _CALLER)
-        layout, at = "=", 0
-        for offset, k in stored:
-            code = _struct_code(ctypes.c_void_p) if table[k][1] == _TEXT else "d" if table[k][1] == _DOUBLE else "i"
-            layout += "x" * (offset - at) + code
-            at = offset + struct.calcsize("=" + code)
-        self.record_unpack = struct.Struct(layout).unpack_from
+        codes = {_TEXT: _struct_code(ctypes.c_void_p), _DOUBLE: "d"}  # the others are int32_t
+        self.record_unpack = _unpacker((offset, codes.get(table[k][1], "i")) for offset, k in stored)
         # (key index, place in a Photo, type) for each value the unpack gives, in its order.
         self.record_slots = tuple((k, place[table[k][0]], table[k][1]) for _, k in stored)
         self.record_present_at = _PhotoStruct.record_present.offset
 
     def _lay_out(self):
         """Every member in one unpack of the struct's bytes, each then taken by its name."""
+        # The record's members are read by _read_record_table's unpack.
         fields = [(name, ctype) for name, ctype in _PhotoStruct._fields_ if name not in ("file", "record_present")]
-        members = [name for name, _ in fields]  # the record's members are read by _read_record_table's unpack
-        layout, at = "=", 0
-        for name, ctype in fields:
-            offset = getattr(_PhotoStruct, name).offset
-            code = _struct_code(ctype)
-            layout += "x" * (offset - at) + code
-            at = offset + struct.calcsize("=" + code)
-        self.unpack = struct.Struct(layout).unpack_from
-        index = {name: i for i, name in enumerate(members)}
-        self.values_of = operator.itemgetter(*(index[name] for name in self.names))
-        self.text_positions = tuple(k for k, name in enumerate(self.names)
-                                    if dict(_PhotoStruct._fields_)[name] is ctypes.c_char_p)
-        # The texts' pointers, in the values' order, taken from an unpacked result at once.
-        self.text_pointers = operator.itemgetter(*(index[self.names[k]] for k in self.text_positions))
-        self.at = index
+        self.unpack = _unpacker((getattr(_PhotoStruct, name).offset, _struct_code(ctype)) for name, ctype in fields)
+        index = {name: i for i, (name, _) in enumerate(fields)}
         self.tail = operator.itemgetter(*(index[name] for name in (
             "report", "report_length", "last_error", "thumbnail", "thumbnail_size", "read_errno",
             "thumbnail_offset", "requests", "bytes_read")))
         # The report's 29 values, and which of them are texts.
         self.report_of = operator.itemgetter(*(index[name] for name in self.names[:_REPORT_FIELDS]))
-        self.report_texts = tuple(k for k in self.text_positions if k < _REPORT_FIELDS)
+        self.report_texts = tuple(k for k, name in enumerate(self.names[:_REPORT_FIELDS])
+                                  if dict(_PhotoStruct._fields_)[name] is ctypes.c_char_p)
 
 
 _api = None

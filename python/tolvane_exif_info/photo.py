@@ -5,7 +5,6 @@ import ctypes
 import datetime
 import enum
 import errno
-import itertools
 import os
 import struct
 

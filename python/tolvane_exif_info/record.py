@@ -12,7 +12,8 @@ _NAMED = (_ENDING, _CONTAINER)
 @functools.lru_cache(maxsize=65536)  # a collection repeats its values: 72.0, 1/60, f/2.8...
 def shortest(value):
     """The shortest decimal that reads back as the same single-precision value, as a float:
-    0.004 rather than 0.004000000189989805 (what exifinfo --json prints); None for infinities."""
+    0.004 rather than 0.004000000189989805, for the report's values (report_values), which are
+    single precision; None for infinities."""
     if value != value or value in (float("inf"), float("-inf")):
         return None
     for digits in range(1, 10):
