@@ -9,11 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -26,7 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using exifinfo_tool::CsvField;
-using exifinfo_tool::ShortestFloat;
 using exifinfo_tool::Utf8OrReplacement;
 
 TEST(Csv, FieldsAreQuotedAsRfc4180Says) {
@@ -40,20 +37,6 @@ TEST(Csv, FieldsAreQuotedAsRfc4180Says) {
       {" padded", "\" padded\""},   {"caf\xC3\xA9", "caf\xC3\xA9"},
   };
   for (const auto& c : cases) EXPECT_EQ(CsvField(c.in), c.out) << c.in;
-}
-
-TEST(Floats, ShortestDecimalThatReadsBackAsTheSameSingle) {
-  EXPECT_EQ(ShortestFloat(1.0f / 6400), "0.00015625");
-  EXPECT_EQ(ShortestFloat(0.1f), "0.1");
-  EXPECT_EQ(ShortestFloat(72.0f), "72");
-  EXPECT_EQ(ShortestFloat(-0.33333334f), "-0.33333334");
-  EXPECT_EQ(ShortestFloat(0.0f), "0");
-  EXPECT_EQ(ShortestFloat(std::numeric_limits<float>::infinity()), "inf");
-  EXPECT_EQ(ShortestFloat(-std::numeric_limits<float>::infinity()), "-inf");
-  // Every bit survives the round trip, subnormals and the largest value included.
-  for (const float v : {1e-45f, 3.4028235e38f, 6482.982f, 0.39370078f, 1.17549435e-38f}) {
-    EXPECT_EQ(std::strtof(ShortestFloat(v).c_str(), nullptr), v) << ShortestFloat(v);
-  }
 }
 
 TEST(Utf8, MalformedBytesBecomeReplacementCharacters) {

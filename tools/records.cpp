@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -69,14 +68,6 @@ std::string ValueCsv(const FileRecord& record, const Column& c) {
 }
 
 }  // namespace
-
-std::string ShortestFloat(float value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  char digits[64];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  return std::string(digits, result.ptr);
-}
 
 std::string Utf8OrReplacement(const std::string& bytes) {
   std::string out(3 * bytes.size(), '\0');

@@ -71,10 +71,6 @@ const char* ColumnSqlType(const Column& column);
 // starts or ends with a space), quotes doubled.
 std::string CsvField(const std::string& text);
 
-// The shortest decimal that reads back as the same single-precision value: 1/6400 is
-// "0.00015625", 0.1f is "0.1". Infinities are "inf" and "-inf"; NaN is "nan".
-std::string ShortestFloat(float value);
-
 // The text with every byte sequence that is not well-formed UTF-8 replaced by U+FFFD.
 std::string Utf8OrReplacement(const std::string& bytes);
 
