@@ -401,6 +401,71 @@ int exifinfo_record_type(size_t index);            /* an exifinfo_type */
 size_t exifinfo_record_offset(size_t index);       /* the member's offset in exifinfo_photo; 0 for CALLER */
 const char* exifinfo_record_meaning(size_t index); /* one line of English, with the tag */
 
+/*
+ * Since 1.6, the record as values and as text, made from the record's table: what the tool
+ * prints and indexes, and what the Python binding hands out, are these very values and bytes.
+ */
+
+/* A record value as a database keeps it. */
+typedef enum exifinfo_value_kind {
+  EXIFINFO_VALUE_NULL = 0,    /* absent (or a CALLER key: the caller's own) */
+  EXIFINFO_VALUE_INTEGER = 1, /* INT32, and FLAG as 0 or 1 */
+  EXIFINFO_VALUE_REAL = 2,    /* DOUBLE, always finite */
+  EXIFINFO_VALUE_TEXT = 3     /* TEXT, and the names of ENDING and CONTAINER */
+} exifinfo_value_kind;
+typedef struct exifinfo_value {
+  int kind;          /* an exifinfo_value_kind */
+  int64_t integer;
+  double real;
+  const char* text;  /* UTF-8, NUL-terminated, in the photo's storage or static; null unless TEXT */
+} exifinfo_value;
+/* The value of record key `index` in `photo` (null: a read that failed, every value null).
+ * Returns 0, or EINVAL for a null value pointer or an index past the table. */
+int exifinfo_record_value(const exifinfo_photo* photo, size_t index, exifinfo_value* value);
+
+/* The record's "error" of a read that returned `error` with `photo`: "" when the read did not
+ * fail; "cannot open: No such file or directory" (the C locale's text), "read error: Input/output
+ * error" for a first read that failed (EIO, EBADF, EINVAL) or a result whose ending is
+ * EXIFINFO_READ_ERROR, "Is a directory" for EISDIR. Writes at most `capacity` bytes, a NUL
+ * included, and returns the text's length, as snprintf does. */
+size_t exifinfo_failure_text(int error, const exifinfo_photo* photo, char* buffer, size_t capacity);
+
+/* The record as one JSON object on one line, with no line end: the keys at `keys` (indexes in
+ * the record's table, `key_count` of them, in that order; null for every key in table order),
+ * "path" as `path` (null: JSON null; bytes that are not UTF-8 as the lone surrogates
+ * U+DC80..U+DCFF, as Python's "surrogateescape" reads them), "error" as `error` (null or "":
+ * JSON null). No spaces; numbers as Python's json.dumps writes them. Writes at most `capacity`
+ * bytes, a NUL included, and returns the line's length, as snprintf does; 0 for an index past
+ * the table. */
+size_t exifinfo_record_json(const exifinfo_photo* photo, const char* path, const char* error, const size_t* keys,
+                            size_t key_count, char* buffer, size_t capacity);
+
+/* What a batch of records (exifinfo_records_json) writes. Zero-initialise it and set `size`:
+ * members past the size a caller knows read as 0. */
+typedef struct exifinfo_records_options {
+  size_t size;              /* sizeof(exifinfo_records_options) */
+  const size_t* keys;       /* the keys of each line, as exifinfo_record_json takes them */
+  size_t key_count;
+  int threads;              /* the library's threads that read (1 or less: the calling thread) */
+  int skip_unknown;         /* nonzero: an input in no known container, or a directory, gives no
+                               line, as exifinfo -r passes them over */
+  const char* const* names; /* the "path" of each input (null entries, or a null array: the
+                               input's path, and null for bytes and descriptors) */
+} exifinfo_records_options;
+
+/* Reads `count` inputs (as exifinfo_read_many takes them) and makes the record line of each,
+ * in input order, each ending in "\n": a read that fails is a line whose "error" says why
+ * (exifinfo_failure_text). With `fd` >= 0 the lines are written to it as they are made, a
+ * window of 256 at a time; else *text gets them in one buffer (NUL-terminated, freed
+ * with exifinfo_free_text). *length (may be null) gets the bytes made, *lines (may be null) the
+ * lines. Returns 0; EINVAL for a null inputs array with a count, or a key past the table;
+ * ENOMEM (nothing returned; lines already written to `fd` stay); or the errno of a failed write
+ * (the lines before it are in the file). */
+int exifinfo_records_json(const exifinfo_input* inputs, size_t count, const exifinfo_records_options* options, int fd,
+                          char** text, size_t* length, size_t* lines);
+/* Frees a text the library made. A null text does nothing. */
+void exifinfo_free_text(char* text);
+
 /* The library's version, "MAJOR.MINOR.PATCH". Static storage. */
 const char* exifinfo_version(void);
 

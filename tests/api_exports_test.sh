@@ -5,7 +5,7 @@
 set -eu
 lib=$1
 syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TtWwDdBbRrVvIi]/ {print $3}')
-odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[0-5]$' || true)
+odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[0-6]$' || true)
 [ -z "$odd" ] || { echo "unexpected exports: $odd"; exit 1; }
 count=$(printf '%s\n' "$syms" | grep -c . || true)
 [ "$count" -ge 10 ] || { echo "only $count exports: $syms"; exit 1; }
@@ -23,4 +23,7 @@ printf '%s\n' "$syms" | grep -qx "exifinfo_field_meaning@@EXIFINFO_1.4" || { ech
 for name in exifinfo_record_count exifinfo_record_key exifinfo_record_type exifinfo_record_offset exifinfo_record_meaning; do
   printf '%s\n' "$syms" | grep -qx "$name@@EXIFINFO_1.5" || { echo "$name not at EXIFINFO_1.5"; exit 1; }
 done
-echo "exports: $count exifinfo_ names at EXIFINFO_1.0 to 1.5; SONAME $soname"
+for name in exifinfo_record_value exifinfo_failure_text exifinfo_record_json exifinfo_records_json exifinfo_free_text; do
+  printf '%s\n' "$syms" | grep -qx "$name@@EXIFINFO_1.6" || { echo "$name not at EXIFINFO_1.6"; exit 1; }
+done
+echo "exports: $count exifinfo_ names at EXIFINFO_1.0 to 1.6; SONAME $soname"

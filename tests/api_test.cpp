@@ -27,6 +27,8 @@
 #include "exifinfo.h"
 #include "tolvane_exif_info.h"
 
+#include <nlohmann/json.hpp>
+
 namespace {
 
 using testing_builders::Bytes;
@@ -321,6 +323,138 @@ TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
   EXPECT_TRUE(EXIFINFO_HAS(p.get(), LensMaxFNumber));
   EXPECT_TRUE(EXIFINFO_HAS(p.get(), container));
   EXPECT_EQ(p->size, sizeof(exifinfo_photo));
+}
+
+std::string RecordLine(const exifinfo_photo* photo, const char* path, const char* error, const std::vector<size_t>& keys = {}) {
+  const size_t* chosen = keys.empty() ? nullptr : keys.data();
+  const size_t length = exifinfo_record_json(photo, path, error, chosen, keys.size(), nullptr, 0);
+  std::string line(length, '\0');
+  EXPECT_EQ(exifinfo_record_json(photo, path, error, chosen, keys.size(), &line[0], length + 1), length);
+  return line;
+}
+
+// Each photo's line is JSON whose every value is the library's value of that key; the caller's
+// path and error are written as given.
+TEST(Api, RecordLineHoldsTheRecordsValues) {
+  for (const auto& [name, bytes] : Cases()) {
+    const Photo p = FromMemory(bytes);
+    const nlohmann::json line = nlohmann::json::parse(RecordLine(p.get(), name.c_str(), "why"));
+    ASSERT_EQ(line.size(), exifinfo_record_count()) << name;
+    for (size_t i = 0; i < exifinfo_record_count(); ++i) {
+      const nlohmann::json& json = line.at(exifinfo_record_key(i));
+      exifinfo_value value{};
+      ASSERT_EQ(exifinfo_record_value(p.get(), i, &value), 0);
+      const std::string at = name + " " + exifinfo_record_key(i);
+      if (exifinfo_record_type(i) == EXIFINFO_TYPE_CALLER) {
+        EXPECT_EQ(json, std::string(i == 0 ? name : "why")) << at;
+      } else if (value.kind == EXIFINFO_VALUE_NULL) {
+        EXPECT_TRUE(json.is_null()) << at;
+      } else if (value.kind == EXIFINFO_VALUE_TEXT) {
+        EXPECT_EQ(json, std::string(value.text)) << at;
+      } else if (value.kind == EXIFINFO_VALUE_REAL) {
+        EXPECT_EQ(json.get<double>(), value.real) << at;
+      } else if (exifinfo_record_type(i) == EXIFINFO_TYPE_FLAG) {
+        EXPECT_EQ(json, value.integer != 0) << at;
+      } else {
+        EXPECT_EQ(json, value.integer) << at;
+      }
+    }
+  }
+}
+
+TEST(Api, RecordTextsOfFailuresPathsAndKeys) {
+  const struct {
+    int error;
+    const char* text;
+  } failures[] = {{0, ""}, {ENOENT, "cannot open: No such file or directory"}, {EACCES, "cannot open: Permission denied"},
+                  {EISDIR, "Is a directory"}, {EIO, "read error: Input/output error"}, {EBADF, "read error: Bad file descriptor"}};
+  for (const auto& f : failures) {
+    char text[64];
+    EXPECT_EQ(exifinfo_failure_text(f.error, nullptr, text, sizeof text), std::strlen(f.text));
+    EXPECT_STREQ(text, f.text);
+    EXPECT_EQ(exifinfo_failure_text(f.error, nullptr, text, 5), std::strlen(f.text));  // cut, as snprintf does
+    EXPECT_EQ(std::string(text), std::string(f.text).substr(0, 4));
+  }
+  // A file name's every byte comes back through Python's "surrogateescape".
+  const struct {
+    std::string bytes, json;
+  } paths[] = {
+      {"plain.jpg", "\"plain.jpg\""},
+      {"caf\xC3\xA9.jpg", "\"caf\xC3\xA9.jpg\""},              // UTF-8 stays as it is
+      {"caf\xE9.jpg", "\"caf\\udce9.jpg\""},                     // Latin-1: a lone surrogate
+      {"\xC3", "\"\\udcc3\""},                                   // a sequence cut short
+      {"\xED\xA0\x80", "\"\\udced\\udca0\\udc80\""},            // an encoded surrogate
+      {"a\"b\\c\n\x01", "\"a\\\"b\\\\c\\u000a\\u0001\""},       // JSON's own escapes
+  };
+  const std::vector<size_t> errorThenPath{3, 0};
+  for (const auto& p : paths)
+    EXPECT_EQ(RecordLine(nullptr, p.bytes.c_str(), "cannot open: x", errorThenPath), "{\"error\":\"cannot open: x\",\"path\":" + p.json + "}");
+  EXPECT_EQ(RecordLine(nullptr, nullptr, "", errorThenPath), "{\"error\":null,\"path\":null}");
+  const size_t pastTheTable = exifinfo_record_count();
+  exifinfo_value value{};
+  EXPECT_EQ(exifinfo_record_value(nullptr, pastTheTable, &value), EINVAL);
+  EXPECT_EQ(exifinfo_record_json(nullptr, "x", nullptr, &pastTheTable, 1, nullptr, 0), 0u);
+  EXPECT_EQ(exifinfo_records_json(nullptr, 0, nullptr, -1, nullptr, nullptr, nullptr), 0);
+}
+
+// A batch gives each input's line, in input order, as one read and exifinfo_record_json give it:
+// over several windows, on one thread and on three, into a buffer and into a file, with the
+// inputs in no known container and the directories left out when asked.
+TEST(Api, RecordsBatchIsEachReadsLineInOrder) {
+  const auto cases = Cases();
+  const std::string missing = "/nonexistent/photo.jpg", directory = "/tmp";
+  const uint8_t none = 0;
+  std::vector<exifinfo_input> inputs;
+  std::vector<std::string> names;
+  for (size_t i = 0; i < 5000; ++i) {
+    const Bytes& bytes = cases[i % cases.size()].second;
+    inputs.push_back({nullptr, bytes.empty() ? &none : bytes.data(), bytes.size(), -1});
+    names.push_back(cases[i % cases.size()].first);
+    if (i % 997 == 0) inputs.push_back({missing.c_str(), nullptr, 0, -1}), names.push_back(missing);
+    if (i % 1999 == 0) inputs.push_back({directory.c_str(), nullptr, 0, -1}), names.push_back(directory);
+  }
+  std::vector<const char*> nameOf;
+  for (const std::string& n : names) nameOf.push_back(n.c_str());
+  for (const bool skip : {false, true}) {
+    std::string expected;
+    size_t expectedLines = 0;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      exifinfo_photo* raw = nullptr;
+      const int error = inputs[i].path != nullptr ? exifinfo_read_path(inputs[i].path, &raw)
+                                                  : exifinfo_read_memory(inputs[i].data, inputs[i].size, &raw);
+      const Photo p(raw);
+      if (skip && (error == EISDIR || (p && p->ending == EXIFINFO_NOT_A_JPEG))) continue;
+      char why[128];
+      exifinfo_failure_text(error, p.get(), why, sizeof why);
+      expected += RecordLine(p.get(), nameOf[i], why) + "\n";
+      ++expectedLines;
+    }
+    for (const int threads : {1, 3}) {
+      exifinfo_records_options options{};
+      options.size = sizeof options;
+      options.threads = threads;
+      options.skip_unknown = skip ? 1 : 0;
+      options.names = nameOf.data();
+      char* text = nullptr;
+      size_t length = 0, lines = 0;
+      ASSERT_EQ(exifinfo_records_json(inputs.data(), inputs.size(), &options, -1, &text, &length, &lines), 0);
+      const std::string made(text, length);
+      exifinfo_free_text(text);
+      EXPECT_TRUE(made == expected) << "skip " << skip << ", threads " << threads;
+      EXPECT_EQ(lines, expectedLines);
+      FILE* file = std::tmpfile();
+      ASSERT_EQ(exifinfo_records_json(inputs.data(), inputs.size(), &options, fileno(file), nullptr, &length, &lines), 0);
+      EXPECT_EQ(length, expected.size());
+      std::string written(expected.size() + 1, '\0');
+      std::rewind(file);
+      written.resize(std::fread(&written[0], 1, written.size(), file));
+      std::fclose(file);
+      EXPECT_TRUE(written == expected) << "written, skip " << skip << ", threads " << threads;
+    }
+  }
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);  // a full disk: its errno, not success
+  EXPECT_EQ(exifinfo_records_json(inputs.data(), 3, nullptr, full, nullptr, nullptr, nullptr), ENOSPC);
+  close(full);
 }
 
 TEST(Api, EightThreadsReadWhatOneThreadReads) {

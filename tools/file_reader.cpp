@@ -14,8 +14,12 @@
 namespace exifinfo_tool {
 namespace {
 
-// A first read that fails is a read error; anything else is an open that failed.
-bool IsReadError(int error) { return error == EIO || error == EISDIR || error == EBADF || error == EINVAL; }
+// The record's error text of a read, in the library's words.
+std::string FailureText(int error, const exifinfo_photo* photo) {
+  char text[256];
+  const size_t length = exifinfo_failure_text(error, photo, text, sizeof text);
+  return std::string(text, length < sizeof text ? length : sizeof text - 1);
+}
 
 }  // namespace
 
@@ -168,9 +172,7 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
     return result;
   }
   if (error != 0) {
-    record.error = error == EISDIR ? std::strerror(error)
-                   : IsReadError(error) ? "read error: " + std::string(std::strerror(error))
-                                        : "cannot open: " + std::string(std::strerror(error));
+    record.error = FailureText(error, nullptr);
     result.err = "exifinfo: " + name + ": " + record.error + "\n";
     result.trouble = true;
   } else {
@@ -188,7 +190,7 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
         result.trouble = true;
         break;
       case EXIFINFO_READ_ERROR:
-        record.error = "read error: " + std::string(std::strerror(photo->read_errno));
+        record.error = FailureText(0, photo.get());
         result.err = "exifinfo: " + name + ": " + record.error + "\n";
         result.trouble = true;
         break;
@@ -245,7 +247,11 @@ void FileReader::SaveThumbnail(const WalkedFile& file, const exifinfo_photo& pho
 
 void FileReader::Format(const FileRecord& record, FileResult& result) const {
   switch (options_.format) {
-    case Format::kJson: result.out = JsonLine(record, options_.columns) + "\n"; return;
+    case Format::kJson:
+      result.out = JsonLine(record, options_.columns);
+      if (result.out.empty()) OutOfMemory();
+      result.out += '\n';
+      return;
     case Format::kCsv: result.out = CsvRow(record, options_.columns); return;
     case Format::kIndex: return;
     case Format::kReport:

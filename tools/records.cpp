@@ -11,58 +11,29 @@
 
 #include <exifinfo_support.h>
 
-#define JSON_NOEXCEPTION 1  // the tool is built without exceptions
-#include <nlohmann/json.hpp>
-
 namespace exifinfo_tool {
 namespace {
 
-using nlohmann::ordered_json;
-
-template <typename T>
-T ValueAt(const exifinfo_photo* photo, const Column& c) {
-  T value;
-  std::memcpy(&value, reinterpret_cast<const char*>(photo) + exifinfo_record_offset(c.key), sizeof value);
+// The library's value of a column; the caller's columns (path, error) are the tool's own.
+exifinfo_value ValueOf(const FileRecord& record, const Column& c) {
+  exifinfo_value value{};
+  exifinfo_record_value(record.photo, c.key, &value);
   return value;
 }
 
-bool Absent(const exifinfo_photo* p, const Column& c) {
-  return !EXIFINFO_HAS(p, record_present) || ((p->record_present[c.key / 64] >> (c.key % 64)) & 1) == 0;
-}
-
-ordered_json ValueJson(const FileRecord& record, const Column& c) {
-  const exifinfo_photo* p = record.photo;
-  if (c.type == EXIFINFO_TYPE_CALLER) {
-    if (c.IsPath()) return record.path;
-    return record.error.empty() ? ordered_json(nullptr) : ordered_json(record.error);
-  }
-  if (p == nullptr || Absent(p, c)) return nullptr;
-  switch (c.type) {
-    case EXIFINFO_TYPE_TEXT: return ValueAt<const char*>(p, c);
-    case EXIFINFO_TYPE_INT32: return ValueAt<int32_t>(p, c);
-    case EXIFINFO_TYPE_DOUBLE: return ValueAt<double>(p, c);
-    case EXIFINFO_TYPE_FLAG: return ValueAt<int32_t>(p, c) != 0;
-    case EXIFINFO_TYPE_ENDING: return exifinfo_ending_name(ValueAt<int32_t>(p, c));
-    case EXIFINFO_TYPE_CONTAINER: return exifinfo_container_name(ValueAt<int32_t>(p, c));
-    default: return nullptr;
-  }
-}
-
 std::string ValueCsv(const FileRecord& record, const Column& c) {
-  const exifinfo_photo* p = record.photo;
   if (c.type == EXIFINFO_TYPE_CALLER) return CsvField(Utf8OrReplacement(c.IsPath() ? record.path : record.error));
-  if (p == nullptr || Absent(p, c)) return "";
-  switch (c.type) {
-    case EXIFINFO_TYPE_TEXT: return CsvField(ValueAt<const char*>(p, c));
-    case EXIFINFO_TYPE_INT32: return std::to_string(ValueAt<int32_t>(p, c));
-    case EXIFINFO_TYPE_DOUBLE: {
+  const exifinfo_value value = ValueOf(record, c);
+  switch (value.kind) {
+    case EXIFINFO_VALUE_TEXT: return CsvField(value.text);
+    case EXIFINFO_VALUE_INTEGER:
+      if (c.type == EXIFINFO_TYPE_FLAG) return value.integer != 0 ? "true" : "false";
+      return std::to_string(value.integer);
+    case EXIFINFO_VALUE_REAL: {
       char digits[64];
-      const auto result = std::to_chars(digits, digits + sizeof digits, ValueAt<double>(p, c));
+      const auto result = std::to_chars(digits, digits + sizeof digits, value.real);
       return std::string(digits, result.ptr);
     }
-    case EXIFINFO_TYPE_FLAG: return ValueAt<int32_t>(p, c) != 0 ? "true" : "false";
-    case EXIFINFO_TYPE_ENDING: return exifinfo_ending_name(ValueAt<int32_t>(p, c));
-    case EXIFINFO_TYPE_CONTAINER: return exifinfo_container_name(ValueAt<int32_t>(p, c));
     default: return "";
   }
 }
@@ -175,16 +146,18 @@ std::vector<std::string> NearestKeys(const std::string& key) {
 }
 
 SqlValue ColumnSqlValue(const FileRecord& record, const Column& column) {
-  const ordered_json value = ValueJson(record, column);
   SqlValue out;
-  if (value.is_boolean()) {
-    out.kind = SqlValue::kInteger, out.integer = value.get<bool>() ? 1 : 0;
-  } else if (value.is_number_integer()) {
-    out.kind = SqlValue::kInteger, out.integer = value.get<int64_t>();
-  } else if (value.is_number_float()) {
-    out.kind = SqlValue::kReal, out.real = value.get<double>();
-  } else if (value.is_string()) {
-    out.kind = SqlValue::kText, out.text = value.get<std::string>();
+  if (column.type == EXIFINFO_TYPE_CALLER) {
+    if (column.IsPath()) out.kind = SqlValue::kText, out.text = record.path;
+    else if (!record.error.empty()) out.kind = SqlValue::kText, out.text = record.error;
+    return out;
+  }
+  const exifinfo_value value = ValueOf(record, column);
+  switch (value.kind) {
+    case EXIFINFO_VALUE_INTEGER: out.kind = SqlValue::kInteger, out.integer = value.integer; break;
+    case EXIFINFO_VALUE_REAL: out.kind = SqlValue::kReal, out.real = value.real; break;
+    case EXIFINFO_VALUE_TEXT: out.kind = SqlValue::kText, out.text = value.text; break;
+    default: break;
   }
   return out;
 }
@@ -234,54 +207,19 @@ const char* ColumnSqlType(const Column& column) {
   }
 }
 
-std::string JsonString(const std::string& bytes) {
-  std::string out = "\"";
-  const auto* text = reinterpret_cast<const uint8_t*>(bytes.data());
-  for (size_t i = 0; i < bytes.size();) {
-    const uint8_t c = text[i];
-    uint32_t codePoint = 0;
-    const size_t length = c < 0x80 ? 1 : exifinfo_support::DecodeUtf8(bytes.data(), bytes.size(), i, codePoint);
-    if (length == 0) {  // a byte that starts no character: U+DC80 to U+DCFF, as Python escapes it
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\udc%02x", c);
-      out += escape;
-      ++i;
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out.append(bytes, i, length);
-    }
-    i += length;
-  }
-  return out + "\"";
-}
-
 std::string JsonLine(const FileRecord& record, const std::vector<Column>& columns) {
-  ordered_json o = ordered_json::object();
-  bool hasPath = false;
-  for (const Column& c : columns) {
-    if (c.IsPath()) {
-      o[c.name] = "";  // its place: the path is written below, byte for byte
-      hasPath = true;
-      continue;
-    }
-    o[c.name] = ValueJson(record, c);
+  std::vector<size_t> keys;
+  for (const Column& c : columns) keys.push_back(c.key);
+  const char* error = record.error.c_str();
+  std::string line(2048, '\0');  // a full record's line is about 1.5 KB
+  size_t length = exifinfo_record_json(record.photo, record.path.c_str(), error, keys.data(), keys.size(), &line[0],
+                                       line.size() + 1);
+  if (length > line.size()) {
+    line.assign(length, '\0');
+    length = exifinfo_record_json(record.photo, record.path.c_str(), error, keys.data(), keys.size(), &line[0],
+                                  line.size() + 1);
   }
-  std::string line = o.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
-  if (hasPath) {
-    // "path":"" is the only such pair: every other key is a field's, and the path's value is
-    // the empty string, which no key equals.
-    const std::string empty = "\"path\":\"\"";
-    const size_t at = line.find(empty);
-    if (at != std::string::npos) line.replace(at, empty.size(), "\"path\":" + JsonString(record.path));
-  }
+  line.resize(length);
   return line;
 }
 

@@ -39,18 +39,13 @@ std::string FieldList();
 // case), then those holding it with a few letters changed. Empty when none is near.
 std::vector<std::string> NearestKeys(const std::string& key);
 
-// One line, no line end. The path is written as it is, and a file name need not be UTF-8: each
-// byte that starts no UTF-8 character is written as the lone surrogate U+DC80 + (byte - 0x80)
-// ("\udcff" for 0xFF), as Python's "surrogateescape" reads it, so that
-// os.fsencode(json.loads(line)["path"]) gives back the very bytes of the name.
+// One line, no line end, as the library writes it (exifinfo_record_json); "" when memory ran out.
 std::string JsonLine(const FileRecord& record, const std::vector<Column>& columns);
-// A JSON string of `bytes` by that rule.
-std::string JsonString(const std::string& bytes);
 std::string CsvHeader(const std::vector<Column>& columns);                         // with its CRLF
 std::string CsvRow(const FileRecord& record, const std::vector<Column>& columns);  // with its CRLF
 
-// One column's value as a database stores it: what JSON prints, typed (null, an integer, a
-// real or a text; true and false as 1 and 0). The path column is the caller's: its bytes.
+// One column's value as a database stores it: the library's value (exifinfo_record_value: null,
+// an integer, a real or a text; true and false as 1 and 0). The path and error are the tool's.
 struct SqlValue {
   enum Kind { kNull, kInteger, kReal, kText } kind = kNull;
   int64_t integer = 0;

@@ -49,8 +49,10 @@ static_assert(static_cast<int>(exifinfo::ScanEnding::kReadError) == EXIFINFO_REA
 
 // Reads one stream into a result. A descriptor's first read that fails is the caller's error
 // (a directory, a write-only descriptor), not a photo.
+// `thumbnail`: whether the result keeps the thumbnail's copy (a record has no use for it).
 int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, exifinfo_photo** out,
-             const exifinfo::PiecesSource* pieces = nullptr, const exifinfo::BudgetSource* budget = nullptr) {
+             const exifinfo::PiecesSource* pieces = nullptr, const exifinfo::BudgetSource* budget = nullptr,
+             bool thumbnail = true) {
   const bool fromDescriptor = (input.fd >= 0 || input.source != nullptr) && pieces == nullptr;
   int status = 0;
   exifinfo::ReadAnyPhoto(stream, input, true, [&](const exifinfo::ExifReader& reader, exifinfo::ReadEnding read,
@@ -78,7 +80,7 @@ int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, e
       g.read.readError = 0;
       g.lastError = exifinfo::errors::kReadBudgetSpent;
     }
-    if (reader.info().ThumbnailStart != nullptr) {
+    if (thumbnail && reader.info().ThumbnailStart != nullptr) {
       g.thumbnail = reader.info().ThumbnailStart;
       g.thumbnailLength = reader.info().ThumbnailLength;
       g.thumbnailOffset = reader.thumbnailOffset();
@@ -179,7 +181,10 @@ EXIFINFO_EXPORT int exifinfo_read_ranges(const exifinfo_range* ranges, size_t co
   return exifinfo_read_ranges_within(ranges, count, total_size, nullptr, photo);
 }
 
-EXIFINFO_EXPORT int exifinfo_read_path(const char* path, exifinfo_photo** photo) {
+namespace {
+
+// Inlined into each caller, so that an export's frame holds the first read's buffer itself.
+__attribute__((always_inline)) inline int ReadPath(const char* path, bool thumbnail, exifinfo_photo** photo) {
   if (photo == nullptr) return EINVAL;
   *photo = nullptr;
   int error = 0;
@@ -190,12 +195,12 @@ EXIFINFO_EXPORT int exifinfo_read_path(const char* path, exifinfo_photo** photo)
   exifinfo::PhotoInput input;
   input.fd = fd;
   input.base = 0;
-  const int status = ReadInto(stream, input, photo);
+  const int status = ReadInto(stream, input, photo, nullptr, nullptr, thumbnail);
   close(fd);
   return status;
 }
 
-EXIFINFO_EXPORT int exifinfo_read_fd(int fd, exifinfo_photo** photo) {
+__attribute__((always_inline)) inline int ReadDescriptor(int fd, bool thumbnail, exifinfo_photo** photo) {
   if (photo == nullptr) return EINVAL;
   *photo = nullptr;
   if (fd < 0) return EBADF;
@@ -205,28 +210,39 @@ EXIFINFO_EXPORT int exifinfo_read_fd(int fd, exifinfo_photo** photo) {
   input.fd = fd;
   input.base = lseek(fd, 0, SEEK_CUR);
   exifinfo::InputStream stream(fd, input.base, buffer, sizeof buffer);
-  return ReadInto(stream, input, photo);
+  return ReadInto(stream, input, photo, nullptr, nullptr, thumbnail);
 }
 
-EXIFINFO_EXPORT int exifinfo_read_memory(const void* data, size_t size, exifinfo_photo** photo) {
+int ReadMemory(const void* data, size_t size, bool thumbnail, exifinfo_photo** photo) {
   if (photo == nullptr) return EINVAL;
   *photo = nullptr;
   if (data == nullptr) return EINVAL;
   exifinfo::InputStream stream(static_cast<const uint8_t*>(data), size);
   exifinfo::PhotoInput input;
   input.memory = exifinfo::ByteView{static_cast<const uint8_t*>(data), size};
-  return ReadInto(stream, input, photo);
+  return ReadInto(stream, input, photo, nullptr, nullptr, thumbnail);
+}
+
+}  // namespace
+
+EXIFINFO_EXPORT int exifinfo_read_path(const char* path, exifinfo_photo** photo) { return ReadPath(path, true, photo); }
+
+EXIFINFO_EXPORT int exifinfo_read_fd(int fd, exifinfo_photo** photo) { return ReadDescriptor(fd, true, photo); }
+
+EXIFINFO_EXPORT int exifinfo_read_memory(const void* data, size_t size, exifinfo_photo** photo) {
+  return ReadMemory(data, size, true, photo);
+}
+
+int exifinfo_api::ReadInput(const exifinfo_input& input, bool thumbnail, exifinfo_photo** photo) {
+  static const uint8_t kNothing = 0;
+  if (input.path != nullptr) return ReadPath(input.path, thumbnail, photo);
+  if (input.data != nullptr || input.fd < 0)
+    return ReadMemory(input.data != nullptr ? input.data : &kNothing, input.data != nullptr ? input.size : 0, thumbnail,
+                      photo);
+  return ReadDescriptor(input.fd, thumbnail, photo);
 }
 
 namespace {
-
-int ReadOne(const exifinfo_input& input, exifinfo_photo** photo) {
-  static const uint8_t kNothing = 0;
-  if (input.path != nullptr) return exifinfo_read_path(input.path, photo);
-  if (input.data != nullptr || input.fd < 0)
-    return exifinfo_read_memory(input.data != nullptr ? input.data : &kNothing, input.data != nullptr ? input.size : 0, photo);
-  return exifinfo_read_fd(input.fd, photo);
-}
 
 struct Batch {
   const exifinfo_input* inputs;
@@ -239,7 +255,7 @@ struct Batch {
 void* ReadBatch(void* context) {
   auto* batch = static_cast<Batch*>(context);
   for (size_t i; (i = batch->next.fetch_add(1)) < batch->count;)
-    batch->errors[i] = ReadOne(batch->inputs[i], &batch->photos[i]);
+    batch->errors[i] = exifinfo_api::ReadInput(batch->inputs[i], true, &batch->photos[i]);
   return nullptr;
 }
 

@@ -32,4 +32,8 @@ struct Gathered {
 // The result of what was gathered, into *out: 0, or ENOMEM (nothing kept).
 int MakeResult(const Gathered& g, exifinfo_photo** out);
 
+// One input of a batch (exifinfo_input) read as exifinfo_read_path, _fd or _memory reads it;
+// without `thumbnail` the result has no thumbnail's copy (thumbnail null, thumbnail_size 0).
+int ReadInput(const exifinfo_input& input, bool thumbnail, exifinfo_photo** photo);
+
 }  // namespace exifinfo_api
