@@ -71,11 +71,14 @@ def threaded(paths, threads, rounds):
 
 
 def batched(paths, rounds):
-    """Files per second of a loop of read() and of read_many on 1 and 2 threads, side by side:
-    each round runs all three, each timed pass preceded by an untimed one."""
+    """Files per second of a loop of read(), of read_many and of records on 1 and 2 threads, side
+    by side: each round runs them all, each timed pass preceded by an untimed one."""
     runs = {"a loop of read()": lambda: [tei.read(p) for p in paths],
             "read_many, 1 thread": lambda: tei.read_many(paths, threads=1),
-            "read_many, 2 threads": lambda: tei.read_many(paths, threads=2)}
+            "read_many, 2 threads": lambda: tei.read_many(paths, threads=2),
+            "records lines, 1 thread": lambda: tei.records(paths, threads=1, lines=True),
+            "records lines, 2 threads": lambda: tei.records(paths, threads=2, lines=True),
+            "records dicts, 2 threads": lambda: tei.records(paths, threads=2)}
     rates = {name: [] for name in runs}
     for _ in range(rounds):
         for name, run in runs.items():
@@ -107,7 +110,10 @@ def main():
         rates = batched(paths, rounds)
         print(f"{len(paths)} files: " + ", ".join(f"{name} {rate:,.0f} files/s" for name, rate in rates.items()) +
               f"; read_many 2 threads against 1: {rates['read_many, 2 threads'] / rates['read_many, 1 thread']:.2f}x, "
-              f"against the loop: {rates['read_many, 2 threads'] / rates['a loop of read()']:.2f}x")
+              f"against the loop: {rates['read_many, 2 threads'] / rates['a loop of read()']:.2f}x; "
+              f"records (lines) 2 threads against 1: "
+              f"{rates['records lines, 2 threads'] / rates['records lines, 1 thread']:.2f}x, "
+              f"against the loop: {rates['records lines, 2 threads'] / rates['a loop of read()']:.2f}x")
 
 
 if __name__ == "__main__":

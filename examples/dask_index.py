@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""Indexes an archive of photos with Dask: one JSON object per photo, as `exifinfo -r --json`
-prints, for archives too large for one machine to list or hold.
+"""Indexes an archive of photos with Dask: one JSON line per photo, the very bytes `exifinfo -r
+--json` prints (the library makes both), for archives too large for one machine to list or hold.
 
     dask_index.py SOURCE --out DIR [--scheduler ADDRESS] [--workers N]
 
@@ -11,13 +11,12 @@ a worker lists, reads and writes as DIR/part-NNNNN.jsonl, so the client holds ne
 results. Photos are read by ranges: only the bytes their metadata needs, not the files, 32 at
 once on each worker (a store that answers ranged GETs with whole files is read whole, and the
 run says so).
-Concatenated in part order, the parts give exifinfo -r --json's objects in its order (depth
+Concatenated in part order, the parts are exifinfo -r --json's output byte for byte (depth
 first, names in byte order). Without --scheduler it starts a LocalCluster; with one
 (tcp://host:8786) it runs on that cluster unchanged, and DIR may be a URL too.
 """
 import argparse
 import itertools
-import json
 import os
 import sys
 import urllib.request
@@ -93,28 +92,23 @@ def _honours_ranges(url):
         return True
 
 
-# A worker reads this many photos at once: remote ones on as many threads, their waits on the
-# store overlapping; local ones on its one thread (a worker is one process a core).
+# A worker reads this many remote photos at once on as many threads, their waits on the store
+# overlapping; local ones on its one thread (a worker is one process a core), as one batch of the
+# library's, which writes the part as it reads.
 _BATCH = 256
 _REMOTE_THREADS = 32
 
 
-def _records(fs, paths, local, whole):
-    """The JSON objects of a batch of paths; a file that is no photo (or a folder) gives none."""
+def _lines(fs, paths, local, whole):
+    """The JSON lines of a batch of paths, made by the library: the very bytes exifinfo -r --json
+    prints (a file that is no photo, or a folder, gives none), the path as listed."""
     if local:
-        batch = tei.read_many(paths, threads=1, errors="return")
-    elif whole:
-        batch = tei.read_many([fs.cat_file(path) for path in paths], threads=1, errors="return")
-    else:
-        batch = tei.read_many([_Remote(fs, path) for path in paths], threads=_REMOTE_THREADS, errors="return")
-    records = []
-    for path, record in zip(paths, batch):
-        if record["error"] == "cannot open: Is a directory":
-            continue
-        if record["error"] is not None or record["ending"] != "not_a_jpeg":
-            record["path"] = path
-            records.append(record)
-    return records
+        return tei.records(paths, threads=1, skip_unknown=True, lines=True)
+    if whole:
+        return tei.records([fs.cat_file(path) for path in paths], names=paths, threads=1, skip_unknown=True,
+                           lines=True)
+    return tei.records([_Remote(fs, path) for path in paths], names=paths, threads=_REMOTE_THREADS,
+                       skip_unknown=True, lines=True)
 
 
 def index_shard(number, source, shard, out):
@@ -124,16 +118,19 @@ def index_shard(number, source, shard, out):
     local = _is_local(source)
     fs, _ = fsspec.core.url_to_fs(source)
     paths = _walk(fs, shard[1], local) if shard[0] == "folder" else iter(shard[1])
-    lines, whole, read_whole = [], None, 0
+    target = _join(out, f"part-{number:05d}.jsonl")
+    if local and _is_local(out):  # the library writes the part itself, as it reads
+        return tei.write_records(paths, target, threads=1, skip_unknown=True), 0
+    parts, whole, read_whole = [], None, 0
     while batch := list(itertools.islice(paths, _BATCH)):
         if whole is None:
             whole = not local and not _honours_ranges(batch[0])
         read_whole += len(batch) if whole else 0
-        # \udcXX for name bytes that are not UTF-8, as exifinfo writes them
-        lines.extend(json.dumps(record) + "\n" for record in _records(fs, batch, local, whole))
-    with fsspec.open(_join(out, f"part-{number:05d}.jsonl"), "w", encoding="utf-8") as f:
-        f.write("".join(lines))
-    return len(lines), read_whole
+        parts.append(_lines(fs, batch, local, whole))
+    text = b"".join(parts)
+    with fsspec.open(target, "wb") as f:
+        f.write(text)
+    return text.count(b"\n"), read_whole
 
 
 # Files of SOURCE's first level go to tasks this many at a time, so that a flat prefix of many

@@ -12,7 +12,8 @@ read() uses libexifinfo (the reentrant C API): the library named by the environm
 EXIFINFO_LIBRARY when it is set, else libexifinfo.so.1 through the system's loader. Reads run
 in parallel from any number of threads: ctypes lets go of the interpreter lock during a call.
 The module has three parts, fenced below: 1. report() and fields(), 2. read() and its
-Photo, 3. record(), the objects exifinfo --json prints.
+Photo, 3. record(), the objects exifinfo --json prints, and records() and write_records(), which
+have the library make those lines for a whole batch on its own threads.
 
 report() and fields() give the report of read(path): for a JPEG the very text EXIFInfo
 returns, with nothing printed. report() with an output path calls EXIFInfo of
@@ -22,12 +23,13 @@ libTOLVANEEXIFINFO.so.1; that call takes a lock, since that library's report buf
 from ._binding import _load_api
 from .batch import read_many
 from .legacy import fields, parse, report
+from .lines import records, write_records
 from .photo import _types
 from .reading import read, read_bytes, read_file, read_path
 from .record import record, shortest
 
-__all__ = ["read", "read_path", "read_bytes", "read_file", "read_many", "record", "shortest", "report", "parse",
-           "fields", "Photo", "Ending", "Container"]
+__all__ = ["read", "read_path", "read_bytes", "read_file", "read_many", "records", "write_records", "record",
+           "shortest", "report", "parse", "fields", "Photo", "Ending", "Container"]
 
 
 def __getattr__(name):

@@ -104,6 +104,11 @@ class _Input(ctypes.Structure):
     _fields_ = [("path", ctypes.c_char_p), ("data", ctypes.c_void_p), ("size", ctypes.c_size_t), ("fd", ctypes.c_int)]
 
 
+class _RecordsOptions(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_size_t), ("keys", ctypes.c_void_p), ("key_count", ctypes.c_size_t),
+                ("threads", ctypes.c_int), ("skip_unknown", ctypes.c_int), ("names", ctypes.c_void_p)]
+
+
 class _Api:
     """libexifinfo, with its result read by member name from _PhotoStruct."""
 
@@ -153,6 +158,20 @@ class _Api:
         lib.exifinfo_record_type.argtypes = [ctypes.c_size_t]
         lib.exifinfo_record_offset.restype = ctypes.c_size_t
         lib.exifinfo_record_offset.argtypes = [ctypes.c_size_t]
+        # Since 1.6: the record's lines, made by the library (an older one lacks them: records()
+        # says so when called).
+        if hasattr(lib, "exifinfo_records_json"):
+            lib.exifinfo_records_json.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_void_p, ctypes.c_int,
+                                                  ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_size_t),
+                                                  ctypes.POINTER(ctypes.c_size_t)]
+            lib.exifinfo_records_json.restype = ctypes.c_int
+            lib.exifinfo_record_json.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_void_p,
+                                                 ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
+            lib.exifinfo_record_json.restype = ctypes.c_size_t
+            lib.exifinfo_failure_text.argtypes = [ctypes.c_int, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t]
+            lib.exifinfo_failure_text.restype = ctypes.c_size_t
+            lib.exifinfo_free_text.argtypes = [ctypes.c_void_p]
+            lib.exifinfo_free_text.restype = None
         lib.exifinfo_ending_name.restype = ctypes.c_char_p
         lib.exifinfo_container_name.restype = ctypes.c_char_p
         lib.exifinfo_version.restype = ctypes.c_char_p

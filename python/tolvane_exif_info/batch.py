@@ -20,9 +20,11 @@ def _opens_to_file(source):
     return not hasattr(source, "read") and hasattr(source, "open") and hasattr(source, "__enter__")
 
 
-def _read_opened(source):
+def _read_opened(source, make=None):
     with source as file:
-        return read(file)
+        if make is None:
+            return read(file)
+        return (_read_ranges_of if _seekable(file) else _read_stream_of)(file, make)
 
 
 def _classify(sources, outcomes):

@@ -61,9 +61,10 @@ def _answer_of(file, data, length):
     return data
 
 
-def _read_through(file, read_at, size):
-    """The Photo of `file` read through the library's callback `read_at` (which appends what the
-    object raised to its `failures`, for the caller to raise once the library returns)."""
+def _read_through(file, read_at, size, make=_result):
+    """The Photo of `file` (or what `make` makes of the result) read through the library's
+    callback `read_at` (which appends what the object raised to its `failures`, for the caller
+    to raise once the library returns)."""
     api = _load_api()
     source = _Source(_READ_AT(read_at), None, size)
     pointer = ctypes.c_void_p()
@@ -72,7 +73,7 @@ def _read_through(file, read_at, size):
         if pointer.value:
             api.free(pointer.value)
         raise read_at.failures[0]
-    return _result(status, pointer, _source_name(file))
+    return make(status, pointer, _source_name(file))
 
 
 def _callback(answer):
@@ -91,7 +92,7 @@ def _callback(answer):
     return read_at
 
 
-def _read_ranges_of(file):
+def _read_ranges_of(file, make=_result):
     """The Photo of a file object that can seek but has no descriptor (io.BytesIO, a remote
     file such as fsspec's): the library asks for the ranges it needs through seek and read, and
     an exception the object raises reaches the caller unchanged. The position is kept."""
@@ -103,12 +104,12 @@ def _read_ranges_of(file):
         return _answer_of(file, file.read(length), length)
 
     try:
-        return _read_through(file, _callback(answer), max(size, 0))
+        return _read_through(file, _callback(answer), max(size, 0), make)
     finally:
         file.seek(start)
 
 
-def _read_stream_of(file):
+def _read_stream_of(file, make=_result):
     """The Photo of a file object that cannot seek (a pipe, a socket, a decompressor): read
     forward only as far as the library asks, keeping what it gave up to _STREAM_BOUND."""
     chunks, starts = [], []  # what the stream gave, and each chunk's offset
@@ -136,7 +137,7 @@ def _read_stream_of(file):
             k += 1
         return b"".join(pieces)
 
-    return _read_through(file, _callback(answer), _SIZE_UNKNOWN)
+    return _read_through(file, _callback(answer), _SIZE_UNKNOWN, make)
 
 
 _SIZE_UNKNOWN = (1 << 64) - 1

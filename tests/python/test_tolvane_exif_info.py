@@ -181,6 +181,41 @@ class RangesTest(unittest.TestCase):
         self.assertEqual(table["error"].notna().tolist(), [True, False, True])
 
 
+    def test_records_are_the_tools_lines_for_every_kind_of_source(self):
+        corpus = os.environ.get("EXIFINFO_CORPUS", "")
+        paths = [SAMPLE, "/nonexistent/photo.jpg"]
+        if os.path.isdir(corpus):
+            paths += sorted(os.path.join(corpus, n) for n in os.listdir(corpus) if n.endswith(".jpg"))
+        tool = subprocess.run([TOOL, "--json", *paths], capture_output=True).stdout
+        for threads in (1, 2):
+            self.assertEqual(tei.records(paths, threads=threads, lines=True), tool)
+        data = pathlib.Path(SAMPLE).read_bytes()
+        expected = tei.record("p", tei.read(data))
+        with open(SAMPLE, "rb") as f:
+            kinds = [SAMPLE, data, io.BytesIO(data), f, pathlib.Path(SAMPLE), b"no photo", Broken(data)]
+            names = [f"n{k}" for k in range(len(kinds))]
+            got = tei.records(kinds * 3, names=names * 3, threads=2, skip_unknown=True)
+            self.assertEqual(len(got), 6 * 3)  # b"no photo" gives no record
+            for k, record in enumerate(got):
+                name = names[[0, 1, 2, 3, 4, 6][k % 6]]
+                self.assertEqual(record["path"], name)
+                if name == "n6":  # the file object's own exception, as text
+                    self.assertIsNotNone(record["error"])
+                else:
+                    self.assertEqual(dict(record, path="p"), expected)
+            f.seek(0)
+            lines = tei.records(kinds, names=names, lines=True)
+            buffer = io.BytesIO()
+            self.assertEqual(tei.write_records(kinds, buffer, names=names), len(kinds))
+            with tempfile.TemporaryDirectory() as folder:
+                written = os.path.join(folder, "lines.jsonl")
+                self.assertEqual(tei.write_records(kinds, written, names=names), len(kinds))
+                self.assertEqual(pathlib.Path(written).read_bytes(), lines)
+            self.assertEqual(buffer.getvalue(), lines)
+        with self.assertRaises(TypeError):
+            tei.records([SAMPLE, None])
+
+
 class ModuleTest(unittest.TestCase):
     def test_every_container_is_named_and_read(self):
         # A PNG: IHDR 64 x 32 grey, then an eXIf chunk whose TIFF block holds Make "Tolvane".
