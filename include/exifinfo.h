@@ -456,7 +456,7 @@ typedef struct exifinfo_records_options {
 /* Reads `count` inputs (as exifinfo_read_many takes them) and makes the record line of each,
  * in input order, each ending in "\n": a read that fails is a line whose "error" says why
  * (exifinfo_failure_text). With `fd` >= 0 the lines are written to it as they are made, a
- * window of 256 at a time; else *text gets them in one buffer (NUL-terminated, freed
+ * window of 64 at a time; else *text gets them in one buffer (NUL-terminated, freed
  * with exifinfo_free_text). *length (may be null) gets the bytes made, *lines (may be null) the
  * lines. Returns 0; EINVAL for a null inputs array with a count, or a key past the table;
  * ENOMEM (nothing returned; lines already written to `fd` stay); or the errno of a failed write

@@ -199,7 +199,7 @@ def records(sources, threads=2, *, names=None, skip_unknown=False, lines=False):
 def write_records(sources, file, threads=2, *, names=None, skip_unknown=False):
     """Writes the record lines of `sources` (as records(..., lines=True) makes them) to `file`: a
     path (created or truncated), or a binary file object, and returns how many it wrote. A file
-    with a descriptor is written by the library's threads as the lines are made, 256
+    with a descriptor is written by the library's threads as the lines are made, 64
     at a time, so a batch of any length holds little memory. A failed write raises OSError; the
     lines before it are in the file."""
     if isinstance(file, (str, bytes)) or hasattr(file, "__fspath__"):

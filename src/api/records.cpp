@@ -2,7 +2,9 @@
 // The record as values and as JSON lines, from the record's one table (fields.h), and batches of
 // lines made on the library's threads: the tool prints these bytes, the Python binding hands them
 // out, and neither spells a key, a layout or an error text again.
+#include <limits.h>
 #include <pthread.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -176,7 +178,10 @@ namespace {
 // left, then all meet, and the calling thread hands the window's lines on in input order while
 // the others read the next window. So the lines held at once are at most two windows', however
 // long the batch, and a meeting costs little beside a window's reads.
-constexpr size_t kWindowInputs = 256;  // a window's lines: about 400 KB, in buffers kept for the next
+// A thread's lines of a window (about 100 KB) stay below the allocator's mapping threshold, so
+// their buffers are memory touched before: a page's first touch costs more than the meetings.
+// So a window is 64 inputs a thread: the meetings a file grow fewer with the threads.
+constexpr size_t kInputsPerThread = 64;
 constexpr int kMaxThreads = 64;
 
 // Where an input's line lies: in the buffer of the thread that read it.
@@ -221,7 +226,8 @@ struct RecordsBatch {
   size_t windows = 0;
   Meeting meeting;
   std::atomic<size_t> next[2] = {{0}, {0}};  // the next input to take in each half of the window pair
-  LineAt* at[2] = {nullptr, nullptr};         // kWindowInputs entries each
+  size_t window = 0;                          // inputs a window
+  LineAt* at[2] = {nullptr, nullptr};         // `window` entries each
   TextBuffer lines[2][kMaxThreads];           // each thread's lines of the window
   std::atomic<int> failure{0};  // ENOMEM once any read or line ran out of memory, or a write's errno
 };
@@ -247,8 +253,8 @@ void MakeLine(RecordsBatch& batch, size_t i, TextBuffer& out, LineAt& at, int th
 
 void ReadWindow(RecordsBatch& batch, size_t window, int thread) {
   const int half = static_cast<int>(window % 2);
-  const size_t first = window * kWindowInputs;
-  const size_t inputs = batch.count - first < kWindowInputs ? batch.count - first : kWindowInputs;
+  const size_t first = window * batch.window;
+  const size_t inputs = batch.count - first < batch.window ? batch.count - first : batch.window;
   for (size_t k; (k = batch.next[half].fetch_add(1)) < inputs && batch.failure.load() == 0;)
     MakeLine(batch, first + k, batch.lines[half][thread], batch.at[half][k], thread);
 }
@@ -267,37 +273,48 @@ void* ReadWindows(void* context) {
   return nullptr;
 }
 
-bool WriteAll(int fd, const char* bytes, size_t length, int& error) {
-  while (length > 0) {
-    const ssize_t n = write(fd, bytes, length);
+// Writes every byte the vectors hold (none of them empty), through short writes and EINTR;
+// false with the errno.
+bool WriteAll(int fd, iovec* vectors, int count, int& error) {
+  while (count > 0) {
+    const ssize_t n = writev(fd, vectors, count);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return error = n < 0 ? errno : EIO, false;
-    bytes += n, length -= static_cast<size_t>(n);
+    auto left = static_cast<size_t>(n);
+    while (count > 0 && left >= vectors->iov_len) left -= vectors->iov_len, ++vectors, --count;
+    if (count > 0) vectors->iov_base = static_cast<char*>(vectors->iov_base) + left, vectors->iov_len -= left;
   }
   return true;
 }
 
-// The calling thread's part of a window once all have met: its lines in input order, to `fd` or
-// onto `out`; then the half is made ready for the window after next.
+// The calling thread's part of a window once all have met: its lines in input order, written to
+// `fd` straight from the threads' buffers or appended to `out`; then the half is made ready for
+// the window after next.
 int HandOn(RecordsBatch& batch, size_t window, int threads, int fd, TextBuffer& out, size_t& made, size_t& lines) {
   const int half = static_cast<int>(window % 2);
-  const size_t first = window * kWindowInputs;
-  const size_t inputs = batch.count - first < kWindowInputs ? batch.count - first : kWindowInputs;
-  TextBuffer& ordered = fd >= 0 ? batch.lines[half][kMaxThreads - 1] : out;  // a spare buffer when writing
-  int error = 0;
-  if (batch.failure.load() == 0) {
-    for (size_t k = 0; k < inputs; ++k) {
-      const LineAt& at = batch.at[half][k];
-      if (at.thread < 0) continue;
-      ordered.Append(batch.lines[half][at.thread].data() + at.offset, at.length);
-      made += at.length, ++lines;
+  const size_t first = window * batch.window;
+  const size_t inputs = batch.count - first < batch.window ? batch.count - first : batch.window;
+  constexpr int kVectors = IOV_MAX < 1024 ? IOV_MAX : 1024;
+  iovec vectors[kVectors];
+  int count = 0, error = 0;
+  for (size_t k = 0; k < inputs && batch.failure.load() == 0; ++k) {
+    const LineAt& at = batch.at[half][k];
+    if (at.thread < 0) continue;
+    const char* line = batch.lines[half][at.thread].data() + at.offset;
+    made += at.length, ++lines;
+    if (fd < 0) {
+      out.Append(line, at.length);
+      if (out.failed()) batch.failure.store(ENOMEM);
+      continue;
     }
-    if (ordered.failed()) batch.failure.store(ENOMEM);
-    else if (fd >= 0 && !WriteAll(fd, ordered.data(), ordered.size(), error)) batch.failure.store(error);
+    vectors[count++] = iovec{const_cast<char*>(line), at.length};
+    if (count == kVectors && !WriteAll(fd, vectors, count, error)) batch.failure.store(error);
+    if (count == kVectors) count = 0;
   }
+  if (fd >= 0 && count > 0 && batch.failure.load() == 0 && !WriteAll(fd, vectors, count, error))
+    batch.failure.store(error);
   for (int t = 0; t < threads; ++t) batch.lines[half][t].Clear();
-  if (fd >= 0) ordered.Clear();
-  for (size_t k = 0; k < kWindowInputs; ++k) batch.at[half][k] = LineAt{};
+  for (size_t k = 0; k < batch.window; ++k) batch.at[half][k] = LineAt{};
   batch.next[half].store(0);
   return batch.failure.load();
 }
@@ -315,19 +332,21 @@ EXIFINFO_EXPORT int exifinfo_records_json(const exifinfo_input* inputs, size_t c
   if (options != nullptr) std::memcpy(&chosen, options, options->size < sizeof chosen ? options->size : sizeof chosen);
   if (!KeysValid(chosen.keys, chosen.key_count)) return EINVAL;
 
+  // One thread an input at most; a window of kInputsPerThread inputs a thread.
+  int wanted = chosen.threads < 1 ? 1 : chosen.threads > kMaxThreads ? kMaxThreads : chosen.threads;
+  if (static_cast<size_t>(wanted) > count) wanted = count == 0 ? 1 : static_cast<int>(count);
+  const size_t window = kInputsPerThread * static_cast<size_t>(wanted);
   auto* batch = static_cast<RecordsBatch*>(std::calloc(1, sizeof(RecordsBatch)));
-  LineAt* at = static_cast<LineAt*>(std::malloc(2 * kWindowInputs * sizeof(LineAt)));
+  LineAt* at = static_cast<LineAt*>(std::malloc(2 * window * sizeof(LineAt)));
   if (batch == nullptr || at == nullptr) return std::free(batch), std::free(at), ENOMEM;
   new (batch) RecordsBatch();
   batch->inputs = inputs, batch->count = count, batch->keys = chosen.keys, batch->keyCount = chosen.key_count;
   batch->skipUnknown = chosen.skip_unknown != 0, batch->names = chosen.names;
-  batch->windows = (count + kWindowInputs - 1) / kWindowInputs;
-  batch->at[0] = at, batch->at[1] = at + kWindowInputs;
-  for (size_t k = 0; k < 2 * kWindowInputs; ++k) at[k] = LineAt{};
+  batch->window = window;
+  batch->windows = (count + window - 1) / window;
+  batch->at[0] = at, batch->at[1] = at + window;
+  for (size_t k = 0; k < 2 * window; ++k) at[k] = LineAt{};
 
-  // At most one thread an input of the first window, and one buffer kept spare for writing.
-  int wanted = chosen.threads < 1 ? 1 : chosen.threads > kMaxThreads - 1 ? kMaxThreads - 1 : chosen.threads;
-  if (static_cast<size_t>(wanted) > count) wanted = count == 0 ? 1 : static_cast<int>(count);
   pthread_t started[kMaxThreads];
   Reader readers[kMaxThreads];
   int running = 0;

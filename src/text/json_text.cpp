@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "text/json_text.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <cstdio>
 #include <cmath>
@@ -14,77 +11,23 @@
 
 namespace exifinfo {
 
-namespace {
+void FreeText(char* text) { std::free(text); }
 
-// A buffer's bytes follow a header that says how they were allocated, so that a released text
-// is freed by FreeText alone. Small buffers come from malloc. Large ones are mapped: they grow
-// by moving page tables (mremap), never by copying what they hold, and their new room is made
-// present in one call rather than a page fault at a time as lines fill it: where a fault is
-// costly (about 11 us under some hypervisors, against 0.7 us a page populated at once) the
-// faults and copies cost more than making the lines. Populating is best effort: a kernel without
-// MADV_POPULATE_WRITE (before 5.14) faults as usual.
-struct BlockHeader {
-  size_t mapped;  // the mapping's length in bytes; 0 for a block from malloc
-  size_t unused;  // keeps the text 16-byte aligned
-};
-constexpr size_t kHeaderBytes = sizeof(BlockHeader);
-constexpr size_t kMappedBytes = 256 * 1024;
+TextBuffer::~TextBuffer() { std::free(data_); }
 
-BlockHeader* HeaderOf(char* data) { return data == nullptr ? nullptr : reinterpret_cast<BlockHeader*>(data - kHeaderBytes); }
-
-void Populate(char* begin, size_t length) {
-  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t first = (reinterpret_cast<uintptr_t>(begin) + page - 1) / page * page;
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(begin) + length) / page * page;
-  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-}
-
-// A block of at least `bytes` (header included) holding the first `kept` bytes of `data`'s
-// block, which it replaces; null when no memory is left (the old block then stays).
-BlockHeader* Regrow(char* data, size_t kept, size_t bytes) {
-  BlockHeader* old = HeaderOf(data);
-  if (bytes < kMappedBytes) {
-    auto* grown = static_cast<BlockHeader*>(std::realloc(old, bytes));
-    if (grown != nullptr) grown->mapped = 0;
-    return grown;
-  }
-  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  bytes = (bytes + page - 1) / page * page;
-  const size_t present = old != nullptr ? old->mapped : 0;  // what is mapped already (the old block goes)
-  void* grown = present != 0 ? mremap(old, present, bytes, MREMAP_MAYMOVE)
-                             : mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (grown == MAP_FAILED) return nullptr;
-  auto* block = static_cast<BlockHeader*>(grown);
-  Populate(static_cast<char*>(grown) + present, bytes - present);
-  if (old != nullptr && present == 0) {  // from malloc until now
-    std::memcpy(reinterpret_cast<char*>(block) + kHeaderBytes, data, kept);
-    std::free(old);
-  }
-  block->mapped = bytes;
-  return block;
-}
-
-}  // namespace
-
-void FreeText(char* text) {
-  BlockHeader* block = HeaderOf(text);
-  if (block == nullptr) return;
-  if (block->mapped != 0) munmap(block, block->mapped);
-  else std::free(block);
-}
-
-TextBuffer::~TextBuffer() { FreeText(data_); }
-
+// Plain malloc and realloc on purpose: memory the allocator hands back is memory touched before,
+// and a page's first touch is what costs (about 11 us under some hypervisors, populated in
+// advance or not), far more than the copies of a growing buffer.
 bool TextBuffer::Reserve(size_t more) {
   if (failed_) return false;
   if (more <= capacity_ - size_) return true;
-  if (more > SIZE_MAX / 4 - size_) return failed_ = true, false;
-  size_t capacity = capacity_ < 240 ? 240 : capacity_;
-  while (capacity - size_ < more) capacity = capacity * 2 + kHeaderBytes;
-  BlockHeader* grown = Regrow(data_, size_, capacity + kHeaderBytes);
+  if (more > SIZE_MAX / 2 - size_) return failed_ = true, false;
+  size_t capacity = capacity_ < 256 ? 256 : capacity_;
+  while (capacity - size_ < more) capacity *= 2;
+  auto* grown = static_cast<char*>(std::realloc(data_, capacity));
   if (grown == nullptr) return failed_ = true, false;
-  data_ = reinterpret_cast<char*>(grown) + kHeaderBytes;
-  capacity_ = (grown->mapped != 0 ? grown->mapped : capacity + kHeaderBytes) - kHeaderBytes;
+  data_ = grown;
+  capacity_ = capacity;
   return true;
 }
 

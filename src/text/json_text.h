@@ -37,7 +37,7 @@ class TextBuffer {
   bool failed_ = false;
 };
 
-// Frees a text a TextBuffer released. Null does nothing.
+// Frees a text a TextBuffer released (it is from malloc). Null does nothing.
 void FreeText(char* text);
 
 // A JSON string of `length` bytes of UTF-8: '"' and '\' escaped, \b \f \n \r \t, other control
