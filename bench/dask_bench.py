@@ -3,15 +3,17 @@
 process over the same tree, with the CPU time each process spent and a profile of the workers'
 job, to show what bounds the cluster on this machine.
 
-Usage: /usr/bin/python3 bench/dask_bench.py TREE [ROUNDS]
+Usage: /usr/bin/python3 bench/dask_bench.py TREE [ROUNDS] [EXIFINFO]
 with PYTHONPATH=python:examples and EXIFINFO_LIBRARY naming the built library; TREE is a
-folder of photos in subfolders (a task a subfolder).
+folder of photos in subfolders (a task a subfolder). With EXIFINFO (the built tool), each round
+also times `exifinfo -r --json TREE` into a file, side by side with the cluster.
 """
 import cProfile
 import io
 import os
 import pstats
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -35,10 +37,11 @@ def cpu_seconds(processes):
 def main():
     tree = sys.argv[1]
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 3
+    tool = sys.argv[3] if len(sys.argv) > 3 else None
     import fsspec
     paths = list(dask_index._walk(fsspec.filesystem("file"), tree, True))
     loop(paths)  # untimed: the page cache and the library
-    one, same, dask, cold, cpu = [], [], [], [], []
+    one, same, dask, cold, cpu, native = [], [], [], [], [], []
     with tempfile.TemporaryDirectory() as work, \
             LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0") as cluster, \
             Client(cluster) as client:
@@ -64,6 +67,11 @@ def main():
             dask.append(len(paths) / seconds)
             after = cpu_seconds(processes)
             cpu.append((seconds, {name: after[name] - before[name] for name in processes}))
+            if tool:
+                with open(os.path.join(work, "tool.jsonl"), "wb") as lines:
+                    start = time.perf_counter()
+                    subprocess.run([tool, "-r", "--json", tree], stdout=lines, check=True)
+                    native.append(len(paths) / (time.perf_counter() - start))
         for _ in range(rounds):
             start = time.perf_counter()
             dask_index.run(tree, out, workers=2)
@@ -77,9 +85,13 @@ def main():
     print("| run | files per second | vs one process |")
     print("|---|---:|---:|")
     print(f"| one process, read() in a loop | {a:,.0f} | 1.00x |")
-    print(f"| one process, the workers' job (read_many, the JSON lines, the part written) | {s:,.0f} | {s / a:.2f}x |")
-    print(f"| dask_index.py on a running 2-worker LocalCluster (a task a folder) | {b:,.0f} | {b / a:.2f}x |")
+    print(f"| one process, the workers' job (the library's lines written to the part) | {s:,.0f} | {s / a:.2f}x |")
+    print(f"| dask_index.py on a running 2-worker LocalCluster (folders grouped into tasks) | {b:,.0f} | {b / a:.2f}x |")
     print(f"| the same, starting and stopping the cluster each time | {c:,.0f} | {c / a:.2f}x |")
+    if native:
+        t = statistics.median(native)
+        print(f"| `exifinfo -r --json` into a file, the same rounds | {t:,.0f} | {t / a:.2f}x |")
+        print(f"\nThe running cluster against the tool: {b / t:.2f}x")
     seconds, spent = sorted(cpu, key=lambda r: r[0])[len(cpu) // 2]
     print(f"\nCPU seconds of each process during the median Dask run ({seconds:.2f} s wall, "
           f"{2 * seconds:.2f} s of CPU on 2 cores):")
