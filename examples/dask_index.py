@@ -59,28 +59,9 @@ def _walk(fs, folder, local):
             yield path
 
 
-class _Remote:
-    """A remote file, opened on the thread that reads it (read_many opens it there) with no
-    read-ahead, so that each range the library asks for is one ranged request."""
-    __slots__ = ("fs", "path", "file")
-
-    def __init__(self, fs, path):
-        self.fs, self.path, self.file = fs, path, None
-
-    def open(self):
-        return self.fs.open(self.path, "rb", cache_type="none")
-
-    def __enter__(self):
-        self.file = self.open()
-        return self.file
-
-    def __exit__(self, *exc):
-        self.file.close()
-
-
 def _honours_ranges(url):
-    """False for an HTTP server that answers a ranged GET with the whole file. fsspec would then
-    hand back the file's start for every range, so such a store is read a whole file a photo."""
+    """False for an HTTP server that answers a ranged GET with the whole file: such a store is
+    read a whole file a photo (one request each), which the run reports."""
     if not url.startswith(("http://", "https://")):
         return True
     request = urllib.request.Request(url, headers={"Range": "bytes=0-0"})
@@ -91,23 +72,22 @@ def _honours_ranges(url):
         return True
 
 
-# A worker reads this many remote photos at once on as many threads, their waits on the store
-# overlapping; local ones on its one thread (a worker is one process a core), as one batch of the
+# A worker fetches this many remote photos a batch, _REMOTE_THREADS at once on fsspec's event
+# loop, their waits on the store overlapping; local ones on its one thread (a worker is one process a core), as one batch of the
 # library's, which writes the part as it reads.
 _BATCH = 256
 _REMOTE_THREADS = 32
 
 
-def _lines(fs, paths, local, whole):
+def _lines(fs, paths, local):
     """The JSON lines of a batch of paths, made by the library: the very bytes exifinfo -r --json
-    prints (a file that is no photo, or a folder, gives none), the path as listed."""
+    prints (a file that is no photo, or a folder, gives none), the path as listed. Remote photos
+    are fetched by the ranges the library asks for, _REMOTE_THREADS at once: one ranged GET for
+    most (the whole object from a store that ignores ranges)."""
     if local:
         return tei.records(paths, threads=1, skip_unknown=True, lines=True)
-    if whole:
-        return tei.records([fs.cat_file(path) for path in paths], names=paths, threads=1, skip_unknown=True,
-                           lines=True)
-    return tei.records([_Remote(fs, path) for path in paths], names=paths, threads=_REMOTE_THREADS,
-                       skip_unknown=True, lines=True)
+    return tei.records([(fs, path) for path in paths], names=paths, threads=_REMOTE_THREADS, skip_unknown=True,
+                       lines=True)
 
 
 def index_shard(number, source, shard, out):
@@ -128,7 +108,7 @@ def index_shard(number, source, shard, out):
         if whole is None:
             whole = not local and not _honours_ranges(batch[0])
         read_whole += len(batch) if whole else 0
-        parts.append(_lines(fs, batch, local, whole))
+        parts.append(_lines(fs, batch, local))
     text = b"".join(parts)
     with fsspec.open(target, "wb") as f:
         f.write(text)

@@ -137,6 +137,8 @@ class _Api:
                            ("exifinfo_read_memory", [ctypes.c_void_p, ctypes.c_size_t, photo_pp])):
             getattr(lib, name).argtypes = args
             getattr(lib, name).restype = ctypes.c_int
+        lib.exifinfo_read_ranges.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_uint64, photo_pp]
+        lib.exifinfo_read_ranges.restype = ctypes.c_int
         lib.exifinfo_read_source.argtypes = [ctypes.POINTER(_Source), photo_pp]
         lib.exifinfo_read_source.restype = ctypes.c_int
         # Addresses into arrays of _Input, result pointers and ints: a batch is read a chunk at a time.

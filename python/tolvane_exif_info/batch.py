@@ -10,6 +10,7 @@ from . import photo as _photo
 from .photo import _result
 from .reading import _is_path, _read_ranges_of, _read_stream_of, read
 from .record import record
+from .remote import is_remote, read_remote
 
 _CHUNK = 128
 _CHUNKS_AHEAD = 4
@@ -29,7 +30,8 @@ def _read_opened(source, make=None):
 
 def _classify(sources, outcomes):
     """Each source's way: (direct indexes, their _Input entries, bytes kept alive, ranged
-    (index, reader) pairs). A source of no known type gets its TypeError in `outcomes`."""
+    (index, reader) pairs, the reader None for a remote source). A source of no known type gets
+    its TypeError in `outcomes`."""
     direct, entries, keep, ranged = [], [], [], []
     for i, source in enumerate(sources):
         if type(source) is str:  # the common case first
@@ -39,6 +41,9 @@ def _classify(sources, outcomes):
         if _is_path(source):
             direct.append(i)
             entries.append((os.fsencode(source), None, 0, -1))
+            continue
+        if is_remote(source):  # a (filesystem, path) pair or an OpenFile: fetched range by range here
+            ranged.append((i, None))
             continue
         if _opens_to_file(source):
             ranged.append((i, _read_opened))
@@ -161,11 +166,17 @@ class _DirectBatch:
             worker.join()
 
 
-def _submit_ranged(pool, sources, ranged):
+def _submit_ranged(pool, sources, ranged, threads):
     """(index, future) of each ranged source; an object listed twice is read once: two threads
-    must not seek one file at once."""
+    must not seek one file at once. Remote sources are read together, on one future."""
     submitted, futures = {}, []
+    remote = [i for i, reader in ranged if reader is None]
+    if remote:
+        together = pool.submit(read_remote, [sources[i] for i in remote], _result, threads)
+        futures += [(i, _Nth(together, k)) for k, i in enumerate(remote)]
     for i, reader in ranged:
+        if reader is None:
+            continue
         source = sources[i]
         if id(source) not in submitted:
             submitted[id(source)] = pool.submit(reader, source)
@@ -173,15 +184,32 @@ def _submit_ranged(pool, sources, ranged):
     return futures
 
 
+class _Nth:
+    """The k-th outcome of a future of many, as a future of its own: an exception in the list
+    is raised by result()."""
+
+    def __init__(self, future, k):
+        self.future, self.k = future, k
+
+    def result(self):
+        outcome = self.future.result()[self.k]
+        if isinstance(outcome, BaseException):
+            raise outcome
+        return outcome
+
+
 def read_many(sources, threads=2, errors="raise"):
     """The Photos of many sources, in order, read on `threads` threads with the interpreter lock
     released while they read.
 
     Paths, bytes-like data and files on a descriptor are read by the library's own threads, a
-    chunk at a time, while the calling thread turns finished chunks into Photos. File objects
-    without a descriptor (a remote file, io.BytesIO) and objects that open to a file (fsspec's
-    OpenFile, opened and closed here) are read by ranges on `threads` Python threads at once:
-    their waits on storage overlap; streams (a pipe) forward, within 64 MiB.
+    chunk at a time, while the calling thread turns finished chunks into Photos. Remote photos,
+    given as (filesystem, path) pairs or fsspec OpenFile objects, are fetched range by range as
+    the library asks (one ranged request for most photos, none for the size), `threads` at once
+    on the filesystem's event loop where it has one. File objects without a descriptor
+    (io.BytesIO, an opened remote file) and other objects that open to a file are read by ranges
+    on `threads` Python threads at once: their waits on storage overlap; streams (a pipe)
+    forward, within 64 MiB.
 
     A source that cannot be read raises as read() would (the first such source's error,
     exceptions of file objects unchanged), once the batch is done. With errors="return" every
@@ -200,7 +228,7 @@ def read_many(sources, threads=2, errors="raise"):
     direct, entries, keep, ranged = _classify(sources, outcomes)
     pool = concurrent.futures.ThreadPoolExecutor(max_workers=min(threads, len(ranged))) if ranged else None
     try:
-        futures = _submit_ranged(pool, sources, ranged) if pool else []
+        futures = _submit_ranged(pool, sources, ranged, threads) if pool else []
         _DirectBatch(api, sources, direct, entries, outcomes).run(threads)
         for i, future in futures:
             try:

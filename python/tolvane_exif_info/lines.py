@@ -12,7 +12,8 @@ import os
 import sys
 
 from ._binding import _FS_ENCODING, _Input, _PhotoStruct, _RecordsOptions, _load_api
-from .batch import _classify
+from .batch import _Nth, _classify
+from .remote import _pair, is_remote, read_remote
 from .reading import _is_path
 
 # Sources go to the library this many at a time: what a batch holds at once (its lines, the
@@ -27,6 +28,13 @@ def _name_bytes(name):
     if type(name) is str:
         return name.encode(_FS_ENCODING, "surrogateescape")
     return os.fsencode(name)
+
+
+def _default_name(source):
+    """A source's "path" unless names says otherwise: a path's own, a remote photo's path."""
+    if _is_path(source):
+        return source
+    return _pair(source)[1] if is_remote(source) else None
 
 
 def _failure_text(source_error):
@@ -48,10 +56,10 @@ def _line_of(api, photo, name, error):
     return text.raw[:length] + b"\n"
 
 
-def _ranged_line(api, reader, source, name, skip_unknown):
-    """The line of a source read by ranges on a Python thread (a remote or in-memory file object);
-    b"" when it is passed over. What the object raises becomes the line's error."""
-    def make(status, pointer, _):
+def _line_maker(api, skip_unknown):
+    """make(status, pointer, name) for a read done in Python: its line (b"" when passed over),
+    the result freed."""
+    def make(status, pointer, name):
         try:
             if skip_unknown and (status == errno.EISDIR or (
                     status == 0 and ctypes.c_int32.from_address(pointer.value + _PhotoStruct.ending.offset).value
@@ -63,10 +71,24 @@ def _ranged_line(api, reader, source, name, skip_unknown):
         finally:
             if pointer.value:
                 api.free(pointer.value)
+    return make
+
+
+def _ranged_line(api, reader, source, name, skip_unknown):
+    """The line of a source read by ranges on a Python thread (an in-memory or opened file
+    object); b"" when it is passed over. What the object raises becomes the line's error."""
+    make = _line_maker(api, skip_unknown)
     try:
-        return reader(source, make)
+        return reader(source, lambda status, pointer, _: make(status, pointer, name))
     except Exception as error:  # the file object's own failure: the record says why
         return _line_of(api, None, name, _failure_text(error))
+
+
+def _remote_lines(api, sources, names, threads, skip_unknown):
+    """The lines of remote sources, fetched `threads` at once: a store's failure is the line's error."""
+    outcomes = read_remote(sources, _line_maker(api, skip_unknown), threads, names)
+    return [_line_of(api, None, name, _failure_text(outcome)) if isinstance(outcome, BaseException) else outcome
+            for name, outcome in zip(names, outcomes)]
 
 
 def _library_lines(api, entries, names, threads, skip_unknown, fd=-1):
@@ -119,7 +141,7 @@ def _call(api, inputs, count, names, threads, skip_unknown, fd):
             api.lib.exifinfo_free_text(text)
 
 
-def _chunk_lines(api, sources, names, skip_unknown, pool, emit):
+def _chunk_lines(api, sources, names, threads, skip_unknown, pool, emit):
     """Hands `emit` the lines of one chunk of sources, in order: runs of paths, bytes and
     descriptors for the library to make (emit(entries, names, None)), and each other file
     object's line (emit(None, None, line)), those read on `pool` meanwhile."""
@@ -129,7 +151,14 @@ def _chunk_lines(api, sources, names, skip_unknown, pool, emit):
         if outcome is not None:
             raise outcome  # a source of no known type: the caller's mistake, not a photo's
     futures, submitted = {}, {}
+    remote = [i for i, reader in ranged if reader is None]
+    if remote:  # fetched together, on the filesystem's event loop where it has one
+        together = pool.submit(_remote_lines, api, [sources[i] for i in remote], [names[i] for i in remote],
+                               threads, skip_unknown)
+        futures.update((i, _Nth(together, k)) for k, i in enumerate(remote))
     for i, reader in ranged:  # an object listed twice is read once: two threads must not seek it at once
+        if reader is None:
+            continue
         if id(sources[i]) not in submitted:
             submitted[id(sources[i])] = pool.submit(_ranged_line, api, reader, sources[i], names[i], skip_unknown)
         futures[i] = submitted[id(sources[i])]
@@ -165,17 +194,18 @@ def _batches(sources, names, threads, skip_unknown, emit):
             given = list(itertools.islice(names, len(chunk))) if names is not None else [None] * len(chunk)
             if len(given) < len(chunk):
                 raise ValueError("names ends before sources")
-            chunk_names = [_name_bytes(n if n is not None else (s if _is_path(s) else None))
+            chunk_names = [_name_bytes(n if n is not None else _default_name(s))
                            for s, n in zip(chunk, given)]
-            _chunk_lines(api, chunk, chunk_names, skip_unknown, pool,
+            _chunk_lines(api, chunk, chunk_names, threads, skip_unknown, pool,
                          lambda entries, run_names, line: emit(api, entries, run_names, line))
 
 
 def records(sources, threads=2, *, names=None, skip_unknown=False, lines=False):
     """The record of each source, in order, made by the library: paths, bytes-like data and
     files on a descriptor are read on `threads` of its threads with the interpreter lock
-    released for the whole batch; other file objects (remote files, io.BytesIO, fsspec's
-    OpenFile) by ranges on Python threads meanwhile.
+    released for the whole batch; remote photos ((filesystem, path) pairs, fsspec's OpenFile)
+    fetched range by range as the library asks, `threads` at once (one ranged request for most
+    photos); other file objects (io.BytesIO...) by ranges on Python threads meanwhile.
 
     Each record is what exifinfo --json prints for the source: a dict under the record's keys,
     or with lines=True all of them as bytes, one JSON line each, the very bytes exifinfo writes.

@@ -4,8 +4,8 @@ photos; fsspec's HTTP file system opens each, and read() takes only the ranges t
 for. Every photo must give the values of a local read; nginx's log counts the requests and
 bytes. Then the same over a link with 20 ms each way (a network namespace with netem as root,
 else a delaying proxy), read_many over it, the Dask example over the store, and a store that
-ignores ranged GETs. Usage: check_http.py CORPUS_DIR CONTAINERS_DIR (skips, exit 77, without
-nginx or fsspec)"""
+ignores ranged GETs. Usage: check_http.py CORPUS_DIR CONTAINERS_DIR EXIFINFO (skips, exit 77,
+without nginx or fsspec)"""
 import contextlib
 import json
 import os
@@ -21,7 +21,7 @@ import tolvane_exif_info as tei
 
 # Dask's worker processes import this file: the test runs in the main process only.
 if __name__ == "__main__":
-    CORPUS, CONTAINERS = sys.argv[1:3]
+    CORPUS, CONTAINERS, TOOL = sys.argv[1:4]
     why = http_store.usable()
     if why:
         print(f"skipped: {why}")
@@ -74,6 +74,27 @@ if __name__ == "__main__":
         print(f"{len(rows)} photos over {base}: requests a photo (fsspec's HEAD included) median {median(0)}, max "
               f"{max(r[0] for r in rows)}; KiB median {median(1) / 1024:.1f}, max {max(r[1] for r in rows) / 1024:.1f} "
               f"(files: median {median(2) / 1024:.1f} KiB); {len(rows) / sum(r[3] for r in rows):.1f} photos/s in a loop")
+
+    def read_pairs(base, log, tool):
+        """records() over (filesystem, URL) pairs: the tool's lines for the local files, byte for
+        byte (each named as its local path), at most 4 requests a photo and 1.15 on average, no
+        HEAD, and at most a fifth of the tree's bytes."""
+        fs = fsspec.filesystem("http", skip_instance_cache=True)
+        paths = [os.path.join(tree, name) for name in names]
+        before = len(log.lines())
+        lines = tei.records([(fs, base + name) for name in names], names=paths, threads=16, lines=True)
+        served = log.lines()[before:]
+        if lines != subprocess.run([tool, "--json", *paths], capture_output=True).stdout:
+            fail("records over HTTP are not the tool's lines")
+        photos = tei.read_many([(fs, base + name) for name in names], threads=16)
+        heads = sum(method == "HEAD" for method, _, _ in served)
+        fetched = sum(b for _, _, b in served)
+        size = sum(os.path.getsize(p) for p in paths)
+        most = max(photo.requests for photo in photos)
+        print(f"records over {base}: {len(served) / len(names):.2f} requests a photo (at most {most}), {heads} HEAD, "
+              f"{fetched / size:.1%} of the bytes")
+        if heads or most > 4 or len(served) > 1.15 * len(names) or fetched > 0.2 * size:
+            fail("records over HTTP cost too much")
 
     def read_batch(base):
         """read_many over the store: fsspec's OpenFile objects, opened and read on 16 threads."""
@@ -190,6 +211,7 @@ if __name__ == "__main__":
         stalled_store()
         with http_store.nginx(tree) as (base, log):
             read_each(base, log)
+            read_pairs(base, log, TOOL)
             read_batch(base)
             if dask_index is not None:
                 index_with_dask(base)
