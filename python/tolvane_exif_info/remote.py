@@ -88,6 +88,39 @@ async def _fetch(fs, path, start, end, tail=0):
         return pieces, size, False
 
 
+# A connection the store drops or refuses (a reset under load) is tried again, this many times
+# in all, after a pause growing from 50 ms: such failures pass, a missing object does not.
+_ATTEMPTS = 3
+
+
+def _transient(error):
+    if isinstance(error, (FileNotFoundError, PermissionError, IsADirectoryError)):
+        return False
+    if isinstance(error, ConnectionError):
+        return True
+    try:
+        import aiohttp
+    except ImportError:
+        return False
+    return isinstance(error, aiohttp.ClientConnectionError) and not isinstance(error, aiohttp.ServerTimeoutError)
+
+
+async def _fetch_again(fs, path, start, end, tail=0):
+    import asyncio
+    for attempt in range(_ATTEMPTS):
+        try:
+            return await _fetch(fs, path, start, end, tail)
+        except Exception as error:
+            if attempt + 1 == _ATTEMPTS or not _transient(error):
+                raise
+            await asyncio.sleep(0.05 * 4 ** attempt)
+
+
+def _fetch_blocking(fs, path, start, end):
+    """_fetch for a filesystem without an event loop: one range through cat_file."""
+    return [(start, fs.cat_file(path, start=start, end=end))], None, False
+
+
 class _Read:
     """One photo's ranges, fetched as the library asks for them."""
 
@@ -165,7 +198,7 @@ async def _read_async(api, pair, size, make, name):
     want = read.first()
     while True:
         if want[1] > 0:
-            read.take(want[0], want[1], await _fetch(read.fs, read.path, want[0], want[0] + want[1], want[2]))
+            read.take(want[0], want[1], await _fetch_again(read.fs, read.path, want[0], want[0] + want[1], want[2]))
         status, pointer = read.resume()
         following = _step(read, status, pointer, want[1])
         if following is None:

@@ -214,6 +214,19 @@ class RangesTest(unittest.TestCase):
             self.assertEqual(buffer.getvalue(), lines)
         with self.assertRaises(TypeError):
             tei.records([SAMPLE, None])
+        try:
+            import fsspec
+        except ImportError:
+            return
+        # (filesystem, path) pairs on a store without an event loop: fetched range by range.
+        fs = fsspec.filesystem("memory")
+        fs.pipe("/photos/a.jpg", data)
+        got = tei.records([(fs, "/photos/a.jpg"), (fs, "/photos/gone.jpg")])
+        self.assertEqual(dict(got[0], path="p"), expected)
+        self.assertEqual(got[0]["path"], "/photos/a.jpg")
+        self.assertEqual(got[1]["error"], "cannot open: No such file or directory")
+        photo = tei.read_many([(fs, "/photos/a.jpg")])[0]
+        self.assertEqual((photo.requests, photo.bytes_read), (1, len(data)))
 
 
 class ModuleTest(unittest.TestCase):
