@@ -2,8 +2,8 @@
 """Photos on an HTTP store 20 ms away: nginx on loopback behind a proxy that delays each way by
 20 ms and carries 100 MB/s (tests/python/delay_proxy.py), serving 2,000 photos (hard links of
 the corpora's files in 20 folders). Photos a second, requests and KiB a photo (nginx's log)
-for a plain loop of read() over fsspec's files, read_many with 32 threads, and
-examples/dask_index.py on a running 2-worker LocalCluster.
+for a plain loop of read() over fsspec's files, read_many with 32 threads, records over
+(filesystem, URL) pairs, and examples/dask_index.py on a running 2-worker LocalCluster.
 
 Usage: /usr/bin/python3 bench/http_bench.py CORPUS_DIR CONTAINERS_DIR [LOOP_PHOTOS]
 with PYTHONPATH=python:examples:tests/python and EXIFINFO_LIBRARY naming the built library.
@@ -75,11 +75,20 @@ def main():
             def many():
                 tei.read_many([fsspec.core.OpenFile(fs, base + name) for name in names], threads=32)
 
+            pairs = fsspec.filesystem("http", skip_instance_cache=True)
+
+            def records(at_once):
+                return lambda: tei.records([(pairs, base + name) for name in names], threads=at_once, lines=True)
+
             out = os.path.join(work, "index")
             dask_index.run(base, out, client=client)  # untimed: the workers load the library and connect
             rows.append(("a loop of read() (fsspec, no read-ahead)", *measured(log, len(sample), loop)))
             rows.append(("read_many, 32 threads", *measured(log, len(names), many)))
-            rows.append(("dask_index.py, running 2-worker LocalCluster (32 reads at once each)",
+            records(64)()  # untimed: the session's connections
+            for at_once in (32, 64, 128):
+                rows.append((f"records, (filesystem, URL) pairs, {at_once} at once",
+                             *measured(log, len(names), records(at_once))))
+            rows.append(("dask_index.py, running 2-worker LocalCluster (128 reads at once each)",
                          *measured(log, len(names), lambda: dask_index.run(base, out, client=client))))
         print(f"{len(names)} photos on nginx {DELAY_MS} ms away each way (100 MB/s); the loop over {len(sample)}")
         print("| reader | photos/s | vs the loop | requests a photo | KiB a photo |")

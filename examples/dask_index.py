@@ -9,7 +9,7 @@ HTML index, s3://bucket/prefix/ with s3fs installed...). The client lists SOURCE
 only; each folder below it (or a run of consecutive folders, where there are many), and each
 run of up to 1,000 files between folders, is a shard that a worker lists, reads and writes as
 DIR/part-NNNNN.jsonl, so the client holds neither the list nor the results. Photos are read by
-ranges: only the bytes their metadata needs, not the files, 32 at once on each worker (a store
+ranges: only the bytes their metadata needs, not the files, 128 at once on each worker (a store
 that answers ranged GETs with whole files is read whole, and the run says so).
 Concatenated in part order, the parts are exifinfo -r --json's output byte for byte (depth
 first, names in byte order). Without --scheduler it starts a LocalCluster; with one
@@ -19,10 +19,13 @@ import argparse
 import itertools
 import os
 import sys
+import threading
+import time
+import urllib.parse
 import urllib.request
 
 import fsspec
-from distributed import Client, LocalCluster, progress
+from distributed import Client, LocalCluster, progress, secede
 
 import tolvane_exif_info as tei
 
@@ -39,10 +42,24 @@ def _entries(fs, folder, local):
             entries = sorted((entry.name, entry.is_dir(follow_symlinks=False)) for entry in listing)
         return [(os.fsdecode(name), is_folder) for name, is_folder in entries]
     listed = []
-    for entry in fs.ls(folder, detail=True):
+    for entry in _listing(fs, folder):
         name = entry["name"].rstrip("/").rsplit("/", 1)[-1]
         listed.append((name, entry["type"] == "directory"))
     return sorted(set(listed), key=lambda e: os.fsencode(e[0]))
+
+
+def _listing(fs, folder, attempts=3):
+    """fs.ls(folder), tried again after a pause when the store drops the connection (a reset
+    under load passes; a missing folder does not)."""
+    for attempt in range(attempts):
+        try:
+            return fs.ls(folder, detail=True)
+        except (FileNotFoundError, PermissionError):
+            raise
+        except Exception as error:  # the OS's ConnectionError, aiohttp's ClientConnectionError
+            if attempt + 1 == attempts or not any("Connection" in kind.__name__ for kind in type(error).__mro__):
+                raise
+            time.sleep(0.05 * 4 ** attempt)
 
 
 def _join(folder, name):
@@ -61,22 +78,29 @@ def _walk(fs, folder, local):
 
 def _honours_ranges(url):
     """False for an HTTP server that answers a ranged GET with the whole file: such a store is
-    read a whole file a photo (one request each), which the run reports."""
+    read a whole file a photo (one request each), which the run reports. Asked once a worker
+    process for each server."""
     if not url.startswith(("http://", "https://")):
         return True
-    request = urllib.request.Request(url, headers={"Range": "bytes=0-0"})
-    try:
-        with urllib.request.urlopen(request, timeout=60) as answer:
-            return answer.status == 206
-    except OSError:  # the read itself reports what is wrong with this file
-        return True
+    server = urllib.parse.urlsplit(url).netloc
+    if server not in _SERVERS_RANGES:
+        request = urllib.request.Request(url, headers={"Range": "bytes=0-0"})
+        try:
+            with urllib.request.urlopen(request, timeout=60) as answer:
+                _SERVERS_RANGES[server] = answer.status == 206
+        except OSError:  # the read itself reports what is wrong with this file
+            return True
+    return _SERVERS_RANGES[server]
+
+
+_SERVERS_RANGES = {}  # a worker process's answers of _honours_ranges, by server
 
 
 # A worker fetches this many remote photos a batch, _REMOTE_THREADS at once on fsspec's event
 # loop, their waits on the store overlapping; local ones on its one thread (a worker is one process a core), as one batch of the
 # library's, which writes the part as it reads.
-_BATCH = 256
-_REMOTE_THREADS = 32
+_BATCH = 1024
+_REMOTE_THREADS = 64
 
 
 def _lines(fs, paths, local):
@@ -90,10 +114,27 @@ def _lines(fs, paths, local):
                        lines=True)
 
 
+# Remote tasks a worker process runs at once: a remote task mostly waits on the store (its
+# listing, then round trips), so it leaves the worker's thread to the next task meanwhile.
+_REMOTE_TASKS_AT_ONCE = 2
+_remote_tasks = threading.BoundedSemaphore(_REMOTE_TASKS_AT_ONCE)
+
+
 def index_shard(number, source, shard, out):
     """A worker's task: lists the shard (a folder, or files of SOURCE's first level), reads its
     photos and writes OUT/part-NNNNN.jsonl. Returns (photos written, files read whole because
     the store ignores ranged GETs)."""
+    if _is_local(source):
+        return _index_shard(number, source, shard, out)
+    with _remote_tasks:
+        try:
+            secede()  # the worker starts its next task while this one waits on the store
+        except ValueError:  # not on a worker (called in-process)
+            pass
+        return _index_shard(number, source, shard, out)
+
+
+def _index_shard(number, source, shard, out):
     local = _is_local(source)
     fs, _ = fsspec.core.url_to_fs(source)
     if shard[0] == "folders":

@@ -50,7 +50,7 @@ async def main():
         await asyncio.gather(pump(client_reader, server_writer, delay, rate, start),
                              pump(server_reader, client_writer, delay, rate, start), return_exceptions=True)
 
-    server = await asyncio.start_server(serve, "127.0.0.1", 0, backlog=512)
+    server = await asyncio.start_server(serve, "127.0.0.1", 0, backlog=4096)
     print(server.sockets[0].getsockname()[1], flush=True)
     await server.serve_forever()
 

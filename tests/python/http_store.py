@@ -57,9 +57,10 @@ def nginx(root, address="127.0.0.1", port=None, prefix=(), ranges=True):
         f.write(f"""
 daemon off;
 worker_processes 1;
+worker_rlimit_nofile 8192;
 pid {work}/nginx.pid;
 error_log {work}/error.log;
-events {{ worker_connections 512; }}
+events {{ worker_connections 4096; }}
 http {{
   access_log off;
   log_format counts '$request_method $status $body_bytes_sent';
