@@ -37,17 +37,21 @@ def main():
             shutil.copy(os.path.join(folder, name), os.path.join(tree, "a-" + name))
         for name in names[5:9]:
             shutil.copy(os.path.join(folder, name), os.path.join(tree, "z-" + name))
+        for k, name in enumerate(names[9:12]):  # three more folders: with the first, two tasks of two
+            os.makedirs(os.path.join(tree, f"n{k}-folder"))
+            shutil.copy(os.path.join(folder, name), os.path.join(tree, f"n{k}-folder", name))
         open(os.path.join(tree, "notes.txt"), "w").write("no photo")
         expected = subprocess.run([tool, "-r", "--json", tree], capture_output=True).stdout.splitlines(keepends=True)
         out = os.path.join(work, "index")
         dask_index._SHARD_FILES = 3  # runs of files split into shards of 3 (the listing is the client's)
+        dask_index._TASKS_PER_THREAD = 1  # 4 folders for 2 threads: folders go to a task two at a time
         count = dask_index.run(tree, out, workers=2)
         parts = sorted(glob.glob(os.path.join(out, "part-*.jsonl")))
         got = []
         for part in parts:
             with open(part, "rb") as f:
                 got.extend(f.read().splitlines(keepends=True))
-    assert len(parts) == 5, parts  # 5 files (3 + 2), the folder, 4 files and notes.txt (3 + 2)
+    assert len(parts) == 6, parts  # 5 files (3 + 2), 4 folders (2 + 2), 4 files and notes.txt (3 + 2)
     assert count == len(expected) == len(got), (count, len(expected), len(got))
     for line, want in zip(got, expected):
         assert line == want, (line, want)
