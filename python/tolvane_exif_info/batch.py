@@ -34,16 +34,16 @@ def _classify(sources, outcomes):
     its TypeError in `outcomes`."""
     direct, entries, keep, ranged = [], [], [], []
     for i, source in enumerate(sources):
-        if type(source) is str:  # the common case first
+        if type(source) is str and "://" not in source:  # the common case first
             direct.append(i)
             entries.append((source.encode(_FS_ENCODING, "surrogateescape"), None, 0, -1))
+            continue
+        if is_remote(source):  # a URL, a (filesystem, path) pair or an OpenFile: fetched range by range here
+            ranged.append((i, None))
             continue
         if _is_path(source):
             direct.append(i)
             entries.append((os.fsencode(source), None, 0, -1))
-            continue
-        if is_remote(source):  # a (filesystem, path) pair or an OpenFile: fetched range by range here
-            ranged.append((i, None))
             continue
         if _opens_to_file(source):
             ranged.append((i, _read_opened))
@@ -206,7 +206,8 @@ def read_many(sources, threads=2, errors="raise"):
     chunk at a time, while the calling thread turns finished chunks into Photos. Remote photos,
     given as (filesystem, path) pairs or fsspec OpenFile objects, are fetched range by range as
     the library asks (one ranged request for most photos, none for the size), `threads` at once
-    on the filesystem's event loop where it has one. File objects without a descriptor
+    on the filesystem's event loop where it has one; so are URLs of a protocol fsspec knows
+    ("https://...", "s3://..."), where any other str is a local path. File objects without a descriptor
     (io.BytesIO, an opened remote file) and other objects that open to a file are read by ranges
     on `threads` Python threads at once: their waits on storage overlap; streams (a pipe)
     forward, within 64 MiB.

@@ -188,7 +188,7 @@ def _batches(sources, names, threads, skip_unknown, emit):
     names = iter(names) if names is not None else None
     with concurrent.futures.ThreadPoolExecutor(max_workers=threads) as pool:
         while chunk := list(itertools.islice(sources, _CHUNK)):
-            if names is None and all(type(s) is str for s in chunk):
+            if names is None and all(type(s) is str and "://" not in s for s in chunk):
                 emit(api, chunk, None, None)
                 continue
             given = list(itertools.islice(names, len(chunk))) if names is not None else [None] * len(chunk)
@@ -205,7 +205,8 @@ def records(sources, threads=2, *, names=None, skip_unknown=False, lines=False):
     files on a descriptor are read on `threads` of its threads with the interpreter lock
     released for the whole batch; remote photos ((filesystem, path) pairs, fsspec's OpenFile)
     fetched range by range as the library asks, `threads` at once (one ranged request for most
-    photos); other file objects (io.BytesIO...) by ranges on Python threads meanwhile.
+    photos), and so are URLs of a protocol fsspec knows ("https://...", "s3://..."); other file
+    objects (io.BytesIO...) by ranges on Python threads meanwhile.
 
     Each record is what exifinfo --json prints for the source: a dict under the record's keys,
     or with lines=True all of them as bytes, one JSON line each, the very bytes exifinfo writes.

@@ -41,8 +41,23 @@ def _first_request(path):
     return _FIRST_REQUEST.get(_ending(path), _DEFAULT_FIRST_REQUEST)
 
 
+def is_url(source):
+    """A str that is a URL of a protocol fsspec knows ("https://...", "s3://..."): read remotely.
+    Any other str is a local path."""
+    scheme, found, _ = source.partition("://")
+    if not found or not scheme.isalnum():
+        return False
+    try:
+        from fsspec.registry import known_implementations
+    except ImportError:
+        return False
+    return scheme in known_implementations
+
+
 def is_remote(source):
-    """A (filesystem, path) pair, or an object that names one (fsspec's OpenFile)."""
+    """A (filesystem, path) pair, an object that names one (fsspec's OpenFile), or a URL."""
+    if type(source) is str:
+        return "://" in source and is_url(source)
     if type(source) is tuple:
         return len(source) == 2 and hasattr(source[0], "cat_file")
     return hasattr(source, "fs") and hasattr(source, "path") and hasattr(source.fs, "cat_file") \
@@ -50,6 +65,9 @@ def is_remote(source):
 
 
 def _pair(source):
+    if type(source) is str:
+        import fsspec
+        return fsspec.core.url_to_fs(source)
     return source if type(source) is tuple else (source.fs, source.path)
 
 

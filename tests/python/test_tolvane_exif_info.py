@@ -227,6 +227,8 @@ class RangesTest(unittest.TestCase):
         self.assertEqual(got[1]["error"], "cannot open: No such file or directory")
         photo = tei.read_many([(fs, "/photos/a.jpg")])[0]
         self.assertEqual((photo.requests, photo.bytes_read), (1, len(data)))
+        self.assertEqual(tei.records(["memory://photos/a.jpg"], lines=True),  # a URL: the same photo
+                         tei.records([(fs, "/photos/a.jpg")], names=["memory://photos/a.jpg"], lines=True))
 
 
 class ModuleTest(unittest.TestCase):
