@@ -170,6 +170,39 @@ TEST(AllocationFaults, CApiGivesEnomemOrTheWholeResult) {
   }
 }
 
+// A batch of record lines (on the calling thread) gives ENOMEM and no text, or every line.
+TEST(AllocationFaults, RecordLinesAreEnomemOrWhole) {
+  const std::vector<Bytes> photos = Photos();
+  std::vector<exifinfo_input> inputs;
+  for (const Bytes& photo : photos) inputs.push_back({nullptr, photo.data(), photo.size(), -1});
+  char* text = nullptr;
+  size_t length = 0;
+  ASSERT_EQ(exifinfo_records_json(inputs.data(), inputs.size(), nullptr, -1, &text, &length, nullptr), 0);
+  const std::string whole(text, length);
+  exifinfo_free_text(text);
+  int status = 0, enomem = 0;
+  bool returned = false, same = false;
+  const long runs = ForEachFailingAllocation(
+      [&] {
+        char* lines = nullptr;
+        status = exifinfo_records_json(inputs.data(), inputs.size(), nullptr, -1, &lines, &length, nullptr);
+        returned = lines != nullptr;
+        same = returned && length == whole.size() && std::memcmp(lines, whole.data(), length) == 0;
+        exifinfo_free_text(lines);
+      },
+      [&] {
+        if (status == ENOMEM) {
+          ++enomem;
+          EXPECT_FALSE(returned);
+        } else {
+          EXPECT_EQ(status, 0);
+          EXPECT_TRUE(same);
+        }
+      });
+  EXPECT_GE(runs, 4);
+  EXPECT_GE(enomem, 4);
+}
+
 TEST(AllocationFaults, ExifInfoOutputKeepsItsOldContentsOrHoldsTheWholeReport) {
   const std::string out = "/tmp/exifinfo_alloc_" + std::to_string(getpid()) + ".txt";
   const std::wstring input(EXIFINFO_SAMPLE_JPEG, EXIFINFO_SAMPLE_JPEG + std::strlen(EXIFINFO_SAMPLE_JPEG));
