@@ -11,6 +11,7 @@
 
 #include "exifinfo.h"
 #include "report/photo_report.h"
+#include "text/utf8.h"
 #include "report_shape.h"
 
 namespace {
@@ -56,6 +57,18 @@ void CheckExtraShape(const exifinfo_photo& p) {
   const bool usable = !std::isnan(p.GPSLatitude) && !std::isnan(p.GPSLongitude);
   if (p.HasGPS != (usable ? 1 : 0)) Broken("HasGPS disagrees with the coordinates");
   if (usable && (std::fabs(p.GPSLatitude) > 90 || std::fabs(p.GPSLongitude) > 180)) Broken("coordinates out of range");
+}
+
+// The record's JSON line: one object on one line, its texts escaped (no control byte raw),
+// well-formed UTF-8, the length the sizing call said.
+void CheckRecordLine(const exifinfo_photo& p) {
+  const size_t length = exifinfo_record_json(&p, nullptr, nullptr, nullptr, 0, nullptr, 0);
+  std::string line(length, '\0');
+  if (exifinfo_record_json(&p, nullptr, nullptr, nullptr, 0, &line[0], length + 1) != length) Broken("line length");
+  if (line.compare(0, 13, "{\"path\":null,") != 0 || line.back() != '}') Broken("line is no record object");
+  for (const char c : line)
+    if (static_cast<unsigned char>(c) < 0x20) Broken("a control byte in the line");
+  if (!exifinfo::IsWellFormedUtf8(reinterpret_cast<const uint8_t*>(line.data()), line.size())) Broken("line not UTF-8");
 }
 
 }  // namespace
@@ -115,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (photo->thumbnail_size != 0) {
     Broken("thumbnail size without bytes");
   }
+  CheckRecordLine(*photo);
   CheckResumedRead(bytes, *photo, true);
   CheckResumedRead(bytes, *photo, false);
   if (photo->container != EXIFINFO_CONTAINER_JPEG && photo->container != EXIFINFO_CONTAINER_UNKNOWN) {
