@@ -211,30 +211,40 @@ def _step(read, status, pointer, previous):
     return want
 
 
-async def _read_async(api, pair, size, make, name):
-    read = _Read(api, pair, size)
+def _steps(read):
+    """A read as a generator: it yields each range to fetch, (start, length, tail), is sent the
+    answer, and returns (status, pointer) once the library needs nothing more."""
     want = read.first()
     while True:
         if want[1] > 0:
-            read.take(want[0], want[1], await _fetch_again(read.fs, read.path, want[0], want[0] + want[1], want[2]))
+            read.take(want[0], want[1], (yield want))
         status, pointer = read.resume()
         following = _step(read, status, pointer, want[1])
         if following is None:
-            return make(*read.finish(status, pointer), name)
+            return read.finish(status, pointer)
         want = following
+
+
+async def _read_async(api, pair, size, make, name):
+    read = _Read(api, pair, size)
+    steps, answer = _steps(read), None
+    try:
+        while True:
+            start, length, tail = steps.send(answer)
+            answer = await _fetch_again(read.fs, read.path, start, start + length, tail)
+    except StopIteration as done:
+        return make(*done.value, name)
 
 
 def _read_blocking(api, pair, size, make, name):
     read = _Read(api, pair, size)
-    want = read.first()
-    while True:
-        if want[1] > 0:
-            read.take(want[0], want[1], _fetch_blocking(read.fs, read.path, want[0], want[0] + want[1]))
-        status, pointer = read.resume()
-        following = _step(read, status, pointer, want[1])
-        if following is None:
-            return make(*read.finish(status, pointer), name)
-        want = following
+    steps, answer = _steps(read), None
+    try:
+        while True:
+            start, length, _ = steps.send(answer)
+            answer = _fetch_blocking(read.fs, read.path, start, start + length)
+    except StopIteration as done:
+        return make(*done.value, name)
 
 
 def read_remote(sources, make, at_once=32, names=None, sizes=None):

@@ -76,26 +76,31 @@ exifinfo_value ValueOf(const exifinfo_photo* photo, size_t index) {
 
 // glibc's untranslated text of an errno value (what strerror gives in the C locale), from static
 // storage: no buffer, safe on any thread.
-void AppendErrorName(TextBuffer& out, int error) {
+const char* ErrorName(int error, char (&unknown)[32]) {
   const char* name = strerrordesc_np(error);
-  if (name != nullptr) return out.Append(name);
-  char unknown[32];
-  const int length = std::snprintf(unknown, sizeof unknown, "Unknown error %d", error);
-  out.Append(unknown, static_cast<size_t>(length));
+  if (name != nullptr) return name;
+  std::snprintf(unknown, sizeof unknown, "Unknown error %d", error);
+  return unknown;
 }
 
-void AppendFailure(TextBuffer& out, int error, const exifinfo_photo* photo) {
-  if (error == EISDIR) return AppendErrorName(out, error);
-  if (error != 0) {
+// The record's error of a read into `buffer`, as snprintf writes (no allocation: it is made for
+// every line of a batch); the text's length.
+size_t FormatFailure(int error, const exifinfo_photo* photo, char* buffer, size_t capacity) {
+  char unknown[32];
+  const char* prefix = "";
+  const char* name = "";
+  if (error == EISDIR) {
+    name = ErrorName(error, unknown);
+  } else if (error != 0) {
     // A first read that fails gives one of these; any other error came from the open.
-    const bool reading = error == EIO || error == EBADF || error == EINVAL;
-    out.Append(reading ? "read error: " : "cannot open: ");
-    return AppendErrorName(out, error);
+    prefix = error == EIO || error == EBADF || error == EINVAL ? "read error: " : "cannot open: ";
+    name = ErrorName(error, unknown);
+  } else if (photo != nullptr && photo->ending == EXIFINFO_READ_ERROR) {
+    prefix = "read error: ";
+    name = ErrorName(photo->read_errno, unknown);
   }
-  if (photo != nullptr && photo->ending == EXIFINFO_READ_ERROR) {
-    out.Append("read error: ");
-    AppendErrorName(out, photo->read_errno);
-  }
+  const int length = std::snprintf(buffer, capacity, "%s%s", prefix, name);
+  return length < 0 ? 0 : static_cast<size_t>(length);
 }
 
 bool KeysValid(const size_t* keys, size_t keyCount) {
@@ -156,9 +161,7 @@ EXIFINFO_EXPORT int exifinfo_record_value(const exifinfo_photo* photo, size_t in
 }
 
 EXIFINFO_EXPORT size_t exifinfo_failure_text(int error, const exifinfo_photo* photo, char* buffer, size_t capacity) {
-  TextBuffer text;
-  AppendFailure(text, error, photo);
-  return CopyOut(text, buffer, capacity);
+  return FormatFailure(error, photo, buffer, capacity);
 }
 
 EXIFINFO_EXPORT size_t exifinfo_record_json(const exifinfo_photo* photo, const char* path, const char* error,
@@ -238,15 +241,14 @@ void MakeLine(RecordsBatch& batch, size_t i, TextBuffer& out, LineAt& at, int th
   if (error == ENOMEM || (error == 0 && photo == nullptr)) return batch.failure.store(ENOMEM), exifinfo_free(photo);
   const bool unknown = error == EISDIR || (error == 0 && photo->ending == EXIFINFO_NOT_A_JPEG);
   if (!(batch.skipUnknown && unknown)) {
-    TextBuffer failure;
-    AppendFailure(failure, error, photo);
-    failure.Append('\0');
+    char failure[128];  // the longest errno text is under 60 bytes
+    FormatFailure(error, photo, failure, sizeof failure);
     const char* name = batch.names != nullptr && batch.names[i] != nullptr ? batch.names[i] : batch.inputs[i].path;
     at.thread = thread, at.offset = out.size();
-    AppendRecordJson(out, photo, name, failure.failed() ? "" : failure.data(), batch.keys, batch.keyCount);
+    AppendRecordJson(out, photo, name, failure, batch.keys, batch.keyCount);
     out.Append('\n');
     at.length = out.size() - at.offset;
-    if (failure.failed() || out.failed()) batch.failure.store(ENOMEM);
+    if (out.failed()) batch.failure.store(ENOMEM);
   }
   exifinfo_free(photo);
 }
