@@ -36,7 +36,7 @@ PEER_TAGS = {
     "GPSAltitude": ["Composite:GPSAltitude"],
 }
 # The read's own keys: no peer has them.
-OWN = {"path", "ending", "error", "container", "HasExif", "HasGPS"}
+OWN = {"path", "ending", "error", "container", "HasExif", "HasGPS", "CaptureTimeSource"}
 TIME = re.compile(r"^(\d{4}):(\d{2}):(\d{2})[ T]")
 
 

@@ -66,7 +66,9 @@ typedef enum exifinfo_container {
   EXIFINFO_CONTAINER_WEBP = 6,    /* the EXIF chunk */
   EXIFINFO_CONTAINER_RAF = 7,     /* Fujifilm raw: its embedded JPEG, read as a JPEG */
   EXIFINFO_CONTAINER_CR3 = 8,     /* Canon raw on ISO base media */
-  EXIFINFO_CONTAINER_JXL = 9      /* JPEG XL in its box container (the Exif box) */
+  EXIFINFO_CONTAINER_JXL = 9,     /* JPEG XL in its box container (the Exif box) */
+  EXIFINFO_CONTAINER_MP4 = 10,    /* since 1.7: MPEG-4 video, M4V, 3GP and 3G2 (the movie box) */
+  EXIFINFO_CONTAINER_MOV = 11     /* since 1.7: QuickTime movie (the movie box) */
 } exifinfo_container;
 
 /* The types of the report's values, for bindings (exifinfo_field_type). */
@@ -252,6 +254,20 @@ typedef struct exifinfo_photo {
    * index i of the record table. A text the file has but leaves empty has one (""); an absent
    * one does not, though its member reads "" as always. */
   uint64_t record_present[2];
+
+  /* Since 1.7. Where CaptureTime came from: "exif" (DateTimeOriginal), "quicktime" (a phone's
+   * own capture time with its zone, Apple's com.apple.quicktime.creationdate), "mvhd" (a video's
+   * movie header: UTC by the format, though some cameras write local time there); "" without a
+   * CaptureTime. */
+  const char* CaptureTimeSource;
+  /* Since 1.7, a video's (NaN and -1 for a photo): its length in seconds (the movie header) and
+   * the rotation its video track is shown with, 0, 90, 180 or 270 degrees clockwise. A video's
+   * other values are members above: CreateDate and ModifyDate from its movie header (as the
+   * format says, UTC), ImageWidth and ImageHeight (and the report's Width and Height) of its
+   * first video track, Make, Model and Software, and the GPS position of its keyed metadata or
+   * user data. */
+  double Duration;
+  int32_t Rotation;
 } exifinfo_photo;
 
 /* True when `photo` (from any 1.x library) has `member`. */
@@ -367,7 +383,7 @@ void exifinfo_free(exifinfo_photo* photo);
 const char* exifinfo_ending_name(int ending);
 
 /* The container's name as bindings show it (since 1.1): "unknown", "jpeg", "tiff", "heif",
- * "avif", "png", "webp", "raf", "cr3", "jxl"; null for a value that is no container. */
+ * "avif", "png", "webp", "raf", "cr3", "jxl", "mp4", "mov"; null for a value that is no container. */
 const char* exifinfo_container_name(int container);
 
 /*

@@ -71,6 +71,8 @@ class _PhotoStruct(ctypes.Structure):
         ("next_offset", ctypes.c_uint64), ("next_length", ctypes.c_uint64),
         # Since 1.5: the file's own values (read through the record table) and which keys have one.
         ("file", _FileValues), ("record_present", ctypes.c_uint64 * 2),
+        # Since 1.7: where CaptureTime came from; a video's length and rotation.
+        ("CaptureTimeSource", ctypes.c_char_p), ("Duration", ctypes.c_double), ("Rotation", ctypes.c_int32),
     ]
 
 

@@ -118,6 +118,12 @@
   X(XResolution, DOUBLE, DOUBLE, exifinfo::kXResolution, "pixels per resolution unit across (0x011A)")              \
   X(YResolution, DOUBLE, DOUBLE, exifinfo::kYResolution, "pixels per resolution unit down (0x011B)")
 
+// Since 1.7: members of exifinfo_photo after record_present, in struct order.
+#define EXIFINFO_TAIL_FIELDS(X)                                                                                  \
+  X(CaptureTimeSource, TEXT, CAPTURE_TIME_SOURCE, 0, "where CaptureTime came from: exif, quicktime (a phone's own), mvhd (a video's header, UTC)") \
+  X(Duration, DOUBLE, DOUBLE, exifinfo::kDuration, "a video's length in seconds (its movie header)")             \
+  X(Rotation, INT32, INT, exifinfo::kRotation, "a video's rotation: 0, 90, 180 or 270 degrees clockwise (its track matrix)")
+
 namespace exifinfo_api {
 
 struct Field {
@@ -179,23 +185,25 @@ constexpr int kTextIndexes[] = {
 #define EXIFINFO_INDEX_CAPTURE_TIME(index)
 #define EXIFINFO_INDEX_GPS_DATE_TIME(index)
 #define EXIFINFO_INDEX_HAS_GPS(index)
-    EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_FILE_FIELDS(EXIFINFO_TEXT_INDEX)};
+#define EXIFINFO_INDEX_CAPTURE_TIME_SOURCE(index)
+    EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_FILE_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_TAIL_FIELDS(EXIFINFO_TEXT_INDEX)};
 #undef EXIFINFO_INDEX_TEXT
 #undef EXIFINFO_INDEX_INT
 #define EXIFINFO_INDEX_TEXT(index)
 #define EXIFINFO_INDEX_INT(index) index,
-constexpr int kIntIndexes[] = {EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_FILE_FIELDS(EXIFINFO_TEXT_INDEX)};
+constexpr int kIntIndexes[] = {EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_FILE_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_TAIL_FIELDS(EXIFINFO_TEXT_INDEX)};
 #undef EXIFINFO_INDEX_INT
 #undef EXIFINFO_INDEX_DOUBLE
 #define EXIFINFO_INDEX_INT(index)
 #define EXIFINFO_INDEX_DOUBLE(index) index,
-constexpr int kDoubleIndexes[] = {EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_FILE_FIELDS(EXIFINFO_TEXT_INDEX)};
+constexpr int kDoubleIndexes[] = {EXIFINFO_EXTRA_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_FILE_FIELDS(EXIFINFO_TEXT_INDEX) EXIFINFO_TAIL_FIELDS(EXIFINFO_TEXT_INDEX)};
 #undef EXIFINFO_INDEX_TEXT
 #undef EXIFINFO_INDEX_INT
 #undef EXIFINFO_INDEX_DOUBLE
 #undef EXIFINFO_INDEX_CAPTURE_TIME
 #undef EXIFINFO_INDEX_GPS_DATE_TIME
 #undef EXIFINFO_INDEX_HAS_GPS
+#undef EXIFINFO_INDEX_CAPTURE_TIME_SOURCE
 #undef EXIFINFO_TEXT_INDEX
 
 template <size_t N>
@@ -245,6 +253,29 @@ constexpr bool FileFieldsFollow() {
 }
 static_assert(FileFieldsFollow(), "every member of exifinfo_file_values has its line, in struct order");
 
+constexpr Field kTailFields[] = {
+#define EXIFINFO_AS_TAIL_FIELD(member, type, source, index, meaning) \
+  Field{#member, EXIFINFO_TYPE_##type, offsetof(exifinfo_photo, member), meaning},
+    EXIFINFO_TAIL_FIELDS(EXIFINFO_AS_TAIL_FIELD)
+#undef EXIFINFO_AS_TAIL_FIELD
+};
+#define EXIFINFO_CHECK_TAIL_TYPE(member, kind, source, index, meaning)                                   \
+  static_assert(std::is_same<decltype(exifinfo_photo::member), CType<EXIFINFO_TYPE_##kind>::type>::value, \
+                #member " is not of the type its line says");
+EXIFINFO_TAIL_FIELDS(EXIFINFO_CHECK_TAIL_TYPE)
+#undef EXIFINFO_CHECK_TAIL_TYPE
+constexpr bool TailFieldsFollow() {
+  size_t at = offsetof(exifinfo_photo, record_present) + sizeof(exifinfo_photo::record_present);
+  for (const Field& f : kTailFields) {
+    const size_t align = SizeOf(f.type);
+    at = (at + align - 1) / align * align;
+    if (f.offset != at) return false;
+    at += align;
+  }
+  return (at + alignof(exifinfo_photo) - 1) / alignof(exifinfo_photo) * alignof(exifinfo_photo) == sizeof(exifinfo_photo);
+}
+static_assert(TailFieldsFollow(), "every member after record_present has its line, in struct order");
+
 template <size_t N>
 constexpr RecordKey FromTable(const char* key, const char* member, const Field (&table)[N]) {
   for (const Field& f : table)
@@ -254,6 +285,7 @@ constexpr RecordKey FromTable(const char* key, const char* member, const Field (
 constexpr RecordKey Member(const char* key, const char* member) { return FromTable(key, member, kFields); }
 constexpr RecordKey Member(const char* key) { return Member(key, key); }
 constexpr RecordKey File(const char* key) { return FromTable(key, key, kFileFields); }
+constexpr RecordKey Tail(const char* key) { return FromTable(key, key, kTailFields); }
 constexpr RecordKey Flag(RecordKey key) { return RecordKey{key.key, EXIFINFO_TYPE_FLAG, key.offset, key.meaning}; }
 
 constexpr RecordKey kRecord[] = {
@@ -287,6 +319,8 @@ constexpr RecordKey kRecord[] = {
     File("Comment"),
     // The place.
     Member("GPSLatitude"), Member("GPSLongitude"), Member("GPSAltitude"), Member("GPSImgDirection"),
+    // Since 1.7: where the capture time came from; a video's length and rotation.
+    Tail("CaptureTimeSource"), Tail("Duration"), Tail("Rotation"),
 };
 constexpr size_t kRecordCount = sizeof kRecord / sizeof kRecord[0];
 

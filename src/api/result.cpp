@@ -48,12 +48,15 @@ size_t CodePoints(const char* text, size_t length) {
   photo->member = extras.captureTime[0] != '\0' ? put(extras.captureTime, std::strlen(extras.captureTime)) : absentText
 #define EXIFINFO_FILL_GPS_DATE_TIME_TEXT(member, index) \
   photo->member = extras.gpsDateTime[0] != '\0' ? put(extras.gpsDateTime, std::strlen(extras.gpsDateTime)) : absentText
+#define EXIFINFO_FILL_CAPTURE_TIME_SOURCE_TEXT(member, index) \
+  photo->member = extras.captureTimeSource[0] != '\0' ? put(extras.captureTimeSource, std::strlen(extras.captureTimeSource)) : absentText
 #define EXIFINFO_FILL_INT_INT32(member, index) photo->member = extras.ints[index]
 #define EXIFINFO_FILL_HAS_GPS_INT32(member, index) photo->member = extras.hasGps
 #define EXIFINFO_FILL_DOUBLE_DOUBLE(member, index) photo->member = extras.doubles[index]
 #define EXIFINFO_BYTES_TEXT(index) extras.textLengths[index] + 1
 #define EXIFINFO_BYTES_CAPTURE_TIME(index) std::strlen(extras.captureTime) + 1
 #define EXIFINFO_BYTES_GPS_DATE_TIME(index) std::strlen(extras.gpsDateTime) + 1
+#define EXIFINFO_BYTES_CAPTURE_TIME_SOURCE(index) std::strlen(extras.captureTimeSource) + 1
 #define EXIFINFO_BYTES_INT(index) 0
 #define EXIFINFO_BYTES_HAS_GPS(index) 0
 #define EXIFINFO_BYTES_DOUBLE(index) 0
@@ -128,10 +131,11 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
 #define EXIFINFO_BYTES(member, type, source, index, meaning) extraBytes += EXIFINFO_BYTES_##source(index);
   EXIFINFO_EXTRA_FIELDS(EXIFINFO_BYTES)
   EXIFINFO_FILE_FIELDS(EXIFINFO_BYTES)
+  EXIFINFO_TAIL_FIELDS(EXIFINFO_BYTES)
 #undef EXIFINFO_BYTES
 
   // The values' texts lie one after another, in member order (Version to Comments, then
-  // ModifyDate to GPSDateTime, then file.Make to file.LensInfo), then last_error and the report: a binding copies the struct and
+  // ModifyDate to GPSDateTime, then file.Make to file.LensInfo, then CaptureTimeSource), then last_error and the report: a binding copies the struct and
   // its texts in one piece, up to the report's end.
   constexpr int kLastText = exifinfo::RecordTexts::kCount - 1;
   const size_t textsBytes = texts.at[kLastText] + texts.length[kLastText] + 1;
@@ -200,6 +204,7 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
 #define EXIFINFO_FILL_FILE(member, type, source, index, meaning) EXIFINFO_FILL_##source##_##type(file.member, index);
   EXIFINFO_FILE_FIELDS(EXIFINFO_FILL_FILE)
 #undef EXIFINFO_FILL_FILE
+  EXIFINFO_TAIL_FIELDS(EXIFINFO_FILL)
 #undef EXIFINFO_FILL
   MarkPresent(photo, absentText);
   *out = photo;

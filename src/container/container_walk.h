@@ -106,6 +106,7 @@ bool ReadRawProfileChunk(ContainerWalk& walk, uint64_t offset, uint64_t length, 
                          ExifReader& reader);
 
 void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& reader);
+void WalkMovie(ContainerWalk& walk, ExifReader& reader);
 void WalkPng(ContainerWalk& walk, ExifReader& reader);
 void WalkWebp(ContainerWalk& walk, ExifReader& reader);
 

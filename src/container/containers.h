@@ -23,8 +23,10 @@ enum class Container : int32_t {
   kRaf = 7,  // Fujifilm raw: an embedded JPEG, read as one
   kCr3 = 8,  // Canon raw on ISO base media
   kJxl = 9,  // JPEG XL in its box container
+  kMp4 = 10,  // MPEG-4 video, M4V, 3GP and 3G2
+  kMov = 11,  // QuickTime movie
 };
-constexpr int kContainerCount = 10;
+constexpr int kContainerCount = 12;
 
 // The bytes a look at the start needs: enough for an ftyp box with a few dozen brands.
 constexpr size_t kIdentifyBytes = 256;
@@ -35,6 +37,9 @@ Container IdentifyContainer(ByteView head);
 // Reads the metadata of a container other than JPEG and RAF into `reader`: the EXIF block
 // through the walker, the frame values from the container's header, and the ending
 // (kEndOfMetadata, kPrematureEnd, kDamaged, kReadError or kOutOfMemory).
+// A video's: its own dates, length, frame and camera from the movie box, never its media.
+inline bool IsMovie(Container container) { return container == Container::kMp4 || container == Container::kMov; }
+
 void ReadContainer(Container container, RangeReader& source, ExifReader& reader);
 
 // RAF: the embedded JPEG's place. False, with `ending` set, when the header does not give one

@@ -43,8 +43,25 @@ Container BrandContainer(const uint8_t* brand) {
   return Container::kUnknown;
 }
 
+// A video brand's container, kUnknown for any other brand.
+Container VideoBrandContainer(const uint8_t* brand) {
+  if (std::memcmp(brand, "qt  ", 4) == 0) return Container::kMov;
+  // ISO's generic brands, MPEG-4's, Apple's M4V, 3GPP's and 3GPP2's families, and the camera
+  // makers' own that build on them (Sony's MSNV and XAVC).
+  static const char* const kMp4Brands[] = {"isom", "iso2", "iso3", "iso4", "iso5", "iso6", "mp41", "mp42",
+                                           "avc1", "M4V ", "M4VH", "M4VP", "MSNV", "XAVC", "f4v "};
+  for (const char* mp4 : kMp4Brands)
+    if (std::memcmp(brand, mp4, 4) == 0) return Container::kMp4;
+  if (std::memcmp(brand, "3gp", 3) == 0 || std::memcmp(brand, "3g2", 3) == 0 || std::memcmp(brand, "3ge", 3) == 0 ||
+      std::memcmp(brand, "3gg", 3) == 0)
+    return Container::kMp4;
+  return Container::kUnknown;
+}
+
 // An ftyp box first: its major brand, else the most specific of its compatible brands (an AVIF
-// brand before the generic image brands mif1 and msf1, which both formats list).
+// brand before the generic image brands mif1 and msf1, which both formats list; a photo brand
+// before a video brand, which a HEIF image may list among its own). A video is known by its
+// major brand, else by a compatible one.
 Container IdentifyIsoBaseMedia(ByteView head) {
   if (!head.Has(0, 16) || std::memcmp(head.At(4), "ftyp", 4) != 0) return Container::kUnknown;
   const Container major = BrandContainer(head.At(8));
@@ -54,12 +71,26 @@ Container IdentifyIsoBaseMedia(ByteView head) {
   uint64_t end = ReadU32Big(head.data);
   if (end > head.size) end = head.size;
   Container found = major;
+  Container video = VideoBrandContainer(head.At(8));
   for (uint64_t at = 16; at + 4 <= end; at += 4) {
     const Container brand = BrandContainer(head.At(at));
     if (brand == Container::kAvif) return brand;
     if (found == Container::kUnknown) found = brand;
+    if (video == Container::kUnknown) video = VideoBrandContainer(head.At(at));
   }
-  return found;
+  return found != Container::kUnknown ? found : video;
+}
+
+// A QuickTime movie of the years before ftyp: its first box one that only movies start with,
+// of a size that can be.
+Container IdentifyOldMovie(ByteView head) {
+  if (!head.Has(0, 8)) return Container::kUnknown;
+  static const char* const kFirstBoxes[] = {"moov", "mdat", "wide", "free", "skip", "pnot"};
+  const uint32_t size = ReadU32Big(head.data);
+  if (size != 0 && size != 1 && size < 8) return Container::kUnknown;
+  for (const char* type : kFirstBoxes)
+    if (std::memcmp(head.At(4), type, 4) == 0) return Container::kMov;
+  return Container::kUnknown;
 }
 
 }  // namespace
@@ -73,7 +104,8 @@ Container IdentifyContainer(ByteView head) {
     return Container::kWebp;
   if (StartsWith(head, kRafMagic, kRafMagicBytes)) return Container::kRaf;
   if (StartsWith(head, kJxlSignature, sizeof kJxlSignature)) return Container::kJxl;
-  return IdentifyIsoBaseMedia(head);
+  const Container media = IdentifyIsoBaseMedia(head);
+  return media != Container::kUnknown ? media : IdentifyOldMovie(head);
 }
 
 namespace {
@@ -246,6 +278,8 @@ void ReadContainer(Container container, RangeReader& source, ExifReader& reader)
     case Container::kAvif:
     case Container::kCr3:
     case Container::kJxl: WalkIsoBaseMedia(walk, container, reader); break;
+    case Container::kMp4:
+    case Container::kMov: WalkMovie(walk, reader); break;
     default: walk.damaged = true; break;
   }
   if (walk.hasFrame) {

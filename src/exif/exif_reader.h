@@ -108,6 +108,9 @@ class ExifReader {
     Extras.ints[kImageWidth] = static_cast<int32_t>(width);
     Extras.ints[kImageHeight] = static_cast<int32_t>(height);
   }
+  // The values a container's own structures give where no EXIF block does (a video's movie
+  // box): texts are views of held() copies.
+  ExtraValues& containerValues() { return Extras; }
   // The bytes a walk in place fetched: they live as long as the reader, as its section copies do.
   HeldBytes& held() { return Held; }
   // A container's read sets the frame values its own header gives, and says how it ended.

@@ -178,6 +178,80 @@ void FinishGpsDateTime(const ExtraValues& raw, char* out) {
   *at = '\0';
 }
 
+// A movie header's time (seconds since 1904-01-01 UTC) as "YYYY:MM:DD HH:MM:SS", the way EXIF
+// writes its times; `iso` writes "YYYY-MM-DDTHH:MM:SSZ" instead. False past the year 9999.
+bool FormatMovieTime(uint64_t seconds, bool iso, char* out) {
+  constexpr uint64_t kLastSecond = 255485145599;  // 9999-12-31 23:59:59 counted from 1904
+  if (seconds == 0 || seconds > kLastSecond) return false;
+  // Days since 0000-03-01 in the proleptic Gregorian calendar, years from March on, so that the
+  // leap day ends a year: 1904-01-01 is day 695,361.
+  const int64_t days = static_cast<int64_t>(seconds / 86400) + 695361;
+  const int64_t era = days / 146097, dayOfEra = days % 146097;
+  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t shifted = (5 * dayOfYear + 2) / 153;  // March is 0
+  const int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+  const int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
+  const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  const uint64_t inDay = seconds % 86400;
+  const int n = std::snprintf(out, 24, iso ? "%04d-%02d-%02dT%02d:%02d:%02dZ" : "%04d:%02d:%02d %02d:%02d:%02d",
+                              static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+                              static_cast<int>(inDay / 3600), static_cast<int>(inDay / 60 % 60),
+                              static_cast<int>(inDay % 60));
+  return n > 0 && n < 24;
+}
+
+// A phone's capture time as ISO 8601 ("2019-07-24T11:25:40+03:00"): from "YYYY-MM-DDTHH:MM:SS"
+// (dashes or colons in the date, T or a blank before the time), an optional fraction of at most
+// nine digits, and an optional zone (Z, +HHMM, +HH:MM or +HH). False for any other text.
+bool FinishCreationDate(ByteView value, char* out) {
+  char t[64];
+  size_t length = 0;
+  while (length < value.size && length < sizeof t - 1 && value.data[length] != 0) {
+    t[length] = static_cast<char>(value.data[length]);
+    ++length;
+  }
+  t[length] = '\0';
+  if (length < 19) return false;
+  char date[20];
+  std::memcpy(date, t, 19);
+  date[4] = date[4] == '-' ? ':' : date[4];
+  date[7] = date[7] == '-' ? ':' : date[7];
+  date[10] = date[10] == 'T' ? ' ' : date[10];
+  if (!ValidDateTime(date, 19)) return false;
+  size_t at = 19, fraction = 0;
+  if (at < length && t[at] == '.') {
+    while (at + 1 + fraction < length && t[at + 1 + fraction] >= '0' && t[at + 1 + fraction] <= '9') ++fraction;
+    if (fraction == 0 || fraction > 9) return false;
+  }
+  const size_t zoneAt = at + (fraction != 0 ? fraction + 1 : 0);
+  const char* zone = t + zoneAt;
+  const size_t zoneLength = length - zoneAt;
+  char offset[7] = {};
+  if (zoneLength == 1 && zone[0] == 'Z') {
+    offset[0] = 'Z';
+  } else if ((zoneLength == 3 || zoneLength == 5 || zoneLength == 6) && (zone[0] == '+' || zone[0] == '-')) {
+    const bool colon = zoneLength == 6;
+    if (colon && zone[3] != ':') return false;
+    const char minutes[2] = {zoneLength == 3 ? '0' : zone[colon ? 4 : 3], zoneLength == 3 ? '0' : zone[colon ? 5 : 4]};
+    const char candidate[7] = {zone[0], zone[1], zone[2], ':', minutes[0], minutes[1], '\0'};
+    if (!ValidOffset(candidate, 6)) return false;
+    std::memcpy(offset, candidate, 7);
+  } else if (zoneLength != 0) {
+    return false;
+  }
+  std::memcpy(out, t, 19);
+  out[4] = '-', out[7] = '-', out[10] = 'T';
+  size_t written = 19;
+  if (fraction != 0) {
+    std::memcpy(out + written, t + 19, fraction + 1);
+    written += fraction + 1;
+  }
+  const size_t offsetLength = std::strlen(offset);
+  std::memcpy(out + written, offset, offsetLength + 1);
+  return true;
+}
+
 }  // namespace
 
 ExtraValues::ExtraValues() {
@@ -208,7 +282,25 @@ void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras&
     out.ints[kIso] = raw.isoSpeed;
   for (int k = 0; k < kExtraDoubleCount; ++k) out.doubles[k] = raw.doubles[k];
   out.hasGps = !std::isnan(out.doubles[kGpsLatitude]) && !std::isnan(out.doubles[kGpsLongitude]) ? 1 : 0;
+  // A video's movie header gives CreateDate and ModifyDate where no EXIF block does.
+  const struct {
+    uint64_t seconds;
+    ExtraText text;
+  } movieTimes[] = {{raw.movieCreated, kCreateDate}, {raw.movieModified, kModifyDate}};
+  for (const auto& time : movieTimes) {
+    if (out.textPresent[time.text] || !FormatMovieTime(time.seconds, false, out.texts[time.text])) continue;
+    out.textPresent[time.text] = true;
+    out.textLengths[time.text] = std::strlen(out.texts[time.text]);
+  }
+  // The capture time from the best source: EXIF's, a phone's own with its zone, else the movie
+  // header's creation time, which is UTC by the format (though some cameras write local time).
   FinishCaptureTime(out.texts[kDateTimeOriginal], out.textLengths[kDateTimeOriginal], out, out.captureTime);
+  out.captureTimeSource = "exif";
+  if (out.captureTime[0] == '\0') {
+    out.captureTimeSource = FinishCreationDate(raw.creationDate, out.captureTime)       ? "quicktime"
+                            : FormatMovieTime(raw.movieCreated, true, out.captureTime) ? "mvhd"
+                                                                                       : "";
+  }
   FinishGpsDateTime(raw, out.gpsDateTime);
 }
 

@@ -29,6 +29,8 @@ enum ExtraInt : int {
   kExposureProgram, kMeteringMode, kLightSource, kFlash, kWhiteBalance, kOrientation, kResolutionUnit,
   kImageWidth, kImageHeight, kThumbnailLength,
   kExifRead,  // 1 once a walk read IFD0 of an EXIF block, by either policy; never absent
+  // Since 1.7: a video's.
+  kRotation,  // 0, 90, 180 or 270 degrees clockwise, from the video track's matrix
   kExtraIntCount
 };
 // Doubles; absent or unusable is NaN.
@@ -38,6 +40,8 @@ enum ExtraDouble : int {
   // Since 1.5: numbers as written (the first component, any numeric format).
   kExposureTime, kFNumber, kExposureCompensation, kFocalLength, kMaxApertureValue, kSubjectDistance,
   kDigitalZoomRatio, kXResolution, kYResolution,
+  // Since 1.7: a video's length in seconds.
+  kDuration,
   kExtraDoubleCount
 };
 
@@ -57,6 +61,11 @@ struct ExtraValues {
   bool lensInfo = false;  // the lens range was present (its parts may still be unusable)
   ByteView gpsDateStamp;
   double gpsTime[3];  // hours, minutes, seconds; NaN when absent or unusable
+  // A video's times: its movie header's, in seconds since 1904-01-01 UTC (0: absent, as the
+  // format writes an unknown time), and the capture time a phone writes with its zone
+  // ("2019-07-24T11:25:40+0300"), a view like the texts.
+  uint64_t movieCreated = 0, movieModified = 0;
+  ByteView creationDate;
   ExtraValues();
 };
 
@@ -67,6 +76,7 @@ struct FinishedExtras {
   bool textPresent[kExtraTextCount];  // the file has the text, though it may be empty
   char captureTime[40];  // "2019-05-03T14:22:11.42+02:00"; the sub-seconds are at most 9 digits
   char gpsDateTime[48];  // "2019-05-03T12:22:11Z"
+  const char* captureTimeSource;  // where captureTime came from: "exif", "quicktime", "mvhd"; "" without one
   int32_t ints[kExtraIntCount];
   double doubles[kExtraDoubleCount];
   int32_t hasGps;  // 1 exactly when latitude and longitude are both usable
