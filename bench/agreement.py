@@ -24,27 +24,36 @@ import subprocess
 import sys
 
 # exifinfo's key -> the exiftool tags that hold the same value, first found wins. A key whose
-# name is exiftool's own needs no line: EXIF:KEY, then Composite:KEY, are tried.
+# name is exiftool's own needs no line: EXIF:KEY, then Composite:KEY, are tried; a video's keys
+# read QuickTime:KEY after them.
 PEER_TAGS = {
     "ImageWidth": ["Composite:ImageSize#0"],
     "ImageHeight": ["Composite:ImageSize#1"],
     "Comment": ["File:Comment"],
-    "CaptureTime": ["Composite:SubSecDateTimeOriginal", "EXIF:DateTimeOriginal"],
+    # A video's: the phone's own time with its zone, else the movie header's (UTC).
+    "CaptureTime": ["Composite:SubSecDateTimeOriginal", "EXIF:DateTimeOriginal", "QuickTime:CreationDate",
+                    "QuickTime:CreateDate"],
     "GPSDateTime": ["Composite:GPSDateTime"],
     "GPSLatitude": ["Composite:GPSLatitude"],
     "GPSLongitude": ["Composite:GPSLongitude"],
     "GPSAltitude": ["Composite:GPSAltitude"],
 }
 # The read's own keys: no peer has them.
+VIDEO_KEYS = {"Make", "Model", "Software", "CreateDate", "ModifyDate", "Duration"}
+DEFAULT_TAGS = lambda key: [f"EXIF:{key}", f"Composite:{key}"] + [f"QuickTime:{key}"] * (key in VIDEO_KEYS)  # noqa: E731
 OWN = {"path", "ending", "error", "container", "HasExif", "HasGPS", "CaptureTimeSource"}
 TIME = re.compile(r"^(\d{4}):(\d{2}):(\d{2})[ T]")
+UTC = re.compile(r"^\d{4}[-:]\d{2}[-:]\d{2}[ T]\d{2}:\d{2}:\d{2}(\.\d+)?Z$")
+ZERO_TIME = "0000:00:00 00:00:00"  # exiftool's writing of a movie header's 0: no time
 
 
 def peer_value(tags, key):
-    for name in PEER_TAGS.get(key, [f"EXIF:{key}", f"Composite:{key}"]):
+    for name in PEER_TAGS.get(key, DEFAULT_TAGS(key)):
         name, _, part = name.partition("#")
         if name in tags:
             value = tags[name]
+            if value == ZERO_TIME and name.startswith("QuickTime:"):
+                return None
             if part:
                 pieces = str(value).split()
                 return float(pieces[int(part)]) if int(part) < len(pieces) else None
@@ -56,6 +65,8 @@ def normal(value):
     if isinstance(value, (int, float)) and not isinstance(value, bool):
         return float(value)
     text = str(value).strip().rstrip("\0").strip()
+    if UTC.match(text):
+        text = text[:-1]  # a movie header's UTC time, which exiftool writes with no zone
     try:
         return float(text)
     except ValueError:
@@ -79,8 +90,8 @@ def option(argv, name):
 
 
 def peer_tags(tags):
-    """The tags the comparison reads: EXIF and Composite values, and the JPEG comment."""
-    return {k: v for k, v in tags.items() if k.startswith(("EXIF:", "Composite:")) or k == "File:Comment"}
+    """The tags the comparison reads: EXIF, Composite and QuickTime values, and the JPEG comment."""
+    return {k: v for k, v in tags.items() if k.startswith(("EXIF:", "Composite:", "QuickTime:")) or k == "File:Comment"}
 
 
 def main(argv):
@@ -108,7 +119,7 @@ def main(argv):
     order = list(next(iter(ours.values()))) if ours else []
     keys = [k for k in order if k not in OWN]
     if write:
-        read = {n.partition("#")[0] for k in keys for n in PEER_TAGS.get(k, [f"EXIF:{k}", f"Composite:{k}"])}
+        read = {n.partition("#")[0] for k in keys for n in PEER_TAGS.get(k, DEFAULT_TAGS(k))}
         with open(write, "w", encoding="utf-8") as out:
             json.dump({os.path.basename(p): {t: v for t, v in peer.get(p, {}).items()
                                              if t in read or t == "EXIF:ExifByteOrder"}

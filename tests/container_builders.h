@@ -5,6 +5,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <zlib.h>
 
@@ -224,6 +226,77 @@ inline Bytes BigTiffWith(ByteOrder order, const std::string& make7, uint32_t wid
   u16(out, 0x829A), u16(out, 5), u64(out, 1), u32(out, 1), u32(out, 250);  // 1/250 s, inline
   u64(out, 0);
   return out;
+}
+
+// A video: ftyp (none for an old QuickTime file), then mdat and moov in either order. moov holds
+// mvhd, an audio track, the video track (tkhd with its size and matrix, mdia's handler and one
+// visual sample entry of its depth), and Apple's keyed metadata or QuickTime user data.
+struct MovieOptions {
+  std::string brand = "qt  ";  // "" for no ftyp
+  bool moovFirst = false;
+  uint8_t mvhdVersion = 0;
+  uint64_t created = 3818631845, modified = 3818632140;  // 2025-01-02 03:04:05 and 03:09:00 UTC
+  uint32_t scale = 600;
+  uint64_t duration = 2401;
+  int32_t a = 0x10000, b = 0, c = 0, d = 0x10000;  // the track matrix's rotation part
+  uint32_t width = 1920, height = 1080;
+  uint16_t depth = 24;
+  std::vector<std::pair<std::string, std::string>> keyed;  // key name, UTF-8 value
+  std::vector<std::pair<std::string, std::string>> userData;  // ©-type, text
+  uint32_t mdatBytes = 4000;
+};
+inline std::string IndexType(uint32_t index) {
+  const Bytes b = Big32(index);
+  return std::string(b.begin(), b.end());
+}
+inline Bytes MovieWith(const MovieOptions& o) {
+  const Bytes matrix = Concat({Big32(static_cast<uint32_t>(o.a)), Big32(static_cast<uint32_t>(o.b)), Big32(0),
+                               Big32(static_cast<uint32_t>(o.c)), Big32(static_cast<uint32_t>(o.d)), Big32(0),
+                               Big32(0), Big32(0), Big32(0x40000000)});
+  const auto time = [&](uint64_t t) {
+    return o.mvhdVersion == 1 ? Concat({Big32(static_cast<uint32_t>(t >> 32)), Big32(static_cast<uint32_t>(t))})
+                              : Big32(static_cast<uint32_t>(t));
+  };
+  const Bytes mvhd = FullBox("mvhd", o.mvhdVersion, Concat({time(o.created), time(o.modified), Big32(o.scale),
+                                                             time(o.duration), Big32(0x10000), Big16(0x100),
+                                                             Bytes(10, 0), matrix, Bytes(24, 0), Big32(3)}));
+  const auto track = [&](uint32_t id, const std::string& handler, uint32_t w, uint32_t h) {
+    const Bytes tkhd = FullBox("tkhd", 0, Concat({Big32(0), Big32(0), Big32(id), Big32(0), Big32(2400), Bytes(8, 0),
+                                                  Big32(0), Big32(0), matrix, Big32(w << 16), Big32(h << 16)}));
+    const Bytes hdlr = FullBox("hdlr", 0, Concat({Bytes{'m', 'h', 'l', 'r'}, Bytes(handler.begin(), handler.end()), Bytes(13, 0)}));
+    const Bytes entry = Box("avc1", Concat({Bytes(6, 0), Big16(1), Bytes(16, 0), Big16(static_cast<uint16_t>(w)),
+                                            Big16(static_cast<uint16_t>(h)), Big32(0x480000), Big32(0x480000), Big32(0),
+                                            Big16(1), Bytes(32, 0), Big16(o.depth), Big16(0xFFFF)}));
+    const Bytes stbl = Box("stbl", Concat({FullBox("stsd", 0, Concat({Big32(1), entry})), FullBox("stsz", 0, Bytes(8, 0))}));
+    // QuickTime's data handler in minf is no media handler: only mdia's says the track's kind.
+    const Bytes dhlr = FullBox("hdlr", 0, Concat({Bytes{'d', 'h', 'l', 'r'}, Bytes{'a', 'l', 'i', 's'}, Bytes(13, 0)}));
+    return Box("trak", Concat({tkhd, Box("mdia", Concat({hdlr, Box("minf", Concat({dhlr, stbl}))}))}));
+  };
+  Bytes moovBody = Concat({mvhd, track(1, "soun", 0, 0), track(2, "vide", o.width, o.height)});
+  if (!o.keyed.empty()) {
+    Bytes keys = Big32(static_cast<uint32_t>(o.keyed.size())), items;
+    for (size_t i = 0; i < o.keyed.size(); ++i) {
+      const std::string& name = o.keyed[i].first;
+      Append(keys, Concat({Big32(static_cast<uint32_t>(8 + name.size())), Bytes{'m', 'd', 't', 'a'}, Bytes(name.begin(), name.end())}));
+      const std::string& value = o.keyed[i].second;
+      Append(items, Box(IndexType(static_cast<uint32_t>(i + 1)),
+                        Box("data", Concat({Big32(1), Big32(0), Bytes(value.begin(), value.end())}))));
+    }
+    const Bytes hdlr = FullBox("hdlr", 0, Concat({Big32(0), Bytes{'m', 'd', 't', 'a'}, Bytes(13, 0)}));
+    Append(moovBody, Box("meta", Concat({hdlr, FullBox("keys", 0, keys), Box("ilst", items)})));
+  }
+  if (!o.userData.empty()) {
+    Bytes udta;
+    for (const auto& [type, text] : o.userData)
+      Append(udta, Box(type, Concat({Big16(static_cast<uint16_t>(text.size())), Big16(0x55C4), Bytes(text.begin(), text.end())})));
+    Append(moovBody, Box("udta", Concat({udta, Big32(0)})));  // QuickTime ends user data with a 32-bit zero
+  }
+  const Bytes moov = Box("moov", moovBody);
+  const Bytes mdat = Box("mdat", Bytes(o.mdatBytes, 0x5A));
+  const Bytes ftyp = o.brand.empty() ? Bytes{}
+                                     : Box("ftyp", Concat({Bytes(o.brand.begin(), o.brand.end()), Big32(0),
+                                                           Bytes(o.brand.begin(), o.brand.end())}));
+  return o.moovFirst ? Concat({ftyp, moov, mdat}) : Concat({ftyp, Box("wide", {}), mdat, moov});
 }
 
 }  // namespace testing_builders

@@ -139,7 +139,9 @@ class MovieWalk {
     // is read, and a read past the end says the input was cut. Inside a box, a child that runs
     // past its parent is malformed.
     if (!ParseBoxHeader(header, at, topLevel ? kUnknownSize : end, box)) {
-      walk_.damaged = true;
+      // A 64-bit size the input ends inside is cut, not malformed.
+      const bool cut = header.size < kBoxHeaderBytes && left > header.size && ReadU32Big(header.data) == 1;
+      (cut ? walk_.truncated : walk_.damaged) = true;
       return false;
     }
     if (box.end == kUnknownSize) box.end = end;  // size 0: to the parent's end
@@ -272,8 +274,9 @@ class MovieWalk {
 
   // The first sample entry's depth: QuickTime's grey scales are 33 to 40 (32 plus the bits).
   void ReadSampleDepth(const Box& box) {
-    const ByteView bytes = walk_.source.Fetch(box.contents, kSampleEntryDepthAt + 2);
-    if (bytes.size < kSampleEntryDepthAt + 2 || box.end - box.contents < kSampleEntryDepthAt + 2) return;
+    if (box.end - box.contents < kSampleEntryDepthAt + 2) return;  // no visual entry
+    const ByteView bytes = walk_.Need(box.contents, kSampleEntryDepthAt + 2);
+    if (bytes.size == 0) return;
     const uint16_t depth = ReadU16(bytes.At(kSampleEntryDepthAt), true);
     if (depth > 32 && depth <= 40) track_->colour = 0;
   }
@@ -319,7 +322,7 @@ class MovieWalk {
       const ByteView head = Contents(data, 8);
       if (head.size != 8 || (ReadU32Big(head.data) & 0xFFFFFF) != kUtf8Data) continue;
       const uint64_t length = data.end - valueAt;
-      const ByteView value = walk_.source.Fetch(valueAt, static_cast<size_t>(length < kMaxTextBytes ? length : kMaxTextBytes));
+      const ByteView value = walk_.Need(valueAt, length < kMaxTextBytes ? length : kMaxTextBytes);
       if (value.size != 0) keyed_[which] = KeepText(valueAt, value);
     }
   }
@@ -339,7 +342,7 @@ class MovieWalk {
     if (head.size != 4) return;
     const uint64_t length = ReadU16(head.data, true);
     if (length == 0 || length > box.end - box.contents - 4) return;
-    const ByteView text = walk_.source.Fetch(box.contents + 4, static_cast<size_t>(length < kMaxTextBytes ? length : kMaxTextBytes));
+    const ByteView text = walk_.Need(box.contents + 4, length < kMaxTextBytes ? length : kMaxTextBytes);
     if (text.size != 0) userData_[slot] = KeepText(box.contents + 4, text);
   }
 
