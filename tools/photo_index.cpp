@@ -189,8 +189,9 @@ bool PhotoIndex::Open(const std::string& file, const std::vector<Column>& column
   return ok;
 }
 
-// Version 0 (a new or empty file) gets the tables; version 1 gets any column a newer tool
-// prints that it lacks; a later version is refused, unchanged. The check and the creation
+// Version 0 (a new or empty file) gets the tables; version 1 is rebuilt; version 2 has the files
+// it passed over read again; each gets any column a newer tool prints that it lacks; a later
+// version is refused, unchanged. The check and the creation
 // happen in one write transaction: two runs on a new file cannot both create it.
 bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
   // WAL: readers query while a run writes, and a killed run leaves the last commit whole.
@@ -235,6 +236,14 @@ bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
       !Exec("CREATE INDEX IF NOT EXISTS others_by_dir ON others (dir)"))
     return false;
   if (schema == 0) return true;
+  // Version 2 passed videos over as files of no known container: they are read on this run.
+  if (schema == 2) {
+    if (!Exec("DELETE FROM others") ||
+        !Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str()))
+      return false;
+    notice_ = "an index of schema 2: the files it passed over as no photo (videos among them) are read again (schema " +
+              std::to_string(kSchemaVersion) + ")";
+  }
   // Columns a newer tool adds to the record are added at the end.
   std::vector<std::string> present;
   sqlite3_stmt* info = nullptr;
