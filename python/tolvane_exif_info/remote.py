@@ -13,18 +13,21 @@ from ._binding import _PhotoStruct, _load_api
 # window. Every later miss fetches what the library
 # asks for, or this many times the request before it when that is more, so that a walk that
 # keeps missing (a PNG of many small chunks, a JPEG of many ICC segments) ends in a few requests.
+_VIDEO_ENDINGS = (".mov", ".mp4", ".m4v", ".3gp", ".3g2")
 _FIRST_REQUEST = {ending: 64 << 10 for ending in (
     ".jpg", ".jpeg", ".jpe", ".heic", ".heif", ".hif", ".avif", ".webp", ".png", ".tif", ".tiff", ".dng", ".nef",
-    ".cr2", ".cr3", ".arw", ".orf", ".rw2", ".pef", ".srw", ".raf", ".jxl")}
+    ".cr2", ".cr3", ".arw", ".orf", ".rw2", ".pef", ".srw", ".raf", ".jxl", *_VIDEO_ENDINGS)}
 _DEFAULT_FIRST_REQUEST = 128 << 10  # a name that says nothing: the library's own first window
 _GROWTH = 4
 # Containers whose metadata often lies at the end (a HEIF's or TIFF's last directory or item, a
 # WebP's or PNG's chunk after the image data): over HTTP the first request asks for the head and
 # this much of the tail at once (two ranges in one request; a store that cannot answer so sends
 # one range or the whole object, and the read goes on from there).
-_TAIL = 16 << 10
-_TAIL_ENDINGS = frozenset((".heic", ".heif", ".hif", ".avif", ".webp", ".png", ".tif", ".tiff", ".dng", ".nef",
-                           ".cr2", ".arw", ".orf", ".rw2", ".pef", ".srw", ".jxl"))
+# A video's movie box, at the end of most recorded videos, is larger: a phone's holds its sample
+# tables, tens to a few hundred KiB.
+_TAIL = {ending: 16 << 10 for ending in (".heic", ".heif", ".hif", ".avif", ".webp", ".png", ".tif", ".tiff", ".dng",
+                                         ".nef", ".cr2", ".arw", ".orf", ".rw2", ".pef", ".srw", ".jxl")}
+_TAIL.update({ending: 256 << 10 for ending in _VIDEO_ENDINGS})
 _SIZE_UNKNOWN = (1 << 64) - 1
 _NEEDS_MORE = 11  # EXIFINFO_NEEDS_MORE
 
@@ -151,7 +154,7 @@ class _Read:
         """The first range: by the name's ending, never past a size the listing gave; and how
         much of the tail to ask for with it."""
         length = _first_request(self.path)
-        tail = _TAIL if _ending(self.path) in _TAIL_ENDINGS else 0
+        tail = _TAIL.get(_ending(self.path), 0)
         if self.size != _SIZE_UNKNOWN:
             length = min(length, self.size)
             tail = 0 if self.size <= length + tail else tail

@@ -119,6 +119,58 @@ class RangesTest(unittest.TestCase):
         self.assertEqual(photo.requests, 1)  # one range, not the half megabyte
         self.assertLess(photo.bytes_read, 200000)
 
+    def test_a_video_of_2_gib_with_its_movie_box_last_takes_the_head_and_the_tail(self):
+        def box(kind, body):
+            return struct.pack(">I", 8 + len(body)) + kind + body
+        mvhd = box(b"mvhd", bytes(4) + struct.pack(">IIII", 3818631845, 3818632140, 600, 2401) + bytes(80))
+        matrix = struct.pack(">9i", 0, 0x10000, 0, -0x10000, 0, 0, 0, 0, 0x40000000)
+        tkhd = box(b"tkhd", bytes(4 + 20 + 16) + matrix + struct.pack(">II", 1920 << 16, 1080 << 16))
+        hdlr = box(b"hdlr", bytes(4) + b"mhlr" + b"vide" + bytes(13))
+        moov = box(b"moov", mvhd + box(b"trak", tkhd + box(b"mdia", hdlr)))
+        ftyp = box(b"ftyp", b"qt  " + bytes(4) + b"qt  ")
+        size = 2 << 30
+        mdat = struct.pack(">I", 1) + b"mdat" + struct.pack(">Q", size - len(ftyp) - len(moov))
+
+        class Sparse(io.RawIOBase):  # a file object with no descriptor, counting what it is asked
+            def __init__(self):
+                self.at, self.reads, self.given = 0, 0, 0
+
+            def readable(self):
+                return True
+
+            def seekable(self):
+                return True
+
+            def seek(self, offset, whence=0):
+                self.at = offset if whence == 0 else (self.at + offset if whence == 1 else size + offset)
+                return self.at
+
+            def tell(self):
+                return self.at
+
+            def readinto(self, buffer):
+                n = max(0, min(len(buffer), size - self.at))
+                chunk = bytearray(n)
+                for start, data in ((0, ftyp + mdat), (size - len(moov), moov)):
+                    lo, hi = max(start, self.at), min(start + len(data), self.at + n)
+                    if lo < hi:
+                        chunk[lo - self.at:hi - self.at] = data[lo - start:hi - start]
+                buffer[:n] = chunk
+                self.at += n
+                self.reads += 1
+                self.given += n
+                return n
+
+        source = Sparse()
+        photo = tei.read(source)
+        self.assertEqual(photo.container, tei.Container.MOV)
+        self.assertEqual((photo.ImageWidth, photo.ImageHeight, photo.Rotation), (1920, 1080, 90))
+        self.assertEqual((photo.CreateDate, photo.CaptureTime, photo.CaptureTimeSource),
+                         ("2025:01:02 03:04:05", "2025-01-02T03:04:05Z", "mvhd"))
+        self.assertAlmostEqual(photo.Duration, 2401 / 600)
+        self.assertLessEqual(photo.requests, 3)
+        self.assertLess(source.given, 1 << 20)
+
     def test_an_exception_in_the_file_object_reaches_the_caller(self):
         with self.assertRaises(KeyError):
             tei.read(Broken(b"\xff\xd8" * 100))
