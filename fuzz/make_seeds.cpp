@@ -88,6 +88,18 @@ int main(int argc, char** argv) {
   }
   Write(containerDir + "/bigtiff-ii", BigTiffWith(ByteOrder::kLittle, "Maker", 640, 480));
   Write(containerDir + "/bigtiff-mm", BigTiffWith(ByteOrder::kBig, "Maker", 640, 480));
+  // Videos: keyed metadata and user data, both headers' versions, moov first and last, no ftyp.
+  MovieOptions movie;
+  movie.mdatBytes = 64;
+  movie.keyed = {{"com.apple.quicktime.make", "Apple"}, {"com.apple.quicktime.creationdate", "2025-01-02T04:04:05+0100"},
+                 {"com.apple.quicktime.location.ISO6709", "+59.3250+018.0667+012.500/"}};
+  Write(containerDir + "/mov-keyed", MovieWith(movie));
+  movie.keyed.clear();
+  movie.userData = {{"\xA9mak", "Tolvane"}, {"\xA9xyz", "-33.8568+151.2153/"}};
+  movie.brand = "isom", movie.moovFirst = true, movie.mvhdVersion = 1;
+  Write(containerDir + "/mp4-user-data", MovieWith(movie));
+  movie.brand = "", movie.userData.clear();
+  Write(containerDir + "/mov-no-ftyp", MovieWith(movie));
   Write(readDir + "/no-exif", JpegBuilder().Soi().Segment(0xE0, "JFIF").Frame(0xC2, 10, 20, 1).StartOfScan().Build());
   if (argc > 4) {
     DIR* dir = opendir(argv[4]);
