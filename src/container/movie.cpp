@@ -144,7 +144,9 @@ class MovieWalk {
       (cut ? walk_.truncated : walk_.damaged) = true;
       return false;
     }
-    if (box.end == kUnknownSize) box.end = end;  // size 0: to the parent's end
+    // Size 0: to the parent's end. A top-level box's stays "to the input's end", known or not,
+    // so that a size-0 moov reads the same whether the source knows its size or not.
+    if (box.end == kUnknownSize && !topLevel) box.end = end;
     return true;
   }
 
