@@ -25,8 +25,12 @@ for t in "${targets[@]}"; do mkdir -p "$work/$t" "$root/fuzz/corpus/$t"; done
 # Seeds are made by the builders: no photo of the shared corpus enters the kept corpus.
 "$build/fuzz_make_seeds" "$work/seeds/read" "$work/seeds/exif" "$work/seeds/container"
 cp "$root"/fuzz/regressions/read/* "$work/seeds/read/" 2>/dev/null || true
-# The shared corpus's real videos (hostile ones among them), where it is at hand.
-cp "$root"/../shared/corpus-media/*.mov "$root"/../shared/corpus-media/*.mp4 "$work/seeds/container/" 2>/dev/null || true
+# The shared corpus's real videos (hostile ones among them) seed a run where they are at hand,
+# but not one whose finds are merged: no file of the shared corpus, nor one made from it, enters
+# the kept corpus.
+if [ "$merge" != "--merge" ]; then
+  cp "$root"/../shared/corpus-media/*.mov "$root"/../shared/corpus-media/*.mp4 "$work/seeds/container/" 2>/dev/null || true
+fi
 cp "$root"/fuzz/regressions/exif/* "$work/seeds/exif/" 2>/dev/null || true
 # The faults target reads a plan first: byte 0 (buffer size, seekable, event count), then
 # three bytes an event (call, action, short size). No events, then one failure and one EINTR.
