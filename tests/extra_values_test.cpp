@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <ctime>
+#include <memory>
+#include <utility>
 #include <string>
 
 #include "exif/extra_values.h"
@@ -168,6 +171,36 @@ TEST(Extras, TextsAreBoundedCutAtANulAndAtACharacterBoundary) {
   EXPECT_EQ(std::string(e.texts[exifinfo::kSoftware]).substr(0, 3), euro);
   EXPECT_STREQ(e.texts[exifinfo::kModifyDate], "2020");
   EXPECT_STREQ(e.texts[exifinfo::kLensModel], "");
+}
+
+}  // namespace
+
+namespace {
+
+// A video's movie-header times against the C library's calendar, over two centuries in steps
+// that land on every month, leap days and every hour of the day; 0 and times past the year
+// 9999 are absent.
+TEST(MovieTimes, MatchTheCalendarAndAreAbsentWhenZeroOrPastTheYear9999) {
+  constexpr int64_t k1904 = -2082844800;  // 1904-01-01 in seconds since 1970
+  const auto finish = [](uint64_t created) {
+    exifinfo::ExtraValues raw;
+    raw.movieCreated = created;
+    auto out = std::make_unique<FinishedExtras>();
+    exifinfo::FinishExtras(raw, exifinfo::ImageInfo{}, *out);
+    return std::make_pair(std::string(out->texts[exifinfo::kCreateDate]), std::string(out->captureTime));
+  };
+  for (uint64_t seconds = 1; seconds < uint64_t{7} << 30; seconds += 3203 * 1001 + 7) {
+    const time_t unix = static_cast<time_t>(static_cast<int64_t>(seconds) + k1904);
+    tm utc{};
+    ASSERT_NE(gmtime_r(&unix, &utc), nullptr);
+    char exif[32], iso[32];
+    std::strftime(exif, sizeof exif, "%Y:%m:%d %H:%M:%S", &utc);
+    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    ASSERT_EQ(finish(seconds), std::make_pair(std::string(exif), std::string(iso))) << seconds;
+  }
+  EXPECT_EQ(finish(255485145599), std::make_pair(std::string("9999:12:31 23:59:59"), std::string("9999-12-31T23:59:59Z")));
+  for (const uint64_t absent : {uint64_t{0}, uint64_t{255485145600}, UINT64_MAX})
+    EXPECT_EQ(finish(absent), std::make_pair(std::string(), std::string())) << absent;
 }
 
 }  // namespace
