@@ -628,8 +628,9 @@ std::vector<MovieCase> MovieCases() {
                    "2025-01-02T03:04:05Z", "mvhd", -33.8568, 151.2153, none, 180});
   MovieOptions threeGp;
   threeGp.brand = "3gp5", threeGp.mvhdVersion = 1, threeGp.a = threeGp.d = 0, threeGp.b = -0x10000, threeGp.c = 0x10000;
-  cases.push_back({"3gp, 64-bit movie header", threeGp, EXIFINFO_CONTAINER_MP4, nullptr, "2025-01-02T03:04:05Z", "mvhd",
-                   none, none, none, 270});
+  threeGp.userData = {{kPlaceType, "+1.5-2.25/"}};  // degrees without their leading zeros
+  cases.push_back({"3gp, 64-bit movie header, a place of short degrees", threeGp, EXIFINFO_CONTAINER_MP4, nullptr,
+                   "2025-01-02T03:04:05Z", "mvhd", 1.5, -2.25, none, 270});
   MovieOptions old;
   old.brand = "", old.depth = 40, old.created = 0;
   cases.push_back({"QuickTime without ftyp, grey, no creation time", old, EXIFINFO_CONTAINER_MOV, nullptr, nullptr, nullptr,

@@ -40,18 +40,20 @@ struct Track {
   int32_t colour = 1;
 };
 
-// A number of ISO 6709 ("+32.0929", "-0341225.5") in degrees: `whole` digits before any point
-// are degrees (2 for a latitude, 3 for a longitude), two more minutes, two more seconds.
+// A number of ISO 6709 ("+32.0929", "-0341225.5") in degrees: up to `whole` digits before any
+// point are degrees (2 for a latitude, 3 for a longitude; writers that drop the leading zeros
+// are read too), two more minutes, two more seconds.
 bool Iso6709Part(const char*& at, const char* end, int whole, double& out) {
   if (at == end || (*at != '+' && *at != '-')) return false;
   const bool negative = *at++ == '-';
   const char* digits = at;
   while (at != end && *at >= '0' && *at <= '9') ++at;
   const long count = at - digits;
-  if (count != whole && count != whole + 2 && count != whole + 4) return false;
+  const bool degrees = count >= 1 && count <= whole;
+  if (!degrees && count != whole + 2 && count != whole + 4) return false;
   // The last part with its fraction read as one number, so that "+32.0929" is the double
   // nearest 32.0929 and not a sum's.
-  const long lastAt = count == whole ? 0 : count - 2;
+  const long lastAt = degrees ? 0 : count - 2;
   double parts[3] = {0, 0, 0};  // degrees, minutes, seconds
   for (long k = 0; k < lastAt; ++k) {
     const int part = k < whole ? 0 : 1;
@@ -68,7 +70,7 @@ bool Iso6709Part(const char*& at, const char* end, int whole, double& out) {
   std::memcpy(number, digits + lastAt, static_cast<size_t>(length));
   number[length] = '\0';
   // from_chars: a host's locale does not change what a point means.
-  if (std::from_chars(number, number + length, parts[count == whole ? 0 : count == whole + 2 ? 1 : 2]).ec != std::errc{})
+  if (std::from_chars(number, number + length, parts[degrees ? 0 : count == whole + 2 ? 1 : 2]).ec != std::errc{})
     return false;
   const double value = parts[0] + parts[1] / 60 + parts[2] / 3600;
   out = negative ? -value : value;
