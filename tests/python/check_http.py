@@ -4,8 +4,8 @@ photos; fsspec's HTTP file system opens each, and read() takes only the ranges t
 for. Every photo must give the values of a local read; nginx's log counts the requests and
 bytes. Then the same over a link with 20 ms each way (a network namespace with netem as root,
 else a delaying proxy), read_many over it, the Dask example over the store, and a store that
-ignores ranged GETs. Usage: check_http.py CORPUS_DIR CONTAINERS_DIR EXIFINFO (skips, exit 77,
-without nginx or fsspec)"""
+ignores ranged GETs. With MEDIA_DIR, its videos join the tree. Usage: check_http.py CORPUS_DIR
+CONTAINERS_DIR EXIFINFO [MEDIA_DIR] (skips, exit 77, without nginx or fsspec)"""
 import contextlib
 import json
 import os
@@ -22,6 +22,7 @@ import tolvane_exif_info as tei
 # Dask's worker processes import this file: the test runs in the main process only.
 if __name__ == "__main__":
     CORPUS, CONTAINERS, TOOL = sys.argv[1:4]
+    MEDIA = sys.argv[4] if len(sys.argv) > 4 and os.path.isdir(sys.argv[4]) else None
     why = http_store.usable()
     if why:
         print(f"skipped: {why}")
@@ -37,6 +38,10 @@ if __name__ == "__main__":
     for folder, count in ((CORPUS, 20), (CONTAINERS, 38)):
         for name in sorted(n for n in os.listdir(folder) if n not in ("README.md", "SHA256SUMS") and not n.startswith("."))[:count]:
             shutil.copy(os.path.join(folder, name), tree)
+            names.append(name)
+    for name in sorted(os.listdir(MEDIA)) if MEDIA else []:  # videos, read from their movie box
+        if name.endswith((".mov", ".mp4")):
+            shutil.copy(os.path.join(MEDIA, name), tree)
             names.append(name)
     local = {name: tei.record(name, tei.read(os.path.join(tree, name))) for name in names}
     failed = 0
