@@ -38,17 +38,21 @@ PEER_TAGS = {
     "GPSLongitude": ["Composite:GPSLongitude"],
     "GPSAltitude": ["Composite:GPSAltitude"],
 }
-# The read's own keys: no peer has them.
+# The keys a video's QuickTime tags give.
 VIDEO_KEYS = {"Make", "Model", "Software", "CreateDate", "ModifyDate", "Duration"}
-DEFAULT_TAGS = lambda key: [f"EXIF:{key}", f"Composite:{key}"] + [f"QuickTime:{key}"] * (key in VIDEO_KEYS)  # noqa: E731
+# The read's own keys: no peer has them.
 OWN = {"path", "ending", "error", "container", "HasExif", "HasGPS", "CaptureTimeSource"}
 TIME = re.compile(r"^(\d{4}):(\d{2}):(\d{2})[ T]")
 UTC = re.compile(r"^\d{4}[-:]\d{2}[-:]\d{2}[ T]\d{2}:\d{2}:\d{2}(\.\d+)?Z$")
 ZERO_TIME = "0000:00:00 00:00:00"  # exiftool's writing of a movie header's 0: no time
 
 
+def default_tags(key):
+    return [f"EXIF:{key}", f"Composite:{key}"] + ([f"QuickTime:{key}"] if key in VIDEO_KEYS else [])
+
+
 def peer_value(tags, key):
-    for name in PEER_TAGS.get(key, DEFAULT_TAGS(key)):
+    for name in PEER_TAGS.get(key, default_tags(key)):
         name, _, part = name.partition("#")
         if name in tags:
             value = tags[name]
@@ -119,7 +123,7 @@ def main(argv):
     order = list(next(iter(ours.values()))) if ours else []
     keys = [k for k in order if k not in OWN]
     if write:
-        read = {n.partition("#")[0] for k in keys for n in PEER_TAGS.get(k, DEFAULT_TAGS(k))}
+        read = {n.partition("#")[0] for k in keys for n in PEER_TAGS.get(k, default_tags(k))}
         with open(write, "w", encoding="utf-8") as out:
             json.dump({os.path.basename(p): {t: v for t, v in peer.get(p, {}).items()
                                              if t in read or t == "EXIF:ExifByteOrder"}

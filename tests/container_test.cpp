@@ -694,13 +694,14 @@ TEST(Movies, HostileStructuresEndDamagedOrCut) {
   const Bytes ftyp = Box("ftyp", Concat({Bytes{'q', 't', ' ', ' '}, Big32(0), Bytes{'q', 't', ' ', ' '}}));
   const Bytes mvhd = FullBox("mvhd", 0, Concat({Big32(3818631845u), Big32(3818632140u), Big32(600), Big32(2401), Bytes(80, 0)}));
   const auto movie = [&](const Bytes& children) { return Concat({ftyp, Box("moov", Concat({mvhd, children}))}); };
-  const auto keyedMeta = [](const std::string& name, uint32_t count, const Bytes& items) {
-    return Box("meta", Concat({FullBox("keys", 0, Concat({Big32(count), Big32(static_cast<uint32_t>(8 + name.size())),
-                                                         Bytes{'m', 'd', 't', 'a'}, Bytes(name.begin(), name.end())})),
-                               Box("ilst", items)}));
-  };
-  const auto item = [](uint32_t index, const std::string& text) {
-    return Box(IndexType(index), Box("data", Concat({Big32(1), Big32(0), Bytes(text.begin(), text.end())})));
+  // A movie keyed with its make, its bytes from `at` (an offset from the first `marker`) changed.
+  const auto keyedMakeWith = [](const std::string& marker, long at, const Bytes& patch) {
+    MovieOptions o;
+    o.keyed = {{kMake, "Apple"}};
+    Bytes file = MovieWith(o);
+    const auto found = std::search(file.begin(), file.end(), marker.begin(), marker.end());
+    std::copy(patch.begin(), patch.end(), found + at);
+    return file;
   };
   Bytes nested = Box("tkhd", Bytes(84, 0));
   for (int k = 0; k < 1000; ++k) nested = Box("trak", nested);
@@ -719,9 +720,9 @@ TEST(Movies, HostileStructuresEndDamagedOrCut) {
       {"a child past its parent", movie(Concat({Big32(5000), Bytes{'t', 'r', 'a', 'k'}})), EXIFINFO_DAMAGED},
       {"moov that claims 4 GiB", Concat({ftyp, Big32(1), Bytes{'m', 'o', 'o', 'v'}, Big32(1), Big32(16), mvhd}), EXIFINFO_DAMAGED},
       {"a box below its header's size", movie(Concat({Big32(3), Bytes{'u', 'd', 't', 'a'}})), EXIFINFO_DAMAGED},
-      {"keys index past its entries", movie(keyedMeta(kMake, 1, item(7, "Apple"))), EXIFINFO_END_OF_METADATA},
-      {"keys that claim a billion entries", movie(keyedMeta(kMake, 1000000000, item(1, "Apple"))), EXIFINFO_END_OF_METADATA, "Apple"},
-      {"ilst item without data", movie(keyedMeta(kMake, 1, Box(IndexType(1), {}))), EXIFINFO_END_OF_METADATA},
+      {"keys index past its entries", keyedMakeWith("data", -8, Big32(7)), EXIFINFO_END_OF_METADATA},
+      {"keys that claim a billion entries", keyedMakeWith("keys", 8, Big32(1000000000)), EXIFINFO_END_OF_METADATA, "Apple"},
+      {"ilst item without data", keyedMakeWith("data", 0, Bytes{'f', 'r', 'e', 'e'}), EXIFINFO_END_OF_METADATA},
       {"ISO 6709 and creation date of garbage", MovieWith(garbage), EXIFINFO_END_OF_METADATA},
       {"64-bit times near the limit", MovieWith(farTimes), EXIFINFO_END_OF_METADATA},
       {"trak nested 1,000 deep", movie(nested), EXIFINFO_DAMAGED},

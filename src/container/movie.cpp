@@ -156,13 +156,7 @@ class MovieWalk {
   // input ends first.
   ByteView Contents(const Box& box, size_t most) {
     const uint64_t size = box.end == kUnknownSize ? most : box.end - box.contents;
-    const size_t wanted = size < most ? static_cast<size_t>(size) : most;
-    const ByteView bytes = walk_.source.Fetch(box.contents, wanted);
-    if (bytes.size < wanted) {
-      if (!walk_.source.failed() && !walk_.source.outOfMemory()) walk_.truncated = true;
-      return ByteView{};
-    }
-    return bytes;
+    return walk_.Need(box.contents, size < most ? size : most);
   }
 
   // A text of the file kept for the record: a copy that lives as long as the reader.
@@ -220,7 +214,7 @@ class MovieWalk {
   }
 
   void Visit(const Box& box, int depth, const char* parentType) {
-    static const char* const kContainers[] = {"mdia", "minf", "stbl", "udta", "meta"};
+    static const char* const kContainers[] = {"mdia", "minf", "stbl", "udta", "meta", "ilst"};
     if (IsType(box, "trak")) return ReadTrack(box, depth);
     for (const char* container : kContainers)
       if (IsType(box, container)) return WalkChildren(box, depth + 1, container);
@@ -230,7 +224,7 @@ class MovieWalk {
     if (parent == "mdia" && IsType(box, "hdlr") && track_ != nullptr) return ReadHandler(box);
     if (parent == "stbl" && IsType(box, "stsd") && track_ != nullptr) return ReadSampleDepth(box);
     if (parent == "meta" && IsType(box, "keys")) return ReadKeys(box);
-    if (parent == "meta" && IsType(box, "ilst")) return ReadItems(box, depth + 1);
+    if (parent == "ilst") return ReadItem(box);
     if (parent == "udta") return ReadUserData(box);
   }
 
@@ -305,42 +299,37 @@ class MovieWalk {
     }
   }
 
-  // ilst: keyed items (their type is the key's index) or iTunes-style ones, each holding a data
-  // box: a well-known type, a locale, the value.
-  void ReadItems(const Box& ilst, int depth) {
-    if (depth > kMaxBoxDepth) return void(walk_.damaged = true);
-    uint64_t at = ilst.contents;
-    for (uint64_t n = 0; n < kMaxTableItems && at < ilst.end && !walk_.damaged; ++n) {
-      Box item;
-      if (!Header(at, ilst.end, false, item)) return;
-      at = item.end;
-      const uint32_t index = ReadU32Big(reinterpret_cast<const uint8_t*>(item.type));
-      int which = -1;
-      for (int k = 0; k < kKeyedCount; ++k)
-        if (keyIndex_[k] != 0 && keyIndex_[k] == index) which = k;
-      if (which < 0 || keyed_[which].size != 0) continue;
-      Box data;
-      if (item.end - item.contents < 16 || !Header(item.contents, item.end, false, data) || !IsType(data, "data")) continue;
-      const uint64_t valueAt = data.contents + 8;
-      if (data.end < valueAt) continue;
-      const ByteView head = Contents(data, 8);
-      if (head.size != 8 || (ReadU32Big(head.data) & 0xFFFFFF) != kUtf8Data) continue;
-      const uint64_t length = data.end - valueAt;
-      const ByteView value = walk_.Need(valueAt, length < kMaxTextBytes ? length : kMaxTextBytes);
-      if (value.size != 0) keyed_[which] = KeepText(valueAt, value);
-    }
+  // An ilst item: keyed (its type is the key's index), holding a data box: a well-known type, a
+  // locale, the value. iTunes-style items match no key's index.
+  void ReadItem(const Box& item) {
+    const uint32_t index = ReadU32Big(reinterpret_cast<const uint8_t*>(item.type));
+    int which = -1;
+    for (int k = 0; k < kKeyedCount; ++k)
+      if (keyIndex_[k] != 0 && keyIndex_[k] == index) which = k;
+    Box data;
+    if (which < 0 || keyed_[which].size != 0 || item.end - item.contents < 16 ||
+        !Header(item.contents, item.end, false, data) || !IsType(data, "data") || data.end < data.contents + 8)
+      return;
+    const ByteView head = Contents(data, 8);
+    if (head.size != 8 || (ReadU32Big(head.data) & 0xFFFFFF) != kUtf8Data) return;
+    const uint64_t valueAt = data.contents + 8, length = data.end - valueAt;
+    const ByteView value = walk_.Need(valueAt, length < kMaxTextBytes ? length : kMaxTextBytes);
+    if (value.size != 0) keyed_[which] = KeepText(valueAt, value);
   }
 
   // User data: QuickTime's international texts (a 16-bit length and language, then the text),
   // ©mak, ©mod, ©swr and the place ©xyz.
   void ReadUserData(const Box& box) {
-    static const char kMake[4] = {'\xA9', 'm', 'a', 'k'}, kModel[4] = {'\xA9', 'm', 'o', 'd'},
-                      kSoftware[4] = {'\xA9', 's', 'w', 'r'}, kPlace[4] = {'\xA9', 'x', 'y', 'z'};
+    static const struct {
+      char type[4];
+      int slot;
+    } kTexts[] = {{{'\xA9', 'm', 'a', 'k'}, kKeyedMake},
+                  {{'\xA9', 'm', 'o', 'd'}, kKeyedModel},
+                  {{'\xA9', 's', 'w', 'r'}, kKeyedSoftware},
+                  {{'\xA9', 'x', 'y', 'z'}, kKeyedLocation}};
     int slot = -1;
-    if (std::memcmp(box.type, kMake, 4) == 0) slot = kKeyedMake;
-    if (std::memcmp(box.type, kModel, 4) == 0) slot = kKeyedModel;
-    if (std::memcmp(box.type, kSoftware, 4) == 0) slot = kKeyedSoftware;
-    if (std::memcmp(box.type, kPlace, 4) == 0) slot = kKeyedLocation;
+    for (const auto& text : kTexts)
+      if (std::memcmp(box.type, text.type, 4) == 0) slot = text.slot;
     if (slot < 0 || userData_[slot].size != 0) return;
     const ByteView head = Contents(box, 4);
     if (head.size != 4) return;
