@@ -241,15 +241,21 @@ constexpr Field kFileFields[] = {
     EXIFINFO_FILE_FIELDS(EXIFINFO_AS_FILE_FIELD)
 #undef EXIFINFO_AS_FILE_FIELD
 };
-constexpr bool FileFieldsFollow() {
-  size_t at = offsetof(exifinfo_photo, file);
-  for (const Field& f : kFileFields) {
+// Where the members of `table` end when each follows the one before with nothing between (but
+// alignment), from the offset `start`; SIZE_MAX when one does not.
+template <size_t N>
+constexpr size_t PackedEnd(const Field (&table)[N], size_t start) {
+  size_t at = start;
+  for (const Field& f : table) {
     const size_t align = SizeOf(f.type);
     at = (at + align - 1) / align * align;
-    if (f.offset != at) return false;
+    if (f.offset != at) return SIZE_MAX;
     at += align;
   }
-  return at == offsetof(exifinfo_photo, file) + sizeof(exifinfo_file_values);
+  return at;
+}
+constexpr bool FileFieldsFollow() {
+  return PackedEnd(kFileFields, offsetof(exifinfo_photo, file)) == offsetof(exifinfo_photo, file) + sizeof(exifinfo_file_values);
 }
 static_assert(FileFieldsFollow(), "every member of exifinfo_file_values has its line, in struct order");
 
@@ -265,14 +271,9 @@ constexpr Field kTailFields[] = {
 EXIFINFO_TAIL_FIELDS(EXIFINFO_CHECK_TAIL_TYPE)
 #undef EXIFINFO_CHECK_TAIL_TYPE
 constexpr bool TailFieldsFollow() {
-  size_t at = offsetof(exifinfo_photo, record_present) + sizeof(exifinfo_photo::record_present);
-  for (const Field& f : kTailFields) {
-    const size_t align = SizeOf(f.type);
-    at = (at + align - 1) / align * align;
-    if (f.offset != at) return false;
-    at += align;
-  }
-  return (at + alignof(exifinfo_photo) - 1) / alignof(exifinfo_photo) * alignof(exifinfo_photo) == sizeof(exifinfo_photo);
+  const size_t end = PackedEnd(kTailFields, offsetof(exifinfo_photo, record_present) + sizeof(exifinfo_photo::record_present));
+  return end != SIZE_MAX && (end + alignof(exifinfo_photo) - 1) / alignof(exifinfo_photo) * alignof(exifinfo_photo) ==
+                                sizeof(exifinfo_photo);
 }
 static_assert(TailFieldsFollow(), "every member after record_present has its line, in struct order");
 
