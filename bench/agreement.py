@@ -32,22 +32,34 @@ PEER_TAGS = {
     "Comment": ["File:Comment"],
     # A video's: the phone's own time with its zone, else the movie header's (UTC).
     "CaptureTime": ["Composite:SubSecDateTimeOriginal", "EXIF:DateTimeOriginal", "QuickTime:CreationDate",
-                    "QuickTime:CreateDate"],
+                    "XMP:DateTimeOriginal", "XMP:DateCreated", "XMP:CreateDate", "Composite:DateTimeCreated",
+                    "IPTC:DateCreated", "QuickTime:CreateDate"],
     "GPSDateTime": ["Composite:GPSDateTime"],
     "GPSLatitude": ["Composite:GPSLatitude"],
     "GPSLongitude": ["Composite:GPSLongitude"],
     "GPSAltitude": ["Composite:GPSAltitude"],
+    # XMP and IPTC: a key named as exiftool names it reads XMP:KEY; these read elsewhere.
+    "City": ["XMP:City", "IPTC:City"],
+    "DateCreated": ["XMP:DateCreated", "Composite:DateTimeCreated", "IPTC:DateCreated"],
+    "Keywords": ["IPTC:Keywords"],
+    "ObjectName": ["IPTC:ObjectName"],
+    "Caption": ["IPTC:Caption-Abstract"],
+    "ByLine": ["IPTC:By-line"],
 }
+META_KEYS = {"Rating", "Label", "Subject", "HierarchicalSubject", "Title", "Description", "Creator", "Rights",
+             "State", "Country", "RegionName"}
 # The keys a video's QuickTime tags give.
 VIDEO_KEYS = {"Make", "Model", "Software", "CreateDate", "ModifyDate", "Duration"}
 # The read's own keys: no peer has them.
-OWN = {"path", "ending", "error", "container", "HasExif", "HasGPS", "CaptureTimeSource"}
+OWN = {"path", "ending", "error", "container", "HasExif", "HasGPS", "CaptureTimeSource", "warning"}
 TIME = re.compile(r"^(\d{4}):(\d{2}):(\d{2})[ T]")
 UTC = re.compile(r"^\d{4}[-:]\d{2}[-:]\d{2}[ T]\d{2}:\d{2}:\d{2}(\.\d+)?Z$")
 ZERO_TIME = "0000:00:00 00:00:00"  # exiftool's writing of a movie header's 0: no time
 
 
 def default_tags(key):
+    if key in META_KEYS:
+        return [f"XMP:{key}"]
     return [f"EXIF:{key}", f"Composite:{key}"] + ([f"QuickTime:{key}"] if key in VIDEO_KEYS else [])
 
 
@@ -66,6 +78,8 @@ def peer_value(tags, key):
 
 
 def normal(value):
+    if isinstance(value, list):  # exiftool writes a list of one item as the item
+        return tuple(str(normal(v)) for v in value)
     if isinstance(value, (int, float)) and not isinstance(value, bool):
         return float(value)
     text = str(value).strip().rstrip("\0").strip()
@@ -78,6 +92,8 @@ def normal(value):
 
 
 def agree(ours, theirs):
+    if isinstance(ours, list) and not isinstance(theirs, list):
+        theirs = [theirs]
     a, b = normal(ours), normal(theirs)
     if isinstance(a, float) and isinstance(b, float):
         return a == b or (math.isfinite(a) and math.isfinite(b) and abs(a - b) <= 1e-4 * max(abs(a), abs(b)))
@@ -94,8 +110,9 @@ def option(argv, name):
 
 
 def peer_tags(tags):
-    """The tags the comparison reads: EXIF, Composite and QuickTime values, and the JPEG comment."""
-    return {k: v for k, v in tags.items() if k.startswith(("EXIF:", "Composite:", "QuickTime:")) or k == "File:Comment"}
+    """The tags the comparison reads: EXIF, Composite, QuickTime, XMP and IPTC values, and the JPEG comment."""
+    return {k: v for k, v in tags.items()
+            if k.startswith(("EXIF:", "Composite:", "QuickTime:", "XMP:", "IPTC:")) or k == "File:Comment"}
 
 
 def main(argv):

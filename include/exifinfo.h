@@ -81,8 +81,10 @@ typedef enum exifinfo_type {
   EXIFINFO_TYPE_FLAG = 4,      /* int32_t, 0 or 1, never absent: a boolean */
   EXIFINFO_TYPE_ENDING = 5,    /* int32_t, an exifinfo_ending: shown by exifinfo_ending_name */
   EXIFINFO_TYPE_CONTAINER = 6, /* int32_t, an exifinfo_container: shown by exifinfo_container_name */
-  EXIFINFO_TYPE_CALLER = 7     /* no member: the caller's own ("path": what was read; "error": why the
+  EXIFINFO_TYPE_CALLER = 7,    /* no member: the caller's own ("path": what was read; "error": why the
                                   read failed, or the result's last_error) */
+  EXIFINFO_TYPE_LIST = 8       /* since 1.8: const char* const*, the items (UTF-8 texts) in order and a
+                                  null after the last; never null (no items: the null alone) */
 } exifinfo_type;
 
 /* The field table's first entries are the report's values; the values added since follow. */
@@ -258,7 +260,9 @@ typedef struct exifinfo_photo {
   /* Since 1.7. Where CaptureTime came from: "exif" (DateTimeOriginal), "quicktime" (a phone's
    * own capture time with its zone, Apple's com.apple.quicktime.creationdate), "mvhd" (a video's
    * movie header: UTC by the format, though some cameras write local time there); "" without a
-   * CaptureTime. */
+   * CaptureTime. Since 1.8 also "xmp" (XMP's exif:DateTimeOriginal, photoshop:DateCreated or
+   * xmp:CreateDate) and "iptc" (IPTC's date and time), after EXIF and a phone's own and before
+   * a video's movie header. */
   const char* CaptureTimeSource;
   /* Since 1.7, a video's (NaN and -1 for a photo): its length in seconds (the movie header) and
    * the rotation its video track is shown with, 0, 90, 180 or 270 degrees clockwise. A video's
@@ -268,6 +272,37 @@ typedef struct exifinfo_photo {
    * user data. */
   double Duration;
   int32_t Rotation;
+
+  /* Since 1.8: what the read passed over or read only in part, though the photo read well: an
+   * XMP packet too large, not well-formed or declaring a document type, an Extended XMP whose
+   * parts do not make one packet, a list cut at 10,000 items; "" when nothing was. */
+  const char* warning;
+  /* Since 1.8, what XMP (embedded, in any container) and IPTC (IIM) say, under exiftool's names;
+   * texts "" and lists empty when absent (record_present says which are there). From XMP:
+   * Rating (xmp:Rating, -1 rejected to 5; NaN when absent), Label (xmp:Label, a colour label),
+   * Subject (dc:subject, the keywords), HierarchicalSubject (lr:hierarchicalSubject,
+   * "Places|Europe|Paris"), Title, Description and Rights (dc:title, dc:description, dc:rights:
+   * the default language's), Creator (dc:creator), City (photoshop:City, else IPTC's City),
+   * State, Country (photoshop:), RegionName (the names of the MWG regions: the people in face
+   * regions), DateCreated (photoshop:DateCreated, else IPTC's date and time, written as EXIF
+   * writes times). From IPTC: Keywords, ObjectName, Caption (Caption-Abstract), ByLine. */
+  double Rating;
+  const char* Label;
+  const char* const* Subject;
+  const char* const* HierarchicalSubject;
+  const char* Title;
+  const char* Description;
+  const char* const* Creator;
+  const char* Rights;
+  const char* City;
+  const char* State;
+  const char* Country;
+  const char* const* RegionName;
+  const char* DateCreated;
+  const char* const* Keywords;
+  const char* ObjectName;
+  const char* Caption;
+  const char* const* ByLine;
 } exifinfo_photo;
 
 /* True when `photo` (from any 1.x library) has `member`. */
@@ -427,13 +462,15 @@ typedef enum exifinfo_value_kind {
   EXIFINFO_VALUE_NULL = 0,    /* absent (or a CALLER key: the caller's own) */
   EXIFINFO_VALUE_INTEGER = 1, /* INT32, and FLAG as 0 or 1 */
   EXIFINFO_VALUE_REAL = 2,    /* DOUBLE, always finite */
-  EXIFINFO_VALUE_TEXT = 3     /* TEXT, and the names of ENDING and CONTAINER */
+  EXIFINFO_VALUE_TEXT = 3,    /* TEXT, and the names of ENDING and CONTAINER */
+  EXIFINFO_VALUE_LIST = 4     /* since 1.8, LIST: `text` is the items as a JSON array ("[\"a\",\"b\"]"),
+                                 `integer` their count */
 } exifinfo_value_kind;
 typedef struct exifinfo_value {
   int kind;          /* an exifinfo_value_kind */
   int64_t integer;
   double real;
-  const char* text;  /* UTF-8, NUL-terminated, in the photo's storage or static; null unless TEXT */
+  const char* text;  /* UTF-8, NUL-terminated, in the photo's storage or static; null unless TEXT or LIST */
 } exifinfo_value;
 /* The value of record key `index` in `photo` (null: a read that failed, every value null).
  * Returns 0, or EINVAL for a null value pointer or an index past the table. */

@@ -355,6 +355,14 @@ TEST(Api, RecordLineHoldsTheRecordsValues) {
         EXPECT_EQ(json, std::string(value.text)) << at;
       } else if (value.kind == EXIFINFO_VALUE_REAL) {
         EXPECT_EQ(json.get<double>(), value.real) << at;
+      } else if (value.kind == EXIFINFO_VALUE_LIST) {
+        // The array the value gives, the member's items and the line's all agree.
+        EXPECT_EQ(json, nlohmann::json::parse(value.text)) << at;
+        const char* const* items;
+        std::memcpy(&items, reinterpret_cast<const char*>(p.get()) + exifinfo_record_offset(i), sizeof items);
+        ASSERT_EQ(json.size(), static_cast<size_t>(value.integer)) << at;
+        for (size_t k = 0; k < json.size(); ++k) EXPECT_EQ(json[k], std::string(items[k])) << at;
+        EXPECT_EQ(items[json.size()], nullptr) << at;
       } else if (exifinfo_record_type(i) == EXIFINFO_TYPE_FLAG) {
         EXPECT_EQ(json, value.integer != 0) << at;
       } else {

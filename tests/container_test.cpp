@@ -317,7 +317,7 @@ Photo Resumed(const Bytes& file, bool sizeKnown, int& fetches) {
   return nullptr;
 }
 
-// A TIFF is walked where it lies: a megabyte of XMP between its directories and its thumbnail
+// A TIFF is walked where it lies: a megabyte of ICC profile between its directories and its thumbnail
 // is neither fetched nor copied, and IFD0's own 0x0201 (an old-style JPEG TIFF's image) is no
 // thumbnail; IFD1's is, in either byte order and through every way of reading.
 TEST(Containers, TiffIsWalkedInPlaceFetchingOnlyWhatTheWalkReads) {
@@ -325,7 +325,7 @@ TEST(Containers, TiffIsWalkedInPlaceFetchingOnlyWhatTheWalkReads) {
     const auto build = [&](uint32_t thumbnailAt) {
       TiffBuilder t(order);
       t.Directory().Short(0x0100, 4000).Short(0x0101, 3000).Ascii(0x010F, "Tolvane").Long(0x0201, 8).Long(0x0202, 64)
-          .Undefined(0x02BC, Bytes(1 << 20, '<')).NextDirectory(1);
+          .Undefined(0x8773, Bytes(1 << 20, '<')).NextDirectory(1);
       t.Directory().Long(0x0201, thumbnailAt).Long(0x0202, static_cast<uint32_t>(kThumbnail.size()));
       t.Trailer(kThumbnail);
       return t.Build();

@@ -237,11 +237,14 @@ bool PhotoIndex::CreateOrCheckSchema(const std::vector<Column>& columns) {
     return false;
   if (schema == 0) return true;
   // Version 2 passed videos over as files of no known container: they are read on this run.
-  if (schema == 2) {
-    if (!Exec("DELETE FROM others") ||
+  // Versions 2 and 3 read no XMP or IPTC: their photos are read again for those columns (a row
+  // without its time of change is no longer current).
+  if (schema == 2 || schema == 3) {
+    if ((schema == 2 && !Exec("DELETE FROM others")) || !Exec("UPDATE photos SET mtime_ns = NULL") ||
         !Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str()))
       return false;
-    notice_ = "an index of schema 2: the files it passed over as no photo (videos among them) are read again (schema " +
+    notice_ = "an index of schema " + std::to_string(schema) + ": every photo is read again for its XMP and IPTC" +
+              (schema == 2 ? ", and the files passed over as no photo (videos among them)" : "") + " (schema " +
               std::to_string(kSchemaVersion) + ")";
   }
   // Columns a newer tool adds to the record are added at the end.

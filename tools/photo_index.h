@@ -44,7 +44,7 @@ std::string WithoutTrailingSlashes(std::string path);
 
 class PhotoIndex {
  public:
-  static constexpr int kSchemaVersion = 3;  // 2 since 1.5: the record's keys; 3 since 1.7: videos
+  static constexpr int kSchemaVersion = 4;  // 2 since 1.5: the record's keys; 3 since 1.7: videos; 4 since 1.8: XMP, IPTC
   static constexpr int kBatchRows = 2000;
   static constexpr int32_t kApplicationId = 0x45584946;  // "EXIF"
   static constexpr int kLockWaitMs = 5000;

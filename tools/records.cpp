@@ -21,11 +21,24 @@ exifinfo_value ValueOf(const FileRecord& record, const Column& c) {
   return value;
 }
 
+// A list's items, joined with "; " in one quoted cell: a reader splits the cell, not the row.
+std::string ListCsv(const FileRecord& record, const Column& c) {
+  const char* const* items;
+  std::memcpy(&items, reinterpret_cast<const char*>(record.photo) + exifinfo_record_offset(c.key), sizeof items);
+  std::string joined = "\"";
+  for (size_t k = 0; items[k] != nullptr; ++k) {
+    if (k != 0) joined += "; ";
+    for (const char* at = items[k]; *at != '\0'; ++at) joined += *at == '"' ? std::string("\"\"") : std::string(1, *at);
+  }
+  return joined + "\"";
+}
+
 std::string ValueCsv(const FileRecord& record, const Column& c) {
   if (c.type == EXIFINFO_TYPE_CALLER) return CsvField(Utf8OrReplacement(c.IsPath() ? record.path : record.error));
   const exifinfo_value value = ValueOf(record, c);
   switch (value.kind) {
     case EXIFINFO_VALUE_TEXT: return CsvField(value.text);
+    case EXIFINFO_VALUE_LIST: return ListCsv(record, c);
     case EXIFINFO_VALUE_INTEGER:
       if (c.type == EXIFINFO_TYPE_FLAG) return value.integer != 0 ? "true" : "false";
       return std::to_string(value.integer);
@@ -156,7 +169,10 @@ SqlValue ColumnSqlValue(const FileRecord& record, const Column& column) {
   switch (value.kind) {
     case EXIFINFO_VALUE_INTEGER: out.kind = SqlValue::kInteger, out.integer = value.integer; break;
     case EXIFINFO_VALUE_REAL: out.kind = SqlValue::kReal, out.real = value.real; break;
-    case EXIFINFO_VALUE_TEXT: out.kind = SqlValue::kText, out.text = value.text; break;
+    case EXIFINFO_VALUE_TEXT:
+    case EXIFINFO_VALUE_LIST:  // a list as its JSON array: SQLite's json_each() reads it
+      out.kind = SqlValue::kText, out.text = value.text;
+      break;
     default: break;
   }
   return out;

@@ -13,7 +13,7 @@ API_LIBRARY_VARIABLE = "EXIFINFO_LIBRARY"
 API_SONAME = "libexifinfo.so.1"
 
 _TEXT, _INT32, _FLOAT, _DOUBLE = 0, 1, 2, 3
-_FLAG, _ENDING, _CONTAINER, _CALLER = 4, 5, 6, 7  # the record table's own types
+_FLAG, _ENDING, _CONTAINER, _CALLER, _LIST = 4, 5, 6, 7, 8  # the record table's own types
 _CTYPES = {_TEXT: ctypes.c_char_p, _INT32: ctypes.c_int32, _FLOAT: ctypes.c_float, _DOUBLE: ctypes.c_double}
 _REPORT_FIELDS = 29  # the field table's first entries are the report's values
 
@@ -73,6 +73,13 @@ class _PhotoStruct(ctypes.Structure):
         ("file", _FileValues), ("record_present", ctypes.c_uint64 * 2),
         # Since 1.7: where CaptureTime came from; a video's length and rotation.
         ("CaptureTimeSource", ctypes.c_char_p), ("Duration", ctypes.c_double), ("Rotation", ctypes.c_int32),
+        # Since 1.8: what the read passed over; XMP and IPTC (lists are null-terminated arrays).
+        ("warning", ctypes.c_char_p), ("Rating", ctypes.c_double), ("Label", ctypes.c_char_p),
+        ("Subject", ctypes.c_void_p), ("HierarchicalSubject", ctypes.c_void_p), ("Title", ctypes.c_char_p),
+        ("Description", ctypes.c_char_p), ("Creator", ctypes.c_void_p), ("Rights", ctypes.c_char_p),
+        ("City", ctypes.c_char_p), ("State", ctypes.c_char_p), ("Country", ctypes.c_char_p),
+        ("RegionName", ctypes.c_void_p), ("DateCreated", ctypes.c_char_p), ("Keywords", ctypes.c_void_p),
+        ("ObjectName", ctypes.c_char_p), ("Caption", ctypes.c_char_p), ("ByLine", ctypes.c_void_p),
     ]
 
 
@@ -218,7 +225,8 @@ class _Api:
         self.photo_keys = tuple(key for key, kind, _ in table if kind != _CALLER)
         place = {key: k for k, key in enumerate(self.photo_keys)}
         stored = sorted((offset, k) for k, (_, kind, offset) in enumerate(table) if kind != _CALLER)
-        codes = {_TEXT: _struct_code(ctypes.c_void_p), _DOUBLE: "d"}  # the others are int32_t
+        pointer = _struct_code(ctypes.c_void_p)
+        codes = {_TEXT: pointer, _LIST: pointer, _DOUBLE: "d"}  # the others are int32_t
         self.record_unpack = _unpacker((offset, codes.get(table[k][1], "i")) for offset, k in stored)
         # (key index, place in a Photo, type) for each value the unpack gives, in its order.
         self.record_slots = tuple((k, place[table[k][0]], table[k][1]) for _, k in stored)

@@ -64,7 +64,9 @@ def _types():
 
 
 _PRESENT = struct.Struct("=QQ")
-_TEXT, _FLAG, _ENDING, _CONTAINER = _binding._TEXT, _binding._FLAG, _binding._ENDING, _binding._CONTAINER
+_TEXT, _FLAG, _ENDING, _CONTAINER, _LIST = (_binding._TEXT, _binding._FLAG, _binding._ENDING, _binding._CONTAINER,
+                                            _binding._LIST)
+_POINTER = struct.Struct("P")
 
 
 def _result(status, pointer, filename=None):
@@ -93,6 +95,20 @@ def _result(status, pointer, filename=None):
                 return block[offset:block.index(b"\0", offset)].decode("utf-8")
             return ctypes.string_at(pointer).decode("utf-8")
 
+        def items(pointer):
+            # A list: its items' pointers up to a null, laid out with the texts.
+            out = []
+            offset = pointer - address
+            while True:
+                if 0 <= offset <= len(block) - _POINTER.size:
+                    item = _POINTER.unpack_from(block, offset)[0]
+                else:
+                    item = ctypes.cast(address + offset, ctypes.POINTER(ctypes.c_void_p))[0]
+                if not item:
+                    return out
+                out.append(text(item))
+                offset += _POINTER.size
+
         report_fields = list(api.report_of(head))
         for k in api.report_texts:
             report_fields[k] = text(report_fields[k])
@@ -104,6 +120,8 @@ def _result(status, pointer, filename=None):
             if (present >> k) & 1:
                 if kind == _TEXT:
                     value = text(value)
+                elif kind == _LIST:
+                    value = items(value)
                 elif kind == _FLAG:
                     value = value != 0
                 elif kind == _ENDING:

@@ -68,6 +68,7 @@ int ReadInto(exifinfo::InputStream& stream, const exifinfo::PhotoInput& input, e
     Gathered g;
     g.info = &reader.info();
     g.extras = &reader.extras();
+    g.packets = &reader.packets();
     g.read = read;
     g.pieces = pieces;
     g.container = read.ending == exifinfo::ScanEnding::kNotAJpeg ? exifinfo::Container::kUnknown : container;

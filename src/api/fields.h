@@ -13,6 +13,7 @@
 
 #include "exif/extra_values.h"
 #include "exifinfo.h"
+#include "xmp/meta_values.h"
 
 // X(member, type, source, index, meaning), one line a value, in struct order. Sources: REPORT,
 // the report's values (a text by its place among the report's texts, a number from ImageInfo's
@@ -124,6 +125,28 @@
   X(Duration, DOUBLE, DOUBLE, exifinfo::kDuration, "a video's length in seconds (its movie header)")             \
   X(Rotation, INT32, INT, exifinfo::kRotation, "a video's rotation: 0, 90, 180 or 270 degrees clockwise (its track matrix)")
 
+// Since 1.8: members after Rotation, in struct order. Sources: META_TEXT and META_LIST, XMP's
+// and IPTC's values by index; CITY, DATE_CREATED, RATING and WARNING, derived from them.
+#define EXIFINFO_META_FIELDS(X)                                                                                    \
+  X(warning, TEXT, WARNING, 0, "what the read passed over or read in part (an XMP packet too large or damaged...)") \
+  X(Rating, DOUBLE, RATING, 0, "XMP rating (xmp:Rating): -1 rejected, 0 unrated, 1 to 5 stars")                     \
+  X(Label, TEXT, META_TEXT, exifinfo::kLabel, "XMP colour label (xmp:Label)")                                       \
+  X(Subject, LIST, META_LIST, exifinfo::kSubject, "XMP keywords (dc:subject)")                                      \
+  X(HierarchicalSubject, LIST, META_LIST, exifinfo::kHierarchicalSubject, "XMP keyword paths (lr:hierarchicalSubject)") \
+  X(Title, TEXT, META_TEXT, exifinfo::kTitle, "XMP title (dc:title, the default language's)")                       \
+  X(Description, TEXT, META_TEXT, exifinfo::kDescription, "XMP description (dc:description, the default language's)") \
+  X(Creator, LIST, META_LIST, exifinfo::kCreator, "XMP authors (dc:creator)")                                       \
+  X(Rights, TEXT, META_TEXT, exifinfo::kRights, "XMP rights (dc:rights, the default language's)")                   \
+  X(City, TEXT, CITY, 0, "city (XMP photoshop:City, else IPTC 2:90)")                                               \
+  X(State, TEXT, META_TEXT, exifinfo::kState, "state or province (XMP photoshop:State)")                             \
+  X(Country, TEXT, META_TEXT, exifinfo::kCountry, "country (XMP photoshop:Country)")                                 \
+  X(RegionName, LIST, META_LIST, exifinfo::kRegionName, "names of the XMP regions (MWG): the people in face regions") \
+  X(DateCreated, TEXT, DATE_CREATED, 0, "date created (XMP photoshop:DateCreated, else IPTC 2:55 and 2:60)")        \
+  X(Keywords, LIST, META_LIST, exifinfo::kKeywords, "IPTC keywords (2:25)")                                          \
+  X(ObjectName, TEXT, META_TEXT, exifinfo::kObjectName, "IPTC object name (2:05)")                                   \
+  X(Caption, TEXT, META_TEXT, exifinfo::kCaption, "IPTC caption (Caption-Abstract, 2:120)")                          \
+  X(ByLine, LIST, META_LIST, exifinfo::kByLine, "IPTC authors (By-line, 2:80)")
+
 namespace exifinfo_api {
 
 struct Field {
@@ -145,6 +168,7 @@ template <> struct CType<EXIFINFO_TYPE_TEXT> { using type = const char*; };
 template <> struct CType<EXIFINFO_TYPE_INT32> { using type = int32_t; };
 template <> struct CType<EXIFINFO_TYPE_FLOAT> { using type = float; };
 template <> struct CType<EXIFINFO_TYPE_DOUBLE> { using type = double; };
+template <> struct CType<EXIFINFO_TYPE_LIST> { using type = const char* const*; };
 
 #define EXIFINFO_CHECK_TYPE(member, kind, source, index, meaning)                                                          \
   static_assert(std::is_same<decltype(exifinfo_photo::member), CType<EXIFINFO_TYPE_##kind>::type>::value, \
@@ -154,7 +178,9 @@ EXIFINFO_EXTRA_FIELDS(EXIFINFO_CHECK_TYPE)
 #undef EXIFINFO_CHECK_TYPE
 
 constexpr size_t SizeOf(exifinfo_type type) {
-  return type == EXIFINFO_TYPE_TEXT ? sizeof(const char*) : type == EXIFINFO_TYPE_DOUBLE ? sizeof(double) : 4;
+  return type == EXIFINFO_TYPE_TEXT || type == EXIFINFO_TYPE_LIST ? sizeof(const char*)
+         : type == EXIFINFO_TYPE_DOUBLE                           ? sizeof(double)
+                                                                  : 4;
 }
 
 // True when the lines [first, end) are members that follow one another with nothing between
@@ -269,13 +295,26 @@ constexpr Field kTailFields[] = {
   static_assert(std::is_same<decltype(exifinfo_photo::member), CType<EXIFINFO_TYPE_##kind>::type>::value, \
                 #member " is not of the type its line says");
 EXIFINFO_TAIL_FIELDS(EXIFINFO_CHECK_TAIL_TYPE)
-#undef EXIFINFO_CHECK_TAIL_TYPE
+constexpr size_t AlignedTo(size_t at, size_t alignment) { return (at + alignment - 1) / alignment * alignment; }
 constexpr bool TailFieldsFollow() {
   const size_t end = PackedEnd(kTailFields, offsetof(exifinfo_photo, record_present) + sizeof(exifinfo_photo::record_present));
-  return end != SIZE_MAX && (end + alignof(exifinfo_photo) - 1) / alignof(exifinfo_photo) * alignof(exifinfo_photo) ==
-                                sizeof(exifinfo_photo);
+  return end != SIZE_MAX && AlignedTo(end, alignof(const char*)) == offsetof(exifinfo_photo, warning);
 }
-static_assert(TailFieldsFollow(), "every member after record_present has its line, in struct order");
+static_assert(TailFieldsFollow(), "every member from record_present to Rotation has its line, in struct order");
+
+constexpr Field kMetaFields[] = {
+#define EXIFINFO_AS_META_FIELD(member, type, source, index, meaning) \
+  Field{#member, EXIFINFO_TYPE_##type, offsetof(exifinfo_photo, member), meaning},
+    EXIFINFO_META_FIELDS(EXIFINFO_AS_META_FIELD)
+#undef EXIFINFO_AS_META_FIELD
+};
+EXIFINFO_META_FIELDS(EXIFINFO_CHECK_TAIL_TYPE)
+constexpr bool MetaFieldsFollow() {
+  const size_t end = PackedEnd(kMetaFields, offsetof(exifinfo_photo, warning));
+  return end != SIZE_MAX && AlignedTo(end, alignof(exifinfo_photo)) == sizeof(exifinfo_photo);
+}
+static_assert(MetaFieldsFollow(), "every member after Rotation has its line, in struct order");
+#undef EXIFINFO_CHECK_TAIL_TYPE
 
 template <size_t N>
 constexpr RecordKey FromTable(const char* key, const char* member, const Field (&table)[N]) {
@@ -287,6 +326,7 @@ constexpr RecordKey Member(const char* key, const char* member) { return FromTab
 constexpr RecordKey Member(const char* key) { return Member(key, key); }
 constexpr RecordKey File(const char* key) { return FromTable(key, key, kFileFields); }
 constexpr RecordKey Tail(const char* key) { return FromTable(key, key, kTailFields); }
+constexpr RecordKey Meta(const char* key) { return FromTable(key, key, kMetaFields); }
 constexpr RecordKey Flag(RecordKey key) { return RecordKey{key.key, EXIFINFO_TYPE_FLAG, key.offset, key.meaning}; }
 
 constexpr RecordKey kRecord[] = {
@@ -322,6 +362,10 @@ constexpr RecordKey kRecord[] = {
     Member("GPSLatitude"), Member("GPSLongitude"), Member("GPSAltitude"), Member("GPSImgDirection"),
     // Since 1.7: where the capture time came from; a video's length and rotation.
     Tail("CaptureTimeSource"), Tail("Duration"), Tail("Rotation"),
+    // Since 1.8: XMP and IPTC, and what the read passed over.
+    Meta("Rating"), Meta("Label"), Meta("Subject"), Meta("HierarchicalSubject"), Meta("Title"), Meta("Description"),
+    Meta("Creator"), Meta("Rights"), Meta("City"), Meta("State"), Meta("Country"), Meta("RegionName"),
+    Meta("DateCreated"), Meta("Keywords"), Meta("ObjectName"), Meta("Caption"), Meta("ByLine"), Meta("warning"),
 };
 constexpr size_t kRecordCount = sizeof kRecord / sizeof kRecord[0];
 

@@ -62,6 +62,16 @@ exifinfo_value ValueOf(const exifinfo_photo* photo, size_t index) {
     case EXIFINFO_TYPE_CONTAINER:
       value.text = exifinfo_container_name(MemberAt<int32_t>(*photo, key.offset));
       break;
+    case EXIFINFO_TYPE_LIST: {
+      // The items, a null, then the items as a JSON array.
+      const char* const* items = MemberAt<const char* const*>(*photo, key.offset);
+      size_t count = 0;
+      while (items[count] != nullptr) ++count;
+      value.kind = EXIFINFO_VALUE_LIST;
+      value.integer = static_cast<int64_t>(count);
+      value.text = items[count + 1];
+      return value;
+    }
     default:
       return value;
   }
@@ -132,6 +142,7 @@ void AppendRecordJson(TextBuffer& out, const exifinfo_photo* photo, const char* 
     switch (value.kind) {
       case EXIFINFO_VALUE_TEXT: exifinfo::AppendJsonString(out, value.text, std::strlen(value.text)); break;
       case EXIFINFO_VALUE_REAL: exifinfo::AppendJsonNumber(out, value.real); break;
+      case EXIFINFO_VALUE_LIST: out.Append(value.text); break;
       case EXIFINFO_VALUE_INTEGER:
         if (key.type == EXIFINFO_TYPE_FLAG) out.Append(value.integer != 0 ? "true" : "false");
         else exifinfo::AppendJsonInteger(out, value.integer);

@@ -9,7 +9,9 @@
 
 #include "api/fields.h"
 #include "report/report_text.h"
+#include "text/json_text.h"
 #include "text/utf8.h"
+#include "xmp/meta_record.h"
 
 namespace exifinfo_api {
 namespace {
@@ -57,6 +59,21 @@ size_t CodePoints(const char* text, size_t length) {
 #define EXIFINFO_BYTES_CAPTURE_TIME(index) std::strlen(extras.captureTime) + 1
 #define EXIFINFO_BYTES_GPS_DATE_TIME(index) std::strlen(extras.gpsDateTime) + 1
 #define EXIFINFO_BYTES_CAPTURE_TIME_SOURCE(index) std::strlen(extras.captureTimeSource) + 1
+#define EXIFINFO_FILL_META_TEXT_TEXT(member, index) \
+  photo->member = meta.has(index) ? put(reinterpret_cast<const char*>(meta.text(index).data), meta.text(index).size) : absentText
+#define EXIFINFO_FILL_CITY_TEXT(member, index) \
+  photo->member = meta.has(city) ? put(reinterpret_cast<const char*>(meta.text(city).data), meta.text(city).size) : absentText
+#define EXIFINFO_FILL_DATE_CREATED_TEXT(member, index) \
+  photo->member = dateCreatedLength != 0 ? put(dateCreated, dateCreatedLength) : absentText
+#define EXIFINFO_FILL_WARNING_TEXT(member, index) photo->member = warning != nullptr ? put(warning, std::strlen(warning)) : absentText
+#define EXIFINFO_FILL_RATING_DOUBLE(member, index) photo->member = rating
+#define EXIFINFO_FILL_META_LIST_LIST(member, index) photo->member = lists.Put(index, base)
+#define EXIFINFO_BYTES_META_TEXT(index) (meta.has(index) ? meta.text(index).size + 1 : 0)
+#define EXIFINFO_BYTES_CITY(index) (meta.has(city) ? meta.text(city).size + 1 : 0)
+#define EXIFINFO_BYTES_DATE_CREATED(index) dateCreatedLength + 1
+#define EXIFINFO_BYTES_WARNING(index) (warning != nullptr ? std::strlen(warning) + 1 : 0)
+#define EXIFINFO_BYTES_RATING(index) 0
+#define EXIFINFO_BYTES_META_LIST(index) 0
 #define EXIFINFO_BYTES_INT(index) 0
 #define EXIFINFO_BYTES_HAS_GPS(index) 0
 #define EXIFINFO_BYTES_DOUBLE(index) 0
@@ -88,7 +105,7 @@ constexpr uint64_t AlwaysPresent(size_t word) {
   return bits;
 }
 constexpr KeysOfType kTextKeys = KeysOf(EXIFINFO_TYPE_TEXT), kIntKeys = KeysOf(EXIFINFO_TYPE_INT32),
-                     kDoubleKeys = KeysOf(EXIFINFO_TYPE_DOUBLE);
+                     kDoubleKeys = KeysOf(EXIFINFO_TYPE_DOUBLE), kListKeys = KeysOf(EXIFINFO_TYPE_LIST);
 static_assert(sizeof(exifinfo_photo) <= UINT16_MAX && kRecordCount <= UINT8_MAX, "offsets and bits fit the table");
 
 void MarkPresent(exifinfo_photo* photo, const char* absentText) {
@@ -111,7 +128,73 @@ void MarkPresent(exifinfo_photo* photo, const char* absentText) {
     std::memcpy(&value, base + kDoubleKeys.offset[k], sizeof value);
     mark(std::isfinite(value), kDoubleKeys.bit[k]);
   }
+  for (size_t k = 0; k < kListKeys.count; ++k) {
+    const char* const* items;
+    std::memcpy(&items, base + kListKeys.offset[k], sizeof items);
+    mark(items[0] != nullptr, kListKeys.bit[k]);
+  }
 }
+
+// The lists of a result, laid out together: for each, its items' pointers, a null, and the
+// items as one JSON array (what exifinfo_record_value gives), one place past the null; then the
+// items' texts and the arrays' texts. A list with no items is the shared empty one.
+class ListLayout {
+ public:
+  explicit ListLayout(const exifinfo::MetaValues& meta) : meta_(meta) {}
+  // False when memory ran out making the JSON texts.
+  bool Measure() {
+    slots_ = 2;  // the empty list
+    for (int l = 0; l < exifinfo::kMetaListCount; ++l) {
+      const auto list = static_cast<exifinfo::MetaList>(l);
+      if (meta_.count(list) == 0) continue;
+      slots_ += meta_.count(list) + 2;
+      json_[l].Append('[');
+      bool first = true;
+      meta_.ForEachItem(list, [&](exifinfo::ByteView item) {
+        textBytes_ += item.size + 1;
+        if (!first) json_[l].Append(',');
+        first = false;
+        exifinfo::AppendJsonString(json_[l], reinterpret_cast<const char*>(item.data), item.size);
+      });
+      json_[l].Append(']');
+      if (json_[l].failed()) return false;
+      textBytes_ += json_[l].size() + 1;
+    }
+    return true;
+  }
+  size_t bytes() const { return slots_ * sizeof(const char*) + textBytes_; }
+  void Place(char* at) {
+    slot_ = reinterpret_cast<const char**>(at);
+    text_ = at + slots_ * sizeof(const char*);
+    empty_ = slot_;
+    slot_[0] = nullptr;
+    slot_[1] = "[]";
+    slot_ += 2;
+  }
+  const char* const* Put(exifinfo::MetaList list, char*) {
+    if (meta_.count(list) == 0) return empty_;
+    const char** items = slot_;
+    meta_.ForEachItem(list, [&](exifinfo::ByteView item) { *slot_++ = Text(reinterpret_cast<const char*>(item.data), item.size); });
+    *slot_++ = nullptr;
+    *slot_++ = Text(json_[list].data(), json_[list].size());
+    return items;
+  }
+
+ private:
+  const char* Text(const char* text, size_t length) {
+    if (length != 0) std::memcpy(text_, text, length);
+    text_[length] = '\0';
+    const char* at = text_;
+    text_ += length + 1;
+    return at;
+  }
+  const exifinfo::MetaValues& meta_;
+  exifinfo::TextBuffer json_[exifinfo::kMetaListCount];
+  size_t slots_ = 0, textBytes_ = 0;
+  const char** slot_ = nullptr;
+  const char** empty_ = nullptr;
+  char* text_ = nullptr;
+};
 
 }  // namespace
 
@@ -125,23 +208,36 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   const bool ascii = exifinfo::IsAscii(report, utf8Length);  // nearly every report
   const size_t wideLength = ascii ? utf8Length : CodePoints(report, utf8Length);
   const size_t lastErrorLength = std::strlen(g.lastError);
+  // XMP and IPTC, read now that the read is over.
+  exifinfo::MetaValues meta;
+  const char* warning = g.packets != nullptr && !g.packets->empty() ? g.packets->Read(meta) : nullptr;
   exifinfo::FinishedExtras extras;  // 19 KiB of stack beside the report's 8: well within any thread's
-  exifinfo::FinishExtras(*g.extras, i, extras);
+  exifinfo::FinishExtras(*g.extras, i, extras, &meta);
+  const exifinfo::MetaText city = meta.has(exifinfo::kCity) ? exifinfo::kCity : exifinfo::kIptcCity;
+  char dateCreated[exifinfo::kMetaDateBytes];
+  const size_t dateCreatedLength = exifinfo::MetaDateCreated(meta, dateCreated);
+  double rating = std::nan("");
+  if (meta.has(exifinfo::kRating) && !exifinfo::XmpNumber(meta.text(exifinfo::kRating), rating)) rating = std::nan("");
+  ListLayout lists(meta);
+  if (!lists.Measure()) return ENOMEM;
   size_t extraBytes = 0;
 #define EXIFINFO_BYTES(member, type, source, index, meaning) extraBytes += EXIFINFO_BYTES_##source(index);
   EXIFINFO_EXTRA_FIELDS(EXIFINFO_BYTES)
   EXIFINFO_FILE_FIELDS(EXIFINFO_BYTES)
   EXIFINFO_TAIL_FIELDS(EXIFINFO_BYTES)
+  EXIFINFO_META_FIELDS(EXIFINFO_BYTES)
 #undef EXIFINFO_BYTES
 
   // The values' texts lie one after another, in member order (Version to Comments, then
-  // ModifyDate to GPSDateTime, then file.Make to file.LensInfo, then CaptureTimeSource), then last_error and the report: a binding copies the struct and
-  // its texts in one piece, up to the report's end.
+  // ModifyDate to GPSDateTime, then file.Make to file.LensInfo, then CaptureTimeSource to
+  // Caption), then the lists, last_error and the report: a binding copies the struct and its
+  // texts in one piece, up to the report's end.
   constexpr int kLastText = exifinfo::RecordTexts::kCount - 1;
   const size_t textsBytes = texts.at[kLastText] + texts.length[kLastText] + 1;
   Layout layout;
   const size_t textsAt = layout.Reserve(textsBytes, 1);
   const size_t extrasAt = layout.Reserve(extraBytes, 1);
+  const size_t listsAt = layout.Reserve(lists.bytes(), alignof(const char*));
   const size_t absentAt = layout.Reserve(1, 1);
   const size_t lastErrorAt = layout.Reserve(lastErrorLength + 1, 1);
   const size_t reportAt = layout.Reserve(utf8Length + 1, 1);
@@ -205,6 +301,8 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
   EXIFINFO_FILE_FIELDS(EXIFINFO_FILL_FILE)
 #undef EXIFINFO_FILL_FILE
   EXIFINFO_TAIL_FIELDS(EXIFINFO_FILL)
+  lists.Place(base + listsAt);
+  EXIFINFO_META_FIELDS(EXIFINFO_FILL)
 #undef EXIFINFO_FILL
   MarkPresent(photo, absentText);
   *out = photo;

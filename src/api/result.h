@@ -19,6 +19,7 @@ namespace exifinfo_api {
 struct Gathered {
   const exifinfo::ImageInfo* info = nullptr;
   const exifinfo::ExtraValues* extras = nullptr;
+  const exifinfo::MetaPackets* packets = nullptr;  // XMP and IPTC found (null: none)
   exifinfo::ReadEnding read;
   exifinfo::Container container = exifinfo::Container::kUnknown;
   const exifinfo::PiecesSource* pieces = nullptr;  // exifinfo_read_ranges: what it lacked

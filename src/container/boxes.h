@@ -99,4 +99,9 @@ class Children {
 
 inline bool IsType(const Box& box, const char* type) { return std::memcmp(box.type, type, 4) == 0; }
 
+// The uuid box that holds an XMP packet (a CR3's, an MP4's) after its 16 bytes of UUID.
+constexpr uint8_t kXmpUuid[16] = {0xbe, 0x7a, 0xcf, 0xcb, 0x97, 0xa9, 0x42, 0xe8,
+                                  0x9c, 0x71, 0x99, 0x94, 0x91, 0xe3, 0xaf, 0xac};
+constexpr uint64_t kUuidBytes = 16;
+
 }  // namespace exifinfo

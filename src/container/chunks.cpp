@@ -51,6 +51,7 @@ void ReadBitstreamFrame(ContainerWalk& walk, uint64_t at, uint64_t size, bool lo
 
 void WalkPng(ContainerWalk& walk, ExifReader& reader) {
   uint64_t at = kPngSignatureBytes;
+  bool exifRead = false;  // then the walk ends at the image data: what comes after is rarely metadata
   for (uint64_t chunks = 0; chunks < kMaxChunks; ++chunks) {
     const ByteView header = walk.Need(at, kPngChunkHeaderBytes);
     if (header.size == 0) return;  // cut before IEND
@@ -69,13 +70,14 @@ void WalkPng(ContainerWalk& walk, ExifReader& reader) {
       const ByteView ihdr = walk.Need(data, kPngIhdrBytes);
       if (ihdr.size == 0) return;
       walk.SetFrame(ReadU32Big(ihdr.data), ReadU32Big(ihdr.At(4)), (ihdr.data[9] & kPngColourTypeColour) != 0);
-    } else if (IsType(header, 4, "eXIf")) {
+    } else if (IsType(header, 4, "eXIf") && !exifRead) {
       ReadExifBlock(walk, data, length, reader);
-      return;
+      exifRead = true;
+      if (!reader.gathersExtras()) return;
     } else if (IsType(header, 4, "tEXt") || IsType(header, 4, "zTXt") || IsType(header, 4, "iTXt")) {
-      // The older form, in a text chunk; an eXIf chunk later in the file still wins.
-      ReadRawProfileChunk(walk, data, length, IsType(header, 4, "zTXt"), IsType(header, 4, "iTXt"), reader);
-    } else if (IsType(header, 4, "IEND")) {
+      // EXIF's older form in a text chunk (an eXIf chunk later in the file still wins), or XMP.
+      ReadTextChunk(walk, data, length, IsType(header, 4, "zTXt"), IsType(header, 4, "iTXt"), exifRead, reader);
+    } else if (IsType(header, 4, "IEND") || (exifRead && IsType(header, 4, "IDAT"))) {
       return;
     }
     at = data + length + kPngCrcBytes;
@@ -110,7 +112,9 @@ void WalkWebp(ContainerWalk& walk, ExifReader& reader) {
       ReadBitstreamFrame(walk, data, size, IsType(header, 0, "VP8L"));
     } else if (IsType(header, 0, "EXIF")) {
       ReadExifBlock(walk, data, size, reader);
-      return;
+      if (!reader.gathersExtras()) return;
+    } else if (IsType(header, 0, "XMP ")) {
+      ReadXmpAt(walk, data, size, reader);
     }
     at = data + size + (size & 1);
   }

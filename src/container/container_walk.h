@@ -101,9 +101,14 @@ void ReadExifBlock(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifRe
 // block, whose thumbnail is not taken (a result's thumbnail is bytes of the file).
 bool ReadTiffInMemory(ContainerWalk& walk, ByteView bytes, uint64_t base, ExifReader& reader, bool recordOnly = false);
 // A PNG text chunk (tEXt, zTXt or iTXt) at `offset`: when its keyword names a raw EXIF profile,
-// its block is decoded and walked. True when the chunk was one and its IFD0 was read.
-bool ReadRawProfileChunk(ContainerWalk& walk, uint64_t offset, uint64_t length, bool zTxt, bool iTxt,
-                         ExifReader& reader);
+// its block is decoded and walked (unless `exifRead`: an EXIF block was read already); an XMP
+// packet or IPTC block, in iTXt or the same raw form, is kept for the read's end. True when the
+// chunk held EXIF and its IFD0 was read.
+bool ReadTextChunk(ContainerWalk& walk, uint64_t offset, uint64_t length, bool zTxt, bool iTxt, bool exifRead,
+                   ExifReader& reader);
+// An XMP packet that fills `length` bytes at `offset` (a WebP chunk, a JPEG XL box): kept for
+// the read's end; one larger than a packet may be is noted and not fetched.
+void ReadXmpAt(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader& reader);
 
 void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& reader);
 void WalkMovie(ContainerWalk& walk, ExifReader& reader);

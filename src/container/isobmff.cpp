@@ -36,6 +36,9 @@ struct MetaFacts {
   int exifCount = 0;
   uint32_t exifItem = 0;  // the one chosen
   ItemLocation exif;
+  uint32_t xmpItem = 0;  // the first mime item of type application/rdf+xml: an XMP packet
+  bool hasXmpItem = false;
+  ItemLocation xmp;
   uint64_t idatStart = 0, idatSize = 0;  // in the file
   bool hasIdat = false;
   uint64_t width = 0, height = 0;
@@ -72,6 +75,18 @@ void ParseIinf(ByteView box, MetaFacts& facts, bool& damaged) {
     const ByteView type = infe.Slice(e.at(), 4);
     if (e.ok() && type.size == 4 && std::memcmp(type.data, "Exif", 4) == 0 && facts.exifCount < kMaxExifItems)
       facts.exifItems[facts.exifCount++] = static_cast<uint32_t>(id);
+    if (e.ok() && type.size == 4 && std::memcmp(type.data, "mime", 4) == 0 && !facts.hasXmpItem) {
+      // The item's name, then its content type, each ending in a NUL.
+      constexpr char kXmpType[] = "application/rdf+xml";
+      const ByteView rest = infe.Slice(e.at() + 4, infe.size - e.at() - 4);
+      const auto* nameEnd = static_cast<const uint8_t*>(std::memchr(rest.data, 0, rest.size));
+      const size_t typeAt = nameEnd == nullptr ? rest.size : static_cast<size_t>(nameEnd - rest.data) + 1;
+      const ByteView contentType = rest.Slice(typeAt, sizeof kXmpType);
+      if (contentType.size == sizeof kXmpType && std::memcmp(contentType.data, kXmpType, sizeof kXmpType) == 0) {
+        facts.xmpItem = static_cast<uint32_t>(id);
+        facts.hasXmpItem = true;
+      }
+    }
   }
   damaged = damaged || entries.damaged;
 }
@@ -104,7 +119,8 @@ void ChooseExifItem(ByteView iref, MetaFacts& facts) {
   }
 }
 
-// iloc: the chosen item's extents. Other items are passed over by arithmetic, never looped.
+// iloc: the chosen Exif item's extents, and the XMP item's. Other items are passed over by
+// arithmetic, never looped.
 void ParseIloc(ByteView box, MetaFacts& facts, bool& damaged) {
   Cursor c(box);
   const uint64_t version = c.Read(1);
@@ -125,16 +141,18 @@ void ParseIloc(ByteView box, MetaFacts& facts, bool& damaged) {
     c.Skip(2);  // data reference index
     const uint64_t base = c.Read(baseBytes);
     const uint64_t extents = c.Read(2);
-    if (id != facts.exifItem || facts.exif.found) {
+    const bool exif = facts.exifCount > 0 && id == facts.exifItem && !facts.exif.found;
+    const bool xmp = facts.hasXmpItem && id == facts.xmpItem && !facts.xmp.found;
+    if (!exif && !xmp) {
       c.Skip(extents * extentBytes);
       continue;
     }
     if (method > 1 || extents == 0 || extents > kMaxExtents) {
-      damaged = true;
+      damaged = damaged || exif;  // a malformed XMP item is passed over
       c.Skip(extents * extentBytes);
       continue;
     }
-    ItemLocation& at = facts.exif;
+    ItemLocation& at = exif ? facts.exif : facts.xmp;
     at.inIdat = method == 1;
     at.extentCount = extents;
     for (uint64_t e = 0; e < extents; ++e) {
@@ -206,6 +224,19 @@ void ParseIprp(ByteView iprp, MetaFacts& facts, bool& damaged) {
   while (any.Next(child, contents)) ReadProperty(child, contents, facts, true);
 }
 
+// The XMP item, when it lies in one piece: the packet as it is.
+void ReadXmpItem(ContainerWalk& walk, const MetaFacts& facts, ExifReader& reader) {
+  const ItemLocation& at = facts.xmp;
+  uint64_t offset = at.offsets[0];
+  const uint64_t length = at.lengths[0];
+  if (at.extentCount != 1 || length == 0) return;
+  if (at.inIdat) {
+    if (!facts.hasIdat || offset > facts.idatSize || length > facts.idatSize - offset) return;
+    offset += facts.idatStart;
+  }
+  ReadXmpAt(walk, offset, length, reader);
+}
+
 // The Exif item: its 4-byte offset to the TIFF header, then the block.
 void ReadExifItem(ContainerWalk& walk, const MetaFacts& facts, ExifReader& reader) {
   const ItemLocation& at = facts.exif;
@@ -256,12 +287,14 @@ void ReadMeta(ContainerWalk& walk, const Box& meta, ExifReader& reader) {
   bool damaged = children.damaged && bytes.size == declared;
   if (iinf.data != nullptr) ParseIinf(iinf, facts, damaged);
   ChooseExifItem(iref, facts);
-  if (facts.exifCount > 0 && iloc.data != nullptr) ParseIloc(iloc, facts, damaged);
+  if ((facts.exifCount > 0 || (facts.hasXmpItem && reader.gathersExtras())) && iloc.data != nullptr)
+    ParseIloc(iloc, facts, damaged);
   if (iprp.data != nullptr) ParseIprp(iprp, facts, damaged);
   if (damaged) walk.damaged = true;
   if (facts.hasSize) walk.SetFrame(facts.width, facts.height, facts.colour > 0 ? 1 : 0);
   // The meta box's bytes are not looked at again: the next fetch may reuse them.
   if (facts.exif.found) ReadExifItem(walk, facts, reader);
+  if (facts.xmp.found) ReadXmpItem(walk, facts, reader);
 }
 
 // CR3: moov holds a uuid box whose CMT1 box is IFD0 as a TIFF block, CMT2 the EXIF directory
@@ -352,6 +385,13 @@ bool JxlSize(ByteView head, uint64_t& width, uint64_t& height) {
 
 }  // namespace
 
+void ReadXmpUuid(ContainerWalk& walk, const Box& box, ExifReader& reader) {
+  if (box.end - box.contents < kUuidBytes) return;
+  const ByteView uuid = walk.Need(box.contents, kUuidBytes);
+  if (uuid.size == kUuidBytes && std::memcmp(uuid.data, kXmpUuid, kUuidBytes) == 0)
+    ReadXmpAt(walk, box.contents + kUuidBytes, box.end - box.contents - kUuidBytes, reader);
+}
+
 void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& reader) {
   uint64_t at = 0;
   const uint64_t end = walk.source.size();
@@ -365,7 +405,13 @@ void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& read
     if (box.end == kUnknownSize) box.end = end;  // size 0: to the end of the file
     // A box cut by the end of the input is walked as it says it is: what it holds before the
     // cut is still read, and a read past the end says the input was cut.
-    if (container == Container::kCr3 && IsType(box, "moov")) return ReadCanonMoov(walk, box, reader);
+    if (container == Container::kCr3 && IsType(box, "moov")) {
+      ReadCanonMoov(walk, box, reader);
+      if (!reader.gathersExtras()) return;  // else on to the XMP box that follows, up to the media
+    }
+    if (container == Container::kCr3 && IsType(box, "mdat")) return;
+    if (container == Container::kCr3 && IsType(box, "uuid") && box.end != kUnknownSize && reader.gathersExtras())
+      ReadXmpUuid(walk, box, reader);
     if ((container == Container::kHeif || container == Container::kAvif) && IsType(box, "meta"))
       return ReadMeta(walk, box, reader);
     // JPEG XL: the Exif box, and the codestream's first bytes for the image's size (the record's
@@ -375,6 +421,8 @@ void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& read
       if (sized) return;
       exifRead = true;
     }
+    if (container == Container::kJxl && IsType(box, "xml ") && box.end != kUnknownSize)
+      ReadXmpAt(walk, box.contents, box.end - box.contents, reader);
     if (container == Container::kJxl && (IsType(box, "jxlc") || IsType(box, "jxlp")) && !sized) {
       // A partial codestream box starts with its 4-byte index.
       const uint64_t codestream = box.contents + (IsType(box, "jxlp") ? 4 : 0);

@@ -116,6 +116,11 @@ class MovieWalk {
         ReadMovie(box);
         return;
       }
+      if (IsType(box, "uuid") && box.end != kUnknownSize && box.end - box.contents > kUuidBytes) {
+        const ByteView uuid = walk_.Need(box.contents, kUuidBytes);
+        if (uuid.size == kUuidBytes && std::memcmp(uuid.data, kXmpUuid, kUuidBytes) == 0)
+          ReadXmpAt(walk_, box.contents + kUuidBytes, box.end - box.contents - kUuidBytes, reader_);
+      }
       if (box.end == kUnknownSize) break;
       at = box.end;
     }
@@ -225,6 +230,7 @@ class MovieWalk {
     if (parent == "stbl" && IsType(box, "stsd") && track_ != nullptr) return ReadSampleDepth(box);
     if (parent == "meta" && IsType(box, "keys")) return ReadKeys(box);
     if (parent == "ilst") return ReadItem(box);
+    if (parent == "udta" && IsType(box, "XMP_")) return ReadXmpAt(walk_, box.contents, box.end - box.contents, reader_);
     if (parent == "udta") return ReadUserData(box);
   }
 

@@ -11,6 +11,7 @@
 #include "exif/tiff_block.h"
 #include "exif/walk_policy.h"
 #include "io/input_stream.h"
+#include "xmp/packets.h"
 
 namespace exifinfo {
 
@@ -113,6 +114,10 @@ class ExifReader {
   ExtraValues& containerValues() { return Extras; }
   // The bytes a walk in place fetched: they live as long as the reader, as its section copies do.
   HeldBytes& held() { return Held; }
+  // The XMP packets and IPTC blocks found, to be read once the read is over.
+  MetaPackets& packets() { return Packets; }
+  const MetaPackets& packets() const { return Packets; }
+  bool gathersExtras() const { return WantExtras; }
   // A container's read sets the frame values its own header gives, and says how it ended.
   ImageInfo& record() { return *Info; }
   void Finish(ScanEnding ending, const char* text) { End(ending, text); }
@@ -163,13 +168,15 @@ class ExifReader {
   uint32_t Faults = 0;  // problems met so far (each Fail): a walk that met one stopped short somewhere
   uint64_t HeaderBytes = 0;  // the bytes of the sections scanned so far, markers included
   HeldBytes Held;
+  MetaPackets Packets;  // XMP and IPTC, gathered only with the values beyond the report
 
   enum class SectionOutcome { kNext, kStartOfScan, kFailed };
-  enum class Contents { kCopy, kCopyIfExif, kSkip };
+  enum class Contents { kCopy, kCopyIfExif, kMetaIfKnown, kSkip };
   ScanEnding ScanUntilStartOfScan(InputStream& stream, FILE* diagnostics);
   SectionOutcome ReadSection(InputStream& stream, FILE* diagnostics, bool& commentTaken);
-  static Contents NeedsCopy(int marker, bool commentTaken);
+  Contents NeedsCopy(int marker, bool commentTaken) const;
   bool ReadContents(InputStream& stream, JpegSection& slot, Contents contents);
+  bool ReadMetaSection(InputStream& stream, const JpegSection& slot, const uint8_t (&probe)[4]);
   SectionOutcome ActOnSection(int marker, FILE* diagnostics, bool& commentTaken);
   void DiscardLastSection();
   bool WalkDirectory(const TiffBlock& block, uint64_t offset, int depth, DirectoryKind kind, DirectoryWalk& walk);

@@ -17,7 +17,7 @@ constexpr uint64_t kRationalBytes = 8;
 
 // Where an entry's value goes: a text, an integer, or one of the two with a rule of its own.
 struct Slot {
-  enum Kind { kNone, kText, kInt, kDouble, kIsoSpeed, kLens, kUserComment, kMaxAperture } kind;
+  enum Kind { kNone, kText, kInt, kDouble, kIsoSpeed, kLens, kUserComment, kMaxAperture, kXmp, kIptc, kPhotoshop } kind;
   int index;
 };
 
@@ -70,6 +70,9 @@ Slot SlotOf(uint16_t tag) {
     case kTagSceneCaptureType: return {Slot::kInt, kSceneCaptureType};
     case kTagIsoSpeed: return {Slot::kIsoSpeed, 0};
     case kTagLensRange: return {Slot::kLens, 0};
+    case kTagXmp: return {Slot::kXmp, 0};
+    case kTagIptc: return {Slot::kIptc, 0};
+    case kTagPhotoshop: return {Slot::kPhotoshop, 0};
     default: return {Slot::kNone, 0};
   }
 }
@@ -160,6 +163,28 @@ void ExifReader::InterpretExtraTag(const DirectoryEntry& entry, const TiffBlock&
       // Written in APEX; the value people read is the f-number it stands for.
       double value = 0;
       if (FirstNumber(entry, block, value)) Extras.doubles[slot.index] = std::pow(2.0, value / 2);
+      return;
+    }
+    case Slot::kXmp:
+    case Slot::kIptc:
+    case Slot::kPhotoshop: {
+      // Bytes (IPTC also as longs, as some writers tag it), and no more than the block holds
+      // or a packet may take: a damaged count is not fetched.
+      constexpr uint16_t kByte = 1, kUndefined = 7, kLong = 4;
+      const bool bytes = entry.format == kByte || entry.format == kUndefined || (slot.kind == Slot::kIptc && entry.format == kLong);
+      if (!bytes || !block.Has(entry.valueOffset, entry.byteCount)) return;
+      if (entry.byteCount > RangeReader::kMaxFetchBytes) {
+        if (slot.kind == Slot::kXmp) Packets.NoteTooLarge();
+        return;
+      }
+      // Copied now: a JPEG's section copy is gone once its scan moves on.
+      const ByteView value = ValueBytes(entry, block);
+      if (value.size != entry.byteCount) return;
+      if (slot.kind == Slot::kXmp) {
+        Packets.AddXmp(value);
+      } else {
+        slot.kind == Slot::kIptc ? Packets.AddIptc(value) : Packets.AddPhotoshop(value);
+      }
       return;
     }
     case Slot::kUserComment: {

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "text/utf8.h"
+#include "xmp/meta_record.h"
 
 namespace exifinfo {
 namespace {
@@ -260,7 +261,41 @@ ExtraValues::ExtraValues() {
   for (double& t : gpsTime) t = kNaN;
 }
 
-void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras& out) {
+namespace {
+
+// The capture time XMP or IPTC give, as ISO 8601: a date and time (with its fraction and zone
+// where written), or a date alone.
+const char* FinishMetaCaptureTime(const MetaValues& meta, char* out) {
+  char exifForm[kMetaDateBytes];
+  const char* source = "";
+  const size_t length = MetaCaptureTime(meta, exifForm, source);
+  if (length == 0) return "";
+  if (length == 10 && ValidDate(exifForm)) {
+    std::memcpy(out, exifForm, 11);
+    out[4] = '-', out[7] = '-';
+    return source;
+  }
+  return FinishCreationDate(ByteView{reinterpret_cast<const uint8_t*>(exifForm), length}, out) ? source : "";
+}
+
+// XMP's position ("51,30.25N"), where EXIF gives none.
+void FinishMetaGps(const MetaValues& meta, FinishedExtras& out) {
+  double latitude = 0, longitude = 0, altitude = 0;
+  if (!XmpCoordinate(meta.text(kXmpGpsLatitude), latitude) || !XmpCoordinate(meta.text(kXmpGpsLongitude), longitude) ||
+      std::fabs(latitude) > 90 || std::fabs(longitude) > 180)
+    return;
+  out.doubles[kGpsLatitude] = latitude;
+  out.doubles[kGpsLongitude] = longitude;
+  out.hasGps = 1;
+  if (std::isnan(out.doubles[kGpsAltitude]) && XmpNumber(meta.text(kXmpGpsAltitude), altitude)) {
+    const ByteView ref = meta.text(kXmpGpsAltitudeRef);
+    out.doubles[kGpsAltitude] = ref.size == 1 && ref.data[0] == '1' ? -altitude : altitude;
+  }
+}
+
+}  // namespace
+
+void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras& out, const MetaValues* meta) {
   for (int k = 0; k < kExtraTextCount; ++k) {
     out.textLengths[k] = FinishText(raw.texts[k], out.texts[k]);
     out.textPresent[k] = raw.texts[k].data != nullptr;
@@ -297,10 +332,11 @@ void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras&
   FinishCaptureTime(out.texts[kDateTimeOriginal], out.textLengths[kDateTimeOriginal], out, out.captureTime);
   out.captureTimeSource = "exif";
   if (out.captureTime[0] == '\0') {
-    out.captureTimeSource = FinishCreationDate(raw.creationDate, out.captureTime)       ? "quicktime"
-                            : FormatMovieTime(raw.movieCreated, true, out.captureTime) ? "mvhd"
-                                                                                       : "";
+    out.captureTimeSource = FinishCreationDate(raw.creationDate, out.captureTime) ? "quicktime" : "";
+    if (out.captureTime[0] == '\0' && meta != nullptr) out.captureTimeSource = FinishMetaCaptureTime(*meta, out.captureTime);
+    if (out.captureTime[0] == '\0') out.captureTimeSource = FormatMovieTime(raw.movieCreated, true, out.captureTime) ? "mvhd" : "";
   }
+  if (meta != nullptr && out.hasGps == 0) FinishMetaGps(*meta, out);
   FinishGpsDateTime(raw, out.gpsDateTime);
 }
 

@@ -9,6 +9,7 @@
 
 #include "io/byte_view.h"
 #include "exif/image_info.h"
+#include "xmp/meta_values.h"
 
 namespace exifinfo {
 
@@ -76,7 +77,7 @@ struct FinishedExtras {
   bool textPresent[kExtraTextCount];  // the file has the text, though it may be empty
   char captureTime[40];  // "2019-05-03T14:22:11.42+02:00"; the sub-seconds are at most 9 digits
   char gpsDateTime[48];  // "2019-05-03T12:22:11Z"
-  const char* captureTimeSource;  // where captureTime came from: "exif", "quicktime", "mvhd"; "" without one
+  const char* captureTimeSource;  // where captureTime came from: "exif", "quicktime", "xmp", "iptc", "mvhd"; "" without one
   int32_t ints[kExtraIntCount];
   double doubles[kExtraDoubleCount];
   int32_t hasGps;  // 1 exactly when latitude and longitude are both usable
@@ -85,6 +86,8 @@ struct FinishedExtras {
 // `info` is the report's record of the same read: its frame (a JPEG's frame header, or the container's image)
 // gives ImageWidth and ImageHeight unless the walk found the main image itself (a TIFF's
 // largest); its thumbnail gives ThumbnailLength.
-void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras& out);
+// `meta`, the read's XMP and IPTC (null: none), gives the capture time where EXIF and a video's
+// own do not, and the position where EXIF has none.
+void FinishExtras(const ExtraValues& raw, const ImageInfo& info, FinishedExtras& out, const MetaValues* meta = nullptr);
 
 }  // namespace exifinfo

@@ -18,6 +18,7 @@ enum Marker : int {
   kSOS = 0xDA,
   kAPP0 = 0xE0,
   kAPP1 = 0xE1,
+  kAPP13 = 0xED,
   kCOM = 0xFE,
 };
 constexpr int kMaxFillBytes = 6;               // 0xFF bytes allowed before a marker code
@@ -126,22 +127,30 @@ ExifReader::SectionOutcome ExifReader::ReadSection(InputStream& stream, FILE* di
 // Only the sections a later step reads are copied: frame headers, the first comment and APP1
 // sections that turn out to carry EXIF data. The others keep their slot, marker and length,
 // and their contents are passed over (still all of them, so a short file ends the same way).
-ExifReader::Contents ExifReader::NeedsCopy(int marker, bool commentTaken) {
+// A read that gathers the values beyond the report also keeps XMP (APP1) and Photoshop's IPTC
+// (APP13), which take no slot of their own: APP1 is discarded as before, APP13 kept uncopied.
+ExifReader::Contents ExifReader::NeedsCopy(int marker, bool commentTaken) const {
   if (IsStartOfFrame(marker) || (marker == kCOM && !commentTaken)) return Contents::kCopy;
-  return marker == kAPP1 ? Contents::kCopyIfExif : Contents::kSkip;
+  if (marker == kAPP1) return Contents::kCopyIfExif;
+  return marker == kAPP13 && WantExtras ? Contents::kMetaIfKnown : Contents::kSkip;
 }
 
 bool ExifReader::ReadContents(InputStream& stream, JpegSection& slot, Contents contents) {
   const size_t sectionBytes = static_cast<size_t>(slot.Length);
   size_t probed = 0;
   uint8_t probe[sizeof kExifTag];
-  if (contents == Contents::kCopyIfExif) {
+  if (contents == Contents::kCopyIfExif || contents == Contents::kMetaIfKnown) {
     // A section too short to hold "Exif" is one without EXIF data.
+    const bool app1 = contents == Contents::kCopyIfExif;
     contents = Contents::kSkip;
     if (sectionBytes >= kMinExifProbeLength) {
       probed = stream.ReadBlock(probe, sizeof probe);
       if (probed != sizeof probe) return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
-      if (std::memcmp(probe, kExifTag, sizeof kExifTag) == 0) contents = Contents::kCopy;
+      if (app1 && std::memcmp(probe, kExifTag, sizeof kExifTag) == 0) {
+        contents = Contents::kCopy;
+      } else if (WantExtras && MetaPackets::IsJpegMetaSection(slot.Marker, ByteView{probe, sizeof probe})) {
+        return ReadMetaSection(stream, slot, probe);
+      }
     }
   }
   if (contents == Contents::kSkip) {
@@ -165,6 +174,20 @@ bool ExifReader::ReadContents(InputStream& stream, JpegSection& slot, Contents c
   if (stream.ReadBlock(slot.Bytes + kSectionLengthBytes + probed, rest) != rest)
     return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
   return true;
+}
+
+// An XMP or IPTC section: handed to the packets, which keep a copy; the slot holds none. Not
+// lent: a lent buffer stays put, and the stream's later fills would go to another.
+bool ExifReader::ReadMetaSection(InputStream& stream, const JpegSection& slot, const uint8_t (&probe)[4]) {
+  const size_t contentsBytes = static_cast<size_t>(slot.Length) - kSectionLengthBytes;
+  const size_t rest = contentsBytes - sizeof probe;
+  uint8_t* contents = new (std::nothrow) uint8_t[contentsBytes];
+  if (contents == nullptr) return End(ScanEnding::kOutOfMemory, errors::kNoMemory);
+  std::memcpy(contents, probe, sizeof probe);
+  const bool whole = stream.ReadBlock(contents + sizeof probe, rest) == rest;
+  if (whole) Packets.AddJpegSection(slot.Marker, ByteView{contents, contentsBytes});
+  delete[] contents;
+  return whole || End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
 }
 
 ExifReader::SectionOutcome ExifReader::ActOnSection(int marker, FILE* diagnostics,

@@ -77,6 +77,10 @@ enum Tag : uint16_t {
   kTagCameraOwnerName = 0xA430,
   kTagBodySerialNumber = 0xA431,
   kTagLensRange = 0xA432,
+  // XMP and IPTC a TIFF keeps in IFD0.
+  kTagXmp = 0x02BC,
+  kTagIptc = 0x83BB,
+  kTagPhotoshop = 0x8649,
   kTagLensMake = 0xA433,
   kTagLensModel = 0xA434,
   kTagLensSerialNumber = 0xA435,

@@ -66,6 +66,8 @@ for obj in printed:
             continue
         if isinstance(value, bool):
             value = int(value)
+        if isinstance(value, list):  # kept as the line's own JSON array
+            value = json.dumps(value, separators=(",", ":"), ensure_ascii=False)
         if row[key] != value or type(row[key]) is not type(value) and value is not None:
             check(f"{obj['path']} {key}: table {row[key]!r}, JSON {value!r}", False)
 with sqlite3.connect(db) as c:
@@ -73,7 +75,7 @@ with sqlite3.connect(db) as c:
     check("typed columns", types["ISO"] == "INTEGER" and types["ExposureTime"] == "REAL"
           and types["Make"] == "TEXT" and types["GPSLatitude"] == "REAL" and types["HasExif"] == "INTEGER")
     check("a path that is not UTF-8 is a BLOB", c.execute("SELECT count(*) FROM photos WHERE typeof(path) = 'blob'").fetchone()[0] == 1)
-    check("schema version 3", c.execute("PRAGMA user_version").fetchone()[0] == 3)
+    check("schema version 4", c.execute("PRAGMA user_version").fetchone()[0] == 4)
 
 # 2. Incremental: only the new and the changed files (and the text, which has no row) are opened.
 new = os.path.join(tree, "sub", "new.jpg")
@@ -188,26 +190,29 @@ migrated = run("-r", "--db", old, tree)
 check("schema 1: rebuilt, exit 0", migrated.returncode == 0 and b"rebuilt with the record's keys" in migrated.stderr)
 with sqlite3.connect(old) as c:
     columns = [r[1] for r in c.execute("PRAGMA table_info(photos)")]
-    check("schema 1: the record's columns, version 3", "ISO" in columns and "ISOequivalent" not in columns and
-          c.execute("PRAGMA user_version").fetchone()[0] == 3)
+    check("schema 1: the record's columns, version 4", "ISO" in columns and "ISOequivalent" not in columns and
+          c.execute("PRAGMA user_version").fetchone()[0] == 4)
     check("schema 1: every photo read again, the old rows gone",
           c.execute("SELECT count(*) FROM photos WHERE Make IS NOT NULL").fetchone()[0] > 0 and
           c.execute("SELECT count(*) FROM photos WHERE path = '/gone.jpg'").fetchone()[0] == 0)
     check("schema 1: the runs kept", c.execute("SELECT count(*) FROM runs").fetchone()[0] == 2)
 again = run("-r", "--db", old, tree)
-check("schema 3: no rebuild the next time", again.returncode == 0 and b"rebuilt" not in again.stderr)
-# An index of schema 2 passed videos over as no photo; they are read the next time, said once,
-# and gain the columns a video fills.
+check("schema 4: no rebuild the next time", again.returncode == 0 and b"rebuilt" not in again.stderr)
+# An index of schema 2 passed videos over as no photo and read no XMP or IPTC: they are read the
+# next time, said once, and gain the columns a video fills and the photos' keywords.
 with sqlite3.connect(old) as c:
+    keyworded = c.execute("SELECT count(*) FROM photos WHERE Keywords IS NOT NULL").fetchone()[0]
     c.execute("INSERT INTO others VALUES ('/tree/clip.mov', 1, 1, '/tree')")
     c.execute("ALTER TABLE photos DROP COLUMN Duration")
+    c.execute("ALTER TABLE photos DROP COLUMN Keywords")
     c.execute("PRAGMA user_version = 2")
 upgraded = run("-r", "--db", old, tree)
 check("schema 2: passed-over files read again, exit 0",
       upgraded.returncode == 0 and b"read again" in upgraded.stderr)
 with sqlite3.connect(old) as c:
-    check("schema 2: version 3, Duration added, no file passed over before is kept",
-          c.execute("PRAGMA user_version").fetchone()[0] == 3 and
+    check("schema 2: version 4, Duration added, no file passed over before is kept, keywords read",
+          c.execute("PRAGMA user_version").fetchone()[0] == 4 and keyworded > 0 and
+          c.execute("SELECT count(*) FROM photos WHERE Keywords IS NOT NULL").fetchone()[0] == keyworded and
           "Duration" in [r[1] for r in c.execute("PRAGMA table_info(photos)")] and
           c.execute("SELECT count(*) FROM others WHERE path = '/tree/clip.mov'").fetchone()[0] == 0)
 holder = sqlite3.connect(crash_db, isolation_level=None)

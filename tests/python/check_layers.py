@@ -5,7 +5,7 @@ import pathlib
 import re
 import sys
 
-ORDER = ["text", "io", "exif", "jpeg", "container", "report", "api"]
+ORDER = ["text", "io", "xmp", "exif", "jpeg", "container", "report", "api"]
 root = pathlib.Path(sys.argv[1])
 include = re.compile(r'#include "([a-z_]+)/')
 wrong = []

@@ -1,0 +1,168 @@
+// SPDX-License-Identifier: MIT
+#include "xmp/packets.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "xmp/iptc.h"
+#include "xmp/xmp_packet.h"
+
+namespace exifinfo {
+namespace {
+
+constexpr int kApp1 = 0xE1, kApp13 = 0xED;
+// Each header ends with its NUL.
+constexpr char kXmpHeader[] = "http://ns.adobe.com/xap/1.0/";
+constexpr char kExtendedHeader[] = "http://ns.adobe.com/xmp/extension/";
+constexpr char kPhotoshopHeader[] = "Photoshop 3.0";
+constexpr size_t kGuidBytes = 32;  // the extended packet's MD5, in hex
+constexpr size_t kPartHeaderBytes = kGuidBytes + 8;  // GUID, total length, offset (big-endian)
+
+template <size_t N>
+bool Starts(ByteView bytes, const char (&header)[N]) {
+  return bytes.size >= N && std::memcmp(bytes.data, header, N) == 0;  // the NUL included
+}
+
+// The bytes of `b` after `header`, as Starts found it.
+template <size_t N>
+ByteView After(ByteView b, const char (&)[N]) {
+  return b.Slice(N, b.size - N);
+}
+
+const char* const kPartsOverlap = "Extended XMP parts overlap: passed over";
+const char* const kPartsDisagree = "Extended XMP parts disagree on its length: passed over";
+const char* const kPartsMissing = "Extended XMP incomplete: passed over";
+const char* const kPartsTooMany = "Extended XMP in too many parts or too large: passed over";
+const char* const kOutOfMemory = "XMP or IPTC lost: out of memory";
+
+}  // namespace
+
+MetaPackets::~MetaPackets() {
+  for (int k = 0; k < xmpCount_; ++k) std::free(xmp_[k]);
+  std::free(iptc_);
+  std::free(photoshop_);
+  std::free(parts_);
+  std::free(partList_);
+}
+
+bool MetaPackets::IsJpegMetaSection(int marker, ByteView head) {
+  if (marker == kApp13) return head.size >= 4 && std::memcmp(head.data, "Phot", 4) == 0;
+  return marker == kApp1 && head.size >= 4 && std::memcmp(head.data, "http", 4) == 0;
+}
+
+bool MetaPackets::Keep(ByteView bytes, uint8_t*& out, size_t& size) {
+  void* grown = std::realloc(out, size + bytes.size + 1);
+  if (grown == nullptr) {
+    outOfMemory_ = true;
+    return false;
+  }
+  out = static_cast<uint8_t*>(grown);
+  if (bytes.size != 0) std::memcpy(out + size, bytes.data, bytes.size);
+  size += bytes.size;
+  return true;
+}
+
+void MetaPackets::AddJpegSection(int marker, ByteView contents) {
+  if (marker == kApp13) {
+    if (Starts(contents, kPhotoshopHeader)) Keep(After(contents, kPhotoshopHeader), photoshop_, photoshopSize_);
+    return;
+  }
+  if (Starts(contents, kXmpHeader)) return AddXmp(After(contents, kXmpHeader));
+  if (!Starts(contents, kExtendedHeader)) return;
+  const ByteView part = After(contents, kExtendedHeader);
+  if (!part.Has(0, kPartHeaderBytes)) return;
+  if (partCount_ == kMaxExtendedParts || partsSize_ + part.size > kMaxXmpBytes + kMaxExtendedParts * kPartHeaderBytes) {
+    partsLost_ = true;
+    return;
+  }
+  if (partList_ == nullptr) {
+    partList_ = static_cast<Part*>(std::malloc(kMaxExtendedParts * sizeof(Part)));
+    if (partList_ == nullptr) {
+      outOfMemory_ = true;
+      return;
+    }
+  }
+  Part& p = partList_[partCount_];
+  p.at = partsSize_;
+  std::memcpy(p.guid, part.data, kGuidBytes);
+  p.total = ReadU32(part.At(kGuidBytes), true);
+  p.offset = ReadU32(part.At(kGuidBytes + 4), true);
+  p.length = static_cast<uint32_t>(part.size - kPartHeaderBytes);
+  if (Keep(part.Slice(kPartHeaderBytes, p.length), parts_, partsSize_)) ++partCount_;
+}
+
+void MetaPackets::AddXmp(ByteView packet) {
+  if (packet.size > kMaxXmpBytes) {
+    tooLarge_ = true;
+    return;
+  }
+  if (xmpCount_ == kMaxPackets) return;
+  uint8_t* copy = nullptr;
+  size_t size = 0;
+  if (!Keep(packet, copy, size)) return;
+  xmp_[xmpCount_] = copy;
+  xmpSize_[xmpCount_++] = size;
+}
+
+void MetaPackets::AddIptc(ByteView iim) {
+  if (iptcSize_ == 0) Keep(iim, iptc_, iptcSize_);
+}
+
+void MetaPackets::AddPhotoshop(ByteView resources) { Keep(resources, photoshop_, photoshopSize_); }
+
+// The parts that carry the GUID the main packet names, laid in place: they must agree on the
+// packet's length, and tile it exactly, with no byte given twice and none missing.
+const char* MetaPackets::ReadExtended(const MetaValues& main, MetaValues& out) const {
+  const ByteView guid = main.text(kHasExtendedXmp);
+  if (guid.size != kGuidBytes || partCount_ == 0) return partsLost_ ? kPartsTooMany : nullptr;
+  if (partsLost_) return kPartsTooMany;
+  int chosen[kMaxExtendedParts];
+  int count = 0;
+  for (int k = 0; k < partCount_; ++k)
+    if (std::memcmp(partList_[k].guid, guid.data, kGuidBytes) == 0) chosen[count++] = k;
+  if (count == 0) return kPartsMissing;
+  const uint32_t total = partList_[chosen[0]].total;
+  if (total > kMaxXmpBytes) return kPartsTooMany;
+  // By offset: an insertion sort of at most kMaxExtendedParts.
+  for (int i = 1; i < count; ++i)
+    for (int j = i; j > 0 && partList_[chosen[j]].offset < partList_[chosen[j - 1]].offset; --j) {
+      const int t = chosen[j];
+      chosen[j] = chosen[j - 1];
+      chosen[j - 1] = t;
+    }
+  uint64_t covered = 0;
+  for (int i = 0; i < count; ++i) {
+    const Part& p = partList_[chosen[i]];
+    if (p.total != total) return kPartsDisagree;
+    if (p.offset < covered) return kPartsOverlap;
+    if (p.offset > covered) return kPartsMissing;
+    covered += p.length;
+  }
+  if (covered != total) return covered > total ? kPartsDisagree : kPartsMissing;
+  uint8_t* packet = static_cast<uint8_t*>(std::malloc(total == 0 ? 1 : total));
+  if (packet == nullptr) return kOutOfMemory;
+  for (int i = 0; i < count; ++i) {
+    const Part& p = partList_[chosen[i]];
+    if (p.length != 0) std::memcpy(packet + p.offset, parts_ + p.at, p.length);
+  }
+  const XmpOutcome outcome = ParseXmp(ByteView{packet, total}, out);
+  std::free(packet);
+  return XmpOutcomeText(outcome);
+}
+
+const char* MetaPackets::Read(MetaValues& out) const {
+  const char* warning = tooLarge_ ? XmpOutcomeText(XmpOutcome::kTooLarge) : nullptr;
+  const auto note = [&](const char* text) {
+    if (warning == nullptr) warning = text;
+  };
+  for (int k = 0; k < xmpCount_; ++k) note(XmpOutcomeText(ParseXmp(ByteView{xmp_[k], xmpSize_[k]}, out)));
+  if (xmpCount_ > 0 || partCount_ > 0) note(ReadExtended(out, out));
+  ByteView iim{iptc_, iptcSize_};
+  if (iim.size == 0) iim = IptcOfPhotoshop(ByteView{photoshop_, photoshopSize_});
+  if (iim.size != 0) ParseIptc(iim, out);
+  if (outOfMemory_ || out.outOfMemory()) note(kOutOfMemory);
+  if (out.listCut()) note("A list held more than 10,000 items: the rest passed over");
+  return warning;
+}
+
+}  // namespace exifinfo
