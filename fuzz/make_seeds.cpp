@@ -59,11 +59,43 @@ std::vector<Bytes> ExifSections(const Bytes& jpeg) {
   return found;
 }
 
+// The XMP target's seeds: a first byte saying what follows (0 a packet, 1 IPTC, 2 JPEG sections
+// each after a 2-byte length, odd lengths APP13).
+void WriteMetaSeeds(const std::string& dir) {
+  const std::string packet =
+      "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+      "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+      "xmlns:dc='http://purl.org/dc/elements/1.1/' xmlns:xmp='http://ns.adobe.com/xap/1.0/' "
+      "xmlns:xmpNote='http://ns.adobe.com/xmp/note/' xmlns:exif='http://ns.adobe.com/exif/1.0/' "
+      "xmlns:mwg-rs='http://www.metadataworkinggroup.com/schemas/regions/' xmp:Rating='4' "
+      "xmpNote:HasExtendedXMP='AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA' exif:GPSLatitude='48,51.5N'><dc:subject><rdf:Bag>"
+      "<rdf:li>a</rdf:li></rdf:Bag></dc:subject><dc:title><rdf:Alt><rdf:li xml:lang='x-default'>T &amp; &#233;</rdf:li>"
+      "</rdf:Alt></dc:title><mwg-rs:Regions rdf:parseType='Resource'><mwg-rs:RegionList><rdf:Bag><rdf:li "
+      "rdf:parseType='Resource'><mwg-rs:Name>Anna</mwg-rs:Name></rdf:li></rdf:Bag></mwg-rs:RegionList>"
+      "</mwg-rs:Regions></rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+  const std::string iim = std::string("\x1C\x01\x5A\x00\x03\x1B%G\x1C\x02\x19\x00\x02k1\x1C\x02\x37\x00\x08"
+                                      "20190724\x1C\x02\x3C\x00\x0B" "112540+0300", 40);
+  const auto section = [](const std::string& contents) {
+    return std::string{static_cast<char>(contents.size() >> 8), static_cast<char>(contents.size() & 0xFF)} + contents;
+  };
+  const std::string xmpHeader("http://ns.adobe.com/xap/1.0/\0", 29), extHeader("http://ns.adobe.com/xmp/extension/\0", 35);
+  const std::string part = extHeader + std::string(32, 'A') + std::string("\0\0\0\x10\0\0\0\0", 8) + "<x:a>rest</x:a>!";
+  const std::string resources = std::string("Photoshop 3.0\0" "8BIM\x04\x04\0\0\0\0\0", 25) + char(iim.size()) + iim + " ";
+  const auto seed = [](char kind, const std::string& rest) {
+    const std::string bytes = kind + rest;
+    return Bytes(bytes.begin(), bytes.end());
+  };
+  Write(dir + "/packet", seed(0, packet));
+  Write(dir + "/iptc", seed(1, iim));
+  const std::string sections = section(xmpHeader + packet + (packet.size() % 2 ? "" : " ")) + section(part) + section(resources);
+  Write(dir + "/sections", seed(2, sections));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: make_seeds READ_DIR EXIF_DIR CONTAINER_DIR [CORPUS_DIR]\n");
+    std::fprintf(stderr, "usage: make_seeds READ_DIR EXIF_DIR CONTAINER_DIR [CORPUS_DIR [XMP_DIR]]\n");
     return 2;
   }
   const std::string readDir = argv[1], exifDir = argv[2], containerDir = argv[3];
@@ -101,7 +133,8 @@ int main(int argc, char** argv) {
   movie.brand = "", movie.userData.clear();
   Write(containerDir + "/mov-no-ftyp", MovieWith(movie));
   Write(readDir + "/no-exif", JpegBuilder().Soi().Segment(0xE0, "JFIF").Frame(0xC2, 10, 20, 1).StartOfScan().Build());
-  if (argc > 4) {
+  if (argc > 5) WriteMetaSeeds(argv[5]);
+  if (argc > 4 && argv[4][0] != '\0') {
     DIR* dir = opendir(argv[4]);
     while (dir != nullptr) {
       const dirent* entry = readdir(dir);

@@ -13,23 +13,27 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
 work=$root/fuzz/corpus-work
 # FUZZ_TARGETS="ranges ..." runs (and merges) only those.
-read -r -a targets <<<"${FUZZ_TARGETS:-read exif api faults container ranges}"
+read -r -a targets <<<"${FUZZ_TARGETS:-read exif api faults container ranges xmp}"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DEXIFINFO_BUILD_FUZZERS=ON -DEXIFINFO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target "${targets[@]/#/fuzz_}" fuzz_make_seeds >/dev/null
 
 rm -rf "$work/crashes" "$work/seeds"
-mkdir -p "$work"/seeds/{read,exif,faults,container} "$work"/crashes
+mkdir -p "$work"/seeds/{read,exif,faults,container,xmp} "$work"/crashes
 for t in "${targets[@]}"; do mkdir -p "$work/$t" "$root/fuzz/corpus/$t"; done
 # Seeds are made by the builders: no photo of the shared corpus enters the kept corpus.
-"$build/fuzz_make_seeds" "$work/seeds/read" "$work/seeds/exif" "$work/seeds/container"
+"$build/fuzz_make_seeds" "$work/seeds/read" "$work/seeds/exif" "$work/seeds/container" "" "$work/seeds/xmp"
 cp "$root"/fuzz/regressions/read/* "$work/seeds/read/" 2>/dev/null || true
 # The shared corpus's real videos (hostile ones among them) seed a run where they are at hand,
 # but not one whose finds are merged: no file of the shared corpus, nor one made from it, enters
 # the kept corpus.
 if [ "$merge" != "--merge" ]; then
   cp "$root"/../shared/corpus-media/*.mov "$root"/../shared/corpus-media/*.mp4 "$work/seeds/container/" 2>/dev/null || true
+  # The shared sidecars, as XMP packets (the first byte chooses the packet's reader).
+  for f in "$root"/../shared/corpus-media/*.xmp; do
+    [ -e "$f" ] && { printf '\000'; cat "$f"; } >"$work/seeds/xmp/sidecar-$(basename "$f")"
+  done
 fi
 cp "$root"/fuzz/regressions/exif/* "$work/seeds/exif/" 2>/dev/null || true
 # The faults target reads a plan first: byte 0 (buffer size, seekable, event count), then
