@@ -35,8 +35,8 @@ PEER_TAGS = {
                     "XMP:DateTimeOriginal", "XMP:DateCreated", "XMP:CreateDate", "Composite:DateTimeCreated",
                     "IPTC:DateCreated", "QuickTime:CreateDate"],
     "GPSDateTime": ["Composite:GPSDateTime"],
-    "GPSLatitude": ["Composite:GPSLatitude"],
-    "GPSLongitude": ["Composite:GPSLongitude"],
+    "GPSLatitude": ["Composite:GPSLatitude", "XMP:GPSLatitude"],
+    "GPSLongitude": ["Composite:GPSLongitude", "XMP:GPSLongitude"],
     "GPSAltitude": ["Composite:GPSAltitude"],
     # XMP and IPTC: a key named as exiftool names it reads XMP:KEY; these read elsewhere.
     "City": ["XMP:City", "IPTC:City"],

@@ -68,7 +68,8 @@ typedef enum exifinfo_container {
   EXIFINFO_CONTAINER_CR3 = 8,     /* Canon raw on ISO base media */
   EXIFINFO_CONTAINER_JXL = 9,     /* JPEG XL in its box container (the Exif box) */
   EXIFINFO_CONTAINER_MP4 = 10,    /* since 1.7: MPEG-4 video, M4V, 3GP and 3G2 (the movie box) */
-  EXIFINFO_CONTAINER_MOV = 11     /* since 1.7: QuickTime movie (the movie box) */
+  EXIFINFO_CONTAINER_MOV = 11,    /* since 1.7: QuickTime movie (the movie box) */
+  EXIFINFO_CONTAINER_XMP = 12     /* since 1.8: an XMP packet on its own, a sidecar file (.xmp) */
 } exifinfo_container;
 
 /* The types of the report's values, for bindings (exifinfo_field_type). */
@@ -303,6 +304,9 @@ typedef struct exifinfo_photo {
   const char* ObjectName;
   const char* Caption;
   const char* const* ByLine;
+  /* Since 1.8: the sidecar whose XMP a result of exifinfo_apply_sidecar carries, as named
+   * there; "" for any other result. */
+  const char* sidecar;
 } exifinfo_photo;
 
 /* True when `photo` (from any 1.x library) has `member`. */
@@ -407,6 +411,19 @@ typedef struct exifinfo_input {
 void exifinfo_read_many(const exifinfo_input* inputs, size_t count, int threads, exifinfo_photo** photos,
                         int* errors);
 
+/* Since 1.8: a photo's result with its XMP sidecar applied, as photo managers write sidecars
+ * beside the photos (NAME.xmp, NAME.EXT.xmp): `sidecar` is the sidecar's result (from any read
+ * of it: it is read as an XMP packet, container EXIFINFO_CONTAINER_XMP). Its XMP values win
+ * over what the photo's embedded XMP and IPTC say for Rating, Label, Subject,
+ * HierarchicalSubject, Title, Description, Creator, Rights, City, State, Country, RegionName and
+ * DateCreated; its capture time is taken where the photo's comes from neither EXIF nor a
+ * video's own (its CaptureTimeSource "xmp"), and its position where the photo has none. Every
+ * other value is the photo's. *out gets a new result (freed with exifinfo_free) whose member
+ * `sidecar` and record key "sidecar" are `name` (null: ""); both inputs are only read. Returns
+ * 0, EINVAL for a null photo, sidecar or out, ENOMEM (*out null). */
+int exifinfo_apply_sidecar(const exifinfo_photo* photo, const exifinfo_photo* sidecar, const char* name,
+                           exifinfo_photo** out);
+
 /* Frees a result and everything it points to. A null photo does nothing. */
 void exifinfo_free(exifinfo_photo* photo);
 
@@ -418,7 +435,8 @@ void exifinfo_free(exifinfo_photo* photo);
 const char* exifinfo_ending_name(int ending);
 
 /* The container's name as bindings show it (since 1.1): "unknown", "jpeg", "tiff", "heif",
- * "avif", "png", "webp", "raf", "cr3", "jxl", "mp4", "mov"; null for a value that is no container. */
+ * "avif", "png", "webp", "raf", "cr3", "jxl", "mp4", "mov", since 1.8 "xmp"; null for a value that is
+ * no container. */
 const char* exifinfo_container_name(int container);
 
 /*

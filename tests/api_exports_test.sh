@@ -5,7 +5,7 @@
 set -eu
 lib=$1
 syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TtWwDdBbRrVvIi]/ {print $3}')
-odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.[0-6]$' || true)
+odd=$(printf '%s\n' "$syms" | grep -v -E '^exifinfo_[a-z_]+@@EXIFINFO_1\.([0-6]|8)$' || true)
 [ -z "$odd" ] || { echo "unexpected exports: $odd"; exit 1; }
 count=$(printf '%s\n' "$syms" | grep -c . || true)
 [ "$count" -ge 10 ] || { echo "only $count exports: $syms"; exit 1; }
@@ -26,4 +26,5 @@ done
 for name in exifinfo_record_value exifinfo_failure_text exifinfo_record_json exifinfo_records_json exifinfo_free_text; do
   printf '%s\n' "$syms" | grep -qx "$name@@EXIFINFO_1.6" || { echo "$name not at EXIFINFO_1.6"; exit 1; }
 done
-echo "exports: $count exifinfo_ names at EXIFINFO_1.0 to 1.6; SONAME $soname"
+printf '%s\n' "$syms" | grep -qx "exifinfo_apply_sidecar@@EXIFINFO_1.8" || { echo "exifinfo_apply_sidecar not at EXIFINFO_1.8"; exit 1; }
+echo "exports: $count exifinfo_ names at EXIFINFO_1.0 to 1.8; SONAME $soname"

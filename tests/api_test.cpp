@@ -317,7 +317,8 @@ TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
   EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_JXL), "jxl");
   EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_MP4), "mp4");
   EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_MOV), "mov");
-  EXPECT_EQ(exifinfo_container_name(EXIFINFO_CONTAINER_MOV + 1), nullptr);
+  EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_XMP), "xmp");
+  EXPECT_EQ(exifinfo_container_name(EXIFINFO_CONTAINER_XMP + 1), nullptr);
   EXPECT_EQ(exifinfo_container_name(-1), nullptr);
   EXPECT_EQ(p->container, EXIFINFO_CONTAINER_JPEG);
   EXPECT_EQ(exifinfo_ending_name(-1), nullptr);

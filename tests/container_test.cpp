@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "api_helpers.h"
 #include "container_builders.h"
 #include "test_files.h"
@@ -789,4 +791,151 @@ TEST(Movies, MoovAtTheEndOfTwoGigabytesTakesTheHeadAndTheTail) {
   EXPECT_LT(fromFile->bytes_read, uint64_t{1} << 20);
 }
 
+// XMP and IPTC found in every container they are kept in, through the record, and a JPEG's
+// Extended XMP joined, or passed over when its parts do not make one packet.
+Bytes Of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+std::string PacketWith(const std::string& properties) {
+  return "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?><x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+         "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+         "xmlns:dc='http://purl.org/dc/elements/1.1/' xmlns:xmpNote='http://ns.adobe.com/xmp/note/' "
+         "xmlns:xmp='http://ns.adobe.com/xap/1.0/' " +
+         properties + "</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+}
+const std::string kPacket = PacketWith("xmp:Rating='4'><dc:subject><rdf:Bag><rdf:li>found</rdf:li></rdf:Bag></dc:subject>");
+
+nlohmann::json Record(const Bytes& file) {
+  const Photo p = FromMemory(file);
+  const size_t length = exifinfo_record_json(p.get(), "", nullptr, nullptr, 0, nullptr, 0);
+  std::string line(length, '\0');
+  exifinfo_record_json(p.get(), "", nullptr, nullptr, 0, &line[0], length + 1);
+  return nlohmann::json::parse(line);
+}
+
+Bytes Jpeg(std::initializer_list<std::pair<uint8_t, Bytes>> segments) {
+  JpegBuilder j;
+  j.Soi();
+  for (const auto& [marker, contents] : segments) j.Segment(marker, contents);
+  return j.BaselineFrame(8, 8).StartOfScan().Build();
+}
+
+std::pair<uint8_t, Bytes> Xmp(const std::string& packet) {
+  return {0xE1, Concat({Of("http://ns.adobe.com/xap/1.0/"), Bytes{0}, Of(packet)})};
+}
+// An Extended XMP part: GUID, the whole packet's length, this part's offset in it, its bytes.
+std::pair<uint8_t, Bytes> Part(const std::string& guid, uint32_t total, uint32_t offset, const std::string& bytes) {
+  return {0xE1, Concat({Of("http://ns.adobe.com/xmp/extension/"), Bytes{0}, Of(guid), Big32(total), Big32(offset), Of(bytes)})};
+}
+
+// IPTC in Photoshop's resources: record 2's keywords.
+std::pair<uint8_t, Bytes> Iptc() {
+  const Bytes iim = {0x1C, 2, 25, 0, 5, 'f', 'o', 'u', 'n', 'd'};
+  return {0xED, Concat({Of("Photoshop 3.0"), Bytes{0}, Of("8BIM"), Bytes{4, 4, 0, 0}, Big32(static_cast<uint32_t>(iim.size())),
+                        iim})};
+}
+
+Bytes WithRiffChunk(Bytes webp, const Bytes& chunk) {
+  Append(webp, chunk);
+  const Bytes size = Little32(static_cast<uint32_t>(webp.size() - 8));
+  std::copy(size.begin(), size.end(), webp.begin() + 4);
+  return webp;
+}
+
+TEST(Meta, PacketsAreFoundInEveryContainer) {
+  const std::string guid(32, 'A');
+  const std::string main = PacketWith("xmpNote:HasExtendedXMP='" + guid + "'>");
+  const std::string extended = PacketWith("><dc:subject><rdf:Bag><rdf:li>found</rdf:li></rdf:Bag></dc:subject>");
+  const auto total = static_cast<uint32_t>(extended.size());
+  const std::string head = extended.substr(0, 100), tail = extended.substr(100);
+  TiffBuilder tiff(ByteOrder::kLittle);
+  tiff.Directory().Short(0x0100, 8).Short(0x0101, 8).Undefined(0x02BC, Of(kPacket));
+  const Bytes itxt = Concat({Of("XML:com.adobe.xmp"), Bytes{0, 0, 0, 0, 0}, Of(kPacket)});
+  const Bytes png = Concat({Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'},
+                            PngChunk("IHDR", Concat({Big32(8), Big32(8), Bytes{8, 2, 0, 0, 0}})), PngChunk("iTXt", itxt),
+                            PngChunk("IDAT", Bytes(30, 0x55)), PngChunk("IEND", {})});
+  const Bytes jxl = Concat({Bytes{0, 0, 0, 12, 'J', 'X', 'L', ' ', '\r', '\n', 0x87, '\n'},
+                            Box("ftyp", Concat({Of("jxl "), Big32(0), Of("jxl ")})), Box("xml ", Of(kPacket)),
+                            Box("jxlc", Bytes{0xFF, 0x0A, 0xBA, 0x21, 0x05, 0x09, 0xC5, 0x85})});
+  const struct {
+    const char* name;
+    Bytes file;
+    const char* subject;  // the one keyword (Subject or, from IPTC, Keywords); null: none
+    const char* warning;
+  } cases[] = {
+      {"JPEG", Jpeg({Xmp(kPacket)}), "found", nullptr},
+      {"JPEG, IPTC", Jpeg({Iptc()}), "found", nullptr},
+      {"JPEG, extended in order", Jpeg({Xmp(main), Part(guid, total, 0, head), Part(guid, total, 100, tail)}), "found", nullptr},
+      {"JPEG, extended out of order", Jpeg({Part(guid, total, 100, tail), Xmp(main), Part(guid, total, 0, head)}), "found",
+       nullptr},
+      {"JPEG, extended parts overlap", Jpeg({Xmp(main), Part(guid, total, 0, head), Part(guid, total, 90, extended.substr(90))}),
+       nullptr, "Extended XMP parts overlap: passed over"},
+      {"JPEG, extended lies about its length",
+       Jpeg({Xmp(main), Part(guid, total, 0, head), Part(guid, total + 7, 100, tail)}), nullptr,
+       "Extended XMP parts disagree on its length: passed over"},
+      {"JPEG, extended never completes", Jpeg({Xmp(main), Part(guid, total, 100, tail)}), nullptr,
+       "Extended XMP incomplete: passed over"},
+      {"JPEG, extended of another packet", Jpeg({Xmp(main), Part(std::string(32, 'B'), total, 0, extended)}), nullptr,
+       "Extended XMP incomplete: passed over"},
+      {"TIFF", tiff.Build(), "found", nullptr},
+      {"PNG", png, "found", nullptr},
+      {"WebP", WithRiffChunk(WebpWith(tiff.Build()), RiffChunk("XMP ", Of(kPacket))), "found", nullptr},
+      {"JPEG XL", jxl, "found", nullptr},
+  };
+  for (const auto& c : cases) {
+    const nlohmann::json r = Record(c.file);
+    const nlohmann::json& list = r.at(std::string(c.name).find("IPTC") != std::string::npos ? "Keywords" : "Subject");
+    EXPECT_EQ(list, c.subject != nullptr ? nlohmann::json::array({c.subject}) : nlohmann::json()) << c.name;
+    EXPECT_EQ(r.at("warning"), c.warning != nullptr ? nlohmann::json(c.warning) : nlohmann::json()) << c.name;
+    EXPECT_NE(r.at("ending"), "damaged") << c.name;
+  }
+}
+
+
+// A sidecar's XMP wins over the photo's embedded XMP; the photo's IPTC, EXIF capture time and
+// report stay; its time and position fill what the photo lacks. The result outlives both.
+TEST(Meta, ASidecarIsAppliedToAPhotosResult) {
+  const Photo sidecar = FromMemory(Of(PacketWith(
+      "xmp:Rating='5' xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/' photoshop:DateCreated='2020-01-02T03:04:05Z' "
+      "xmlns:exif='http://ns.adobe.com/exif/1.0/' exif:GPSLatitude='10,30N' exif:GPSLongitude='20,15W'><dc:subject>"
+      "<rdf:Bag><rdf:li>from the sidecar</rdf:li></rdf:Bag></dc:subject>")));
+  ASSERT_NE(sidecar, nullptr);
+  EXPECT_EQ(sidecar->container, EXIFINFO_CONTAINER_XMP);
+  const struct {
+    const char* name;
+    Bytes photo;
+    const char* captureTime;
+  } cases[] = {
+      {"no time of its own", Jpeg({Xmp(PacketWith("xmp:Rating='1' xmp:Label='Red'>")), Iptc()}), "2020-01-02T03:04:05Z"},
+      {"an EXIF time", testing_builders::ReadFileBytes(EXIFINFO_SAMPLE_JPEG), "2024-06-21T19:42:10"},
+  };
+  for (const auto& c : cases) {
+    Photo photo = FromMemory(c.photo);
+    const std::string report = photo->report;
+    const nlohmann::json before = Record(c.photo);
+    exifinfo_photo* raw = nullptr;
+    ASSERT_EQ(exifinfo_apply_sidecar(photo.get(), sidecar.get(), "IMG_1.JPG.xmp", &raw), 0) << c.name;
+    photo.reset();  // the result holds its own copies
+    const Photo merged(raw);
+    const size_t length = exifinfo_record_json(merged.get(), "", nullptr, nullptr, 0, nullptr, 0);
+    std::string line(length, '\0');
+    exifinfo_record_json(merged.get(), "", nullptr, nullptr, 0, &line[0], length + 1);
+    nlohmann::json after = nlohmann::json::parse(line);
+    EXPECT_EQ(after["Rating"], 5.0) << c.name;
+    EXPECT_EQ(after["Subject"], nlohmann::json::array({"from the sidecar"})) << c.name;
+    EXPECT_EQ(after["CaptureTime"], c.captureTime) << c.name;
+    EXPECT_EQ(after["GPSLatitude"], 10.5) << c.name;
+    EXPECT_EQ(after["GPSLongitude"], -20.25) << c.name;
+    EXPECT_EQ(after["sidecar"], "IMG_1.JPG.xmp") << c.name;
+    EXPECT_EQ(std::string(merged->report), report) << c.name;
+    // Everything else is the photo's.
+    for (const char* key : {"Rating", "Subject", "CaptureTime", "CaptureTimeSource", "GPSLatitude", "GPSLongitude",
+                            "GPSAltitude", "HasGPS", "sidecar", "DateCreated"})
+      after.erase(key);
+    nlohmann::json expected = before;
+    for (const auto& [key, value] : after.items()) EXPECT_EQ(value, expected[key]) << c.name << " " << key;
+  }
+  exifinfo_photo* none = nullptr;
+  EXPECT_EQ(exifinfo_apply_sidecar(nullptr, sidecar.get(), "x", &none), EINVAL);
+  EXPECT_EQ(none, nullptr);
+}
 }  // namespace

@@ -88,6 +88,23 @@ TEST(Walk, DepthFirstInByteOrderWithoutFollowingDirectoryLinksOrOpeningDevices) 
   EXPECT_EQ(relative, expected);  // links to directories are listed as files; the reader finds them so
 }
 
+// Sidecars pair with the photo beside them by name, whatever the case: NAME.EXT.xmp before
+// NAME.xmp; a paired sidecar is no file of its own, an unpaired one is; a folder pairs with none.
+TEST(Walk, SidecarsPairWithThePhotoBesideThem) {
+  TempTree tree;
+  for (const char* f : {"IMG_1.CR2", "IMG_1.JPG", "img_1.xmp", "IMG_2.jpg", "IMG_2.jpg.XMP", "IMG_2.xmp", "lonely.xmp",
+                        "noext", "noext.xmp", ".xmp", "dir.xmp/inside.jpg", "dir/x.jpg"})
+    tree.File(f);
+  exifinfo_tool::FileWalk walk({tree.Path("")}, true);
+  std::vector<std::string> seen;
+  for (exifinfo_tool::WalkedFile f; walk.Next(f);)
+    seen.push_back(f.relative + (f.sidecar.empty() ? "" : " + " + f.sidecar.substr(tree.Path("").size())));
+  const std::vector<std::string> expected = {".xmp", "IMG_1.CR2 + img_1.xmp", "IMG_1.JPG + img_1.xmp",
+                                             "IMG_2.jpg + IMG_2.jpg.XMP", "IMG_2.xmp", "dir/x.jpg",
+                                             "dir.xmp/inside.jpg", "lonely.xmp", "noext + noext.xmp"};
+  EXPECT_EQ(seen, expected);
+}
+
 TEST(Walk, AFolderThatVanishesIsGivenInItsPlace) {
   TempTree tree;
   for (const char* f : {"a.jpg", "b/1.jpg", "c.jpg"}) tree.File(f);

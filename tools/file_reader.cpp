@@ -49,6 +49,20 @@ void ShowControlsAsDots(std::string& out, size_t start, bool crlf) {
   out.resize(to);
 }
 
+// The photo's result with its sidecar's XMP laid over; the photo as it was, and why, when the
+// sidecar cannot be read.
+std::string ApplySidecar(const std::string& path, Photo& photo) {
+  exifinfo_photo* sidecar = nullptr;
+  const int error = exifinfo_read_path(path.c_str(), &sidecar);
+  if (error == ENOMEM) OutOfMemory();
+  if (error != 0) return FailureText(error, nullptr);
+  const Photo owned(sidecar);
+  exifinfo_photo* merged = nullptr;
+  if (exifinfo_apply_sidecar(photo.get(), sidecar, path.c_str(), &merged) == ENOMEM) OutOfMemory();
+  photo.reset(merged);
+  return "";
+}
+
 }  // namespace
 
 void AppendReport(const exifinfo_photo& photo, bool crlf, bool terminal, std::string& out) {
@@ -164,6 +178,8 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
   if (special != nullptr) return PassOver(file.path, special);
   Photo photo(raw);
   if (error == ENOMEM) OutOfMemory();
+  std::string sidecarTrouble;
+  if (error == 0 && !file.sidecar.empty()) sidecarTrouble = ApplySidecar(file.sidecar, photo);
   FileRecord record{standardInput ? "-" : file.path, photo.get(), ""};
   const std::string& name = record.path;
   if (error == EISDIR && file.walked) {  // a link to a directory: not followed
@@ -205,6 +221,7 @@ FileResult FileReader::Read(const WalkedFile& file, Storage& storage, Photo* kee
     }
     if (!options_.thumbnailFolder.empty()) SaveThumbnail(file, *photo, result);
   }
+  if (!sidecarTrouble.empty()) result.err += "exifinfo: " + file.sidecar + ": sidecar not read: " + sidecarTrouble + "\n";
   if (options_.format == Format::kIndex) {
     if (error != 0 || (photo != nullptr && photo->ending == EXIFINFO_READ_ERROR)) result.failure = record.error;
     result.path = record.path;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace exifinfo_tool {
 namespace {
@@ -22,7 +23,37 @@ const char* Special(mode_t mode) {
   return nullptr;
 }
 
+std::string Lower(const std::string& name) {
+  std::string out = name;
+  for (char& c : out) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return out;
+}
+
+bool IsSidecarName(const std::string& lower) { return lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".xmp") == 0; }
+
 }  // namespace
+
+void PairSidecars(const std::vector<std::string>& names, const std::vector<bool>& directory, std::vector<size_t>& sidecarOf,
+                  std::vector<bool>& paired) {
+  sidecarOf.assign(names.size(), SIZE_MAX);
+  paired.assign(names.size(), false);
+  std::map<std::string, size_t> sidecars;  // by lower-case name; the first in byte order
+  for (size_t k = 0; k < names.size(); ++k) {
+    const std::string lower = Lower(names[k]);
+    if (!directory[k] && IsSidecarName(lower)) sidecars.emplace(lower, k);
+  }
+  if (sidecars.empty()) return;
+  for (size_t k = 0; k < names.size(); ++k) {
+    const std::string lower = Lower(names[k]);
+    if (directory[k] || IsSidecarName(lower)) continue;
+    auto found = sidecars.find(lower + ".xmp");
+    const size_t dot = lower.find_last_of('.');
+    if (found == sidecars.end() && dot != std::string::npos && dot != 0) found = sidecars.find(lower.substr(0, dot) + ".xmp");
+    if (found == sidecars.end()) continue;
+    sidecarOf[k] = found->second;
+    paired[found->second] = true;
+  }
+}
 
 bool IsDirectory(const std::string& path) {
   struct stat st {};
@@ -69,6 +100,16 @@ void FileWalk::Enter(const std::string& dir, const std::string& relative) {
     unreadable_.back().errorNumber = readError;
   }
   std::sort(level.entries.begin(), level.entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  std::vector<std::string> names;
+  std::vector<bool> directories;
+  for (const Entry& e : level.entries) names.push_back(e.name), directories.push_back(e.directory || e.special != nullptr);
+  std::vector<size_t> sidecarOf;
+  std::vector<bool> paired;
+  PairSidecars(names, directories, sidecarOf, paired);
+  for (size_t k = 0; k < level.entries.size(); ++k) {
+    if (sidecarOf[k] != SIZE_MAX) level.entries[k].sidecar = level.entries[sidecarOf[k]].name;
+    level.entries[k].pairedSidecar = paired[k];
+  }
   levels_.push_back(std::move(level));
 }
 
@@ -86,6 +127,7 @@ bool FileWalk::Next(WalkedFile& file) {
         continue;
       }
       const Entry& entry = level.entries[level.next++];
+      if (entry.pairedSidecar) continue;  // read with its photo
       if (entry.directory) {
         const std::string path = level.prefix + entry.name, relative = level.relative + entry.name + "/";
         Enter(path, relative);  // may grow levels_: `level` is not used after this
@@ -94,6 +136,7 @@ bool FileWalk::Next(WalkedFile& file) {
       file = WalkedFile{level.prefix + entry.name, level.relative + entry.name, true,
                         entry.special != nullptr ? WalkedFile::Kind::kSpecial : WalkedFile::Kind::kFile,
                         entry.special != nullptr ? entry.special : ""};
+      if (!entry.sidecar.empty()) file.sidecar = level.prefix + entry.sidecar;
       return true;
     }
     if (nextOperand_ == operands_.size()) return false;

@@ -5,6 +5,7 @@
 // largest folder, whatever the size of the tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,8 +25,16 @@ struct WalkedFile {
   std::string note;      // kSpecial: what it is ("a FIFO"); kUnreadableDirectory: why
   int errorNumber = 0;   // kUnreadableDirectory: the errno of the open or read that failed
   int64_t size = -1;     // with --db: the file's size and modification time (ns) at the walk
-  int64_t mtimeNs = -1;
+  int64_t mtimeNs = -1;  // (with a sidecar, both files': their sizes summed, the later time)
+  std::string sidecar{};  // under -r, the XMP sidecar beside it (NAME.EXT.xmp, else NAME.xmp), or ""
 };
+
+// Which names of one folder are sidecars of which: for each name, the index of its sidecar
+// (NAME.EXT.xmp, else NAME.xmp, the case of either ignored, as photo managers write them), or
+// SIZE_MAX; `paired` marks each sidecar some other name took, which is then no record of its own.
+// `directory` marks names that are folders: neither photos nor sidecars.
+void PairSidecars(const std::vector<std::string>& names, const std::vector<bool>& directory, std::vector<size_t>& sidecarOf,
+                  std::vector<bool>& paired);
 
 // True when `path` names a directory, through links (an operand that names one through a link is
 // walked, as ls -R does).
@@ -48,6 +57,8 @@ class FileWalk {
     std::string name;
     bool directory = false;
     const char* special = nullptr;  // "a FIFO", "a socket", "a device": passed over
+    std::string sidecar{};          // the name of its sidecar in the folder, or ""
+    bool pairedSidecar = false;     // a sidecar that goes with a photo: read with it, not alone
   };
   struct Level {
     std::string prefix;  // the directory's path with a final '/'

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -146,6 +147,11 @@ int main(int argc, char** argv) {
         if (stat(file.path.c_str(), &st) != 0) return true;  // the read says why
         file.size = st.st_size;
         file.mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+        // A photo with a sidecar is read again when either changes, or the sidecar comes or goes.
+        if (!file.sidecar.empty() && stat(file.sidecar.c_str(), &st) == 0) {
+          file.size += st.st_size;
+          file.mtimeNs = std::max(file.mtimeNs, int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec);
+        }
         if (!index.Unchanged(file.path, file.size, file.mtimeNs, options.full)) return true;
         progress->Unchanged();
       }

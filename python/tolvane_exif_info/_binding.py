@@ -80,6 +80,7 @@ class _PhotoStruct(ctypes.Structure):
         ("City", ctypes.c_char_p), ("State", ctypes.c_char_p), ("Country", ctypes.c_char_p),
         ("RegionName", ctypes.c_void_p), ("DateCreated", ctypes.c_char_p), ("Keywords", ctypes.c_void_p),
         ("ObjectName", ctypes.c_char_p), ("Caption", ctypes.c_char_p), ("ByLine", ctypes.c_void_p),
+        ("sidecar", ctypes.c_char_p),
     ]
 
 
@@ -169,6 +170,10 @@ class _Api:
         lib.exifinfo_record_type.argtypes = [ctypes.c_size_t]
         lib.exifinfo_record_offset.restype = ctypes.c_size_t
         lib.exifinfo_record_offset.argtypes = [ctypes.c_size_t]
+        # Since 1.8: a photo's result with its sidecar applied (an older library lacks it).
+        if hasattr(lib, "exifinfo_apply_sidecar"):
+            lib.exifinfo_apply_sidecar.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+            lib.exifinfo_apply_sidecar.restype = ctypes.c_int
         # Since 1.6: the record's lines, made by the library (an older one lacks them: records()
         # says so when called).
         if hasattr(lib, "exifinfo_records_json"):

@@ -10,16 +10,16 @@ from . import _binding
 from ._binding import _FS_ENCODING, _READ_AT, _Source, _load_api
 from .photo import _result
 
-def read_path(path):
+def read_path(path, make=_result):
     """The Photo of the file at `path`: str, bytes or path-like; any file name, UTF-8 or not."""
     api = _binding._api or _load_api()
     # os.fsencode, spelled out for str: the common case, and this is the hot path.
     name = path.encode(_FS_ENCODING, "surrogateescape") if type(path) is str else os.fsencode(path)
     pointer = ctypes.c_void_p()
-    return _result(api.read_path(name, ctypes.byref(pointer)), pointer, path)
+    return make(api.read_path(name, ctypes.byref(pointer)), pointer, path)
 
 
-def read_bytes(data):
+def read_bytes(data, make=_result):
     """The Photo of a JPEG held in memory: bytes, bytearray, memoryview or any buffer."""
     api = _load_api()
     pointer = ctypes.c_void_p()
@@ -29,8 +29,8 @@ def read_bytes(data):
         view = memoryview(data)
         buffer = (ctypes.c_char * view.nbytes).from_buffer(view) if not view.readonly and view.contiguous \
             else bytes(view)
-    return _result(api.lib.exifinfo_read_memory(buffer, len(buffer) if isinstance(buffer, bytes)
-                                                else ctypes.sizeof(buffer), ctypes.byref(pointer)), pointer)
+    return make(api.lib.exifinfo_read_memory(buffer, len(buffer) if isinstance(buffer, bytes)
+                                             else ctypes.sizeof(buffer), ctypes.byref(pointer)), pointer)
 
 
 # What a stream (a file object that cannot seek) may make a read keep: the bound the library
@@ -143,7 +143,7 @@ def _read_stream_of(file, make=_result):
 _SIZE_UNKNOWN = (1 << 64) - 1
 
 
-def read_file(file):
+def read_file(file, make=_result):
     """The Photo of a binary file object, read from its position, which it keeps when it can seek.
 
     A file object on a descriptor that can seek is read through the descriptor; one that can
@@ -161,14 +161,14 @@ def read_file(file):
             ranged = file.seekable()
         except (AttributeError, OSError, ValueError):
             ranged = False
-        return _read_ranges_of(file) if ranged else _read_stream_of(file)
+        return _read_ranges_of(file, make) if ranged else _read_stream_of(file, make)
     # The object may have read ahead of its position: read from its position, then put the
     # descriptor back where the object's buffer expects it.
     raw = os.lseek(fd, 0, os.SEEK_CUR)
     os.lseek(fd, file.tell(), os.SEEK_SET)
     pointer = ctypes.c_void_p()
     try:
-        return _result(api.lib.exifinfo_read_fd(fd, ctypes.byref(pointer)), pointer, getattr(file, "name", None))
+        return make(api.lib.exifinfo_read_fd(fd, ctypes.byref(pointer)), pointer, getattr(file, "name", None))
     finally:
         os.lseek(fd, raw, os.SEEK_SET)
 
@@ -177,25 +177,61 @@ def _is_path(source):
     return type(source) is str or hasattr(source, "__fspath__")
 
 
-def read(source):
-    """The Photo of a photo in any known container (JPEG, HEIF, TIFF and raw, PNG, WebP...): a path
-    (str or path-like), bytes-like data, or a binary file object.
+def read(source, sidecar=None):
+    """The Photo of a photo in any known container (JPEG, HEIF, TIFF and raw, PNG, WebP, videos,
+    an XMP sidecar on its own...): a path (str or path-like), bytes-like data, or a binary file
+    object.
+
+    `sidecar`, given the same ways, is the photo's XMP sidecar (NAME.xmp): its XMP values win
+    over the photo's embedded XMP and IPTC, and fill the capture time and position the photo
+    lacks (exifinfo_apply_sidecar); the Photo's `sidecar` names it (its path, a file object's
+    name, or "" for bytes).
 
     A path that cannot be opened raises the matching OSError (FileNotFoundError,
     IsADirectoryError...); running out of memory raises MemoryError. A file in no known container
     is a Photo whose ending says so. Bytes are data: pass a file name held in bytes to
     read_path(), or as a path-like object.
     """
+    if sidecar is not None:
+        return _read_with_sidecar(source, sidecar)
+    return _read_any(source, _result)
+
+
+def _read_any(source, make):
     if _is_path(source):
-        return read_path(source)
+        return read_path(source, make)
     if isinstance(source, (bytes, bytearray, memoryview)):
-        return read_bytes(source)
+        return read_bytes(source, make)
     if hasattr(source, "read"):
-        return read_file(source)
+        return read_file(source, make)
     try:
-        return read_bytes(memoryview(source))
+        return read_bytes(memoryview(source), make)
     except TypeError:
         raise TypeError(f"read() takes a path, bytes-like data or a binary file, not {type(source).__name__}") from None
+
+
+def _keep(status, pointer, filename=None):
+    """The result's address, not yet freed (a failed read raises as read() does)."""
+    return _result(status, pointer, filename) if status != 0 else pointer.value
+
+
+def _read_with_sidecar(source, sidecar):
+    api = _load_api()
+    photo = _read_any(source, _keep)
+    try:
+        side = _read_any(sidecar, _keep)
+    except BaseException:
+        api.free(photo)
+        raise
+    name = sidecar if _is_path(sidecar) else getattr(sidecar, "name", None)
+    name = os.fsencode(name) if isinstance(name, (str, bytes)) or hasattr(name, "__fspath__") else b""
+    out = ctypes.c_void_p()
+    try:
+        status = api.lib.exifinfo_apply_sidecar(ctypes.c_void_p(photo), ctypes.c_void_p(side), name, ctypes.byref(out))
+    finally:
+        api.free(photo)
+        api.free(side)
+    return _result(status, out, sidecar if _is_path(sidecar) else None)
 
 
 # Results converted a chunk at a time while the library reads the next chunks; at most this many

@@ -37,7 +37,7 @@ constexpr const char* kEndingNames[] = {"start_of_scan",  "not_a_jpeg",    "too_
                                         "end_of_metadata", "damaged", "needs_more"};
 static_assert(sizeof kEndingNames / sizeof kEndingNames[0] == EXIFINFO_NEEDS_MORE + 1, "every ending named");
 // Indexed by exifinfo_container; the core's Container has the same numbering.
-constexpr const char* kContainerNames[] = {"unknown", "jpeg", "tiff", "heif", "avif", "png", "webp", "raf", "cr3", "jxl", "mp4", "mov"};
+constexpr const char* kContainerNames[] = {"unknown", "jpeg", "tiff", "heif", "avif", "png", "webp", "raf", "cr3", "jxl", "mp4", "mov", "xmp"};
 static_assert(sizeof kContainerNames / sizeof kContainerNames[0] == exifinfo::kContainerCount &&
                   static_cast<int>(exifinfo::Container::kMov) == EXIFINFO_CONTAINER_MOV,
               "every container named, in the public numbering");

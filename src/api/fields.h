@@ -145,7 +145,8 @@
   X(Keywords, LIST, META_LIST, exifinfo::kKeywords, "IPTC keywords (2:25)")                                          \
   X(ObjectName, TEXT, META_TEXT, exifinfo::kObjectName, "IPTC object name (2:05)")                                   \
   X(Caption, TEXT, META_TEXT, exifinfo::kCaption, "IPTC caption (Caption-Abstract, 2:120)")                          \
-  X(ByLine, LIST, META_LIST, exifinfo::kByLine, "IPTC authors (By-line, 2:80)")
+  X(ByLine, LIST, META_LIST, exifinfo::kByLine, "IPTC authors (By-line, 2:80)")                                  \
+  X(sidecar, TEXT, SIDECAR, 0, "the XMP sidecar applied to the photo (NAME.xmp or NAME.EXT.xmp beside it)")
 
 namespace exifinfo_api {
 
@@ -366,6 +367,7 @@ constexpr RecordKey kRecord[] = {
     Meta("Rating"), Meta("Label"), Meta("Subject"), Meta("HierarchicalSubject"), Meta("Title"), Meta("Description"),
     Meta("Creator"), Meta("Rights"), Meta("City"), Meta("State"), Meta("Country"), Meta("RegionName"),
     Meta("DateCreated"), Meta("Keywords"), Meta("ObjectName"), Meta("Caption"), Meta("ByLine"), Meta("warning"),
+    Meta("sidecar"),
 };
 constexpr size_t kRecordCount = sizeof kRecord / sizeof kRecord[0];
 

@@ -67,12 +67,14 @@ size_t CodePoints(const char* text, size_t length) {
   photo->member = dateCreatedLength != 0 ? put(dateCreated, dateCreatedLength) : absentText
 #define EXIFINFO_FILL_WARNING_TEXT(member, index) photo->member = warning != nullptr ? put(warning, std::strlen(warning)) : absentText
 #define EXIFINFO_FILL_RATING_DOUBLE(member, index) photo->member = rating
+#define EXIFINFO_FILL_SIDECAR_TEXT(member, index) photo->member = absentText
 #define EXIFINFO_FILL_META_LIST_LIST(member, index) photo->member = lists.Put(index, base)
 #define EXIFINFO_BYTES_META_TEXT(index) (meta.has(index) ? meta.text(index).size + 1 : 0)
 #define EXIFINFO_BYTES_CITY(index) (meta.has(city) ? meta.text(city).size + 1 : 0)
 #define EXIFINFO_BYTES_DATE_CREATED(index) dateCreatedLength + 1
 #define EXIFINFO_BYTES_WARNING(index) (warning != nullptr ? std::strlen(warning) + 1 : 0)
 #define EXIFINFO_BYTES_RATING(index) 0
+#define EXIFINFO_BYTES_SIDECAR(index) 0
 #define EXIFINFO_BYTES_META_LIST(index) 0
 #define EXIFINFO_BYTES_INT(index) 0
 #define EXIFINFO_BYTES_HAS_GPS(index) 0

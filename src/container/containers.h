@@ -25,8 +25,9 @@ enum class Container : int32_t {
   kJxl = 9,  // JPEG XL in its box container
   kMp4 = 10,  // MPEG-4 video, M4V, 3GP and 3G2
   kMov = 11,  // QuickTime movie
+  kXmp = 12,  // an XMP packet on its own: a sidecar file
 };
-constexpr int kContainerCount = 12;
+constexpr int kContainerCount = 13;
 
 // The bytes a look at the start needs: enough for an ftyp box with a few dozen brands.
 constexpr size_t kIdentifyBytes = 256;

@@ -4,10 +4,12 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "container/container_walk.h"
 #include "exif/byte_order.h"
 #include "exif/errors.h"
+#include "xmp/xmp_packet.h"
 
 namespace exifinfo {
 namespace {
@@ -93,6 +95,43 @@ Container IdentifyOldMovie(ByteView head) {
   return Container::kUnknown;
 }
 
+// An XMP packet written on its own (a sidecar), after an optional byte-order mark and blanks:
+// its packet wrapper, its xmpmeta element, bare RDF, or an XML declaration that one of them
+// follows within the head.
+bool IsXmpPacket(ByteView head) {
+  size_t at = head.size >= 3 && std::memcmp(head.data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+  while (at < head.size && (head.data[at] == ' ' || head.data[at] == '\t' || head.data[at] == '\r' || head.data[at] == '\n'))
+    ++at;
+  const ByteView rest = head.Slice(at, head.size - at);
+  const auto starts = [&](const char* text) { return StartsWith(rest, reinterpret_cast<const uint8_t*>(text), std::strlen(text)); };
+  if (starts("<?xpacket") || starts("<x:xmpmeta") || starts("<x:xapmeta") || starts("<rdf:RDF")) return true;
+  if (!starts("<?xml")) return false;
+  const std::string_view text(reinterpret_cast<const char*>(rest.data), rest.size);
+  for (const char* marker : {"<?xpacket", "<x:xmpmeta", "<x:xapmeta", "<rdf:RDF"})
+    if (text.find(marker) != std::string_view::npos) return true;
+  return false;
+}
+
+// A sidecar: its whole packet, to the end of the input, in pieces of the largest window; one
+// larger than a packet may be is passed over (and said so), not held.
+void ReadSidecar(ContainerWalk& walk, ExifReader& reader) {
+  const uint64_t known = walk.source.size();
+  const size_t room = known < kMaxXmpBytes ? static_cast<size_t>(known) : kMaxXmpBytes + 1;
+  std::unique_ptr<uint8_t[]> packet(new (std::nothrow) uint8_t[room == 0 ? 1 : room]);
+  if (packet == nullptr) return void(walk.outOfMemory = true);
+  size_t got = 0;
+  while (got < room) {
+    const size_t asked = room - got < RangeReader::kMaxFetchBytes ? room - got : RangeReader::kMaxFetchBytes;
+    const ByteView piece = walk.source.Fetch(got, asked);
+    std::memcpy(packet.get() + got, piece.data, piece.size);
+    got += piece.size;
+    if (piece.size < asked) break;
+  }
+  if (walk.source.failed()) return;
+  if (got > kMaxXmpBytes) return reader.packets().NoteTooLarge();
+  reader.packets().AddXmp(ByteView{packet.get(), got});
+}
+
 }  // namespace
 
 Container IdentifyContainer(ByteView head) {
@@ -105,7 +144,10 @@ Container IdentifyContainer(ByteView head) {
   if (StartsWith(head, kRafMagic, kRafMagicBytes)) return Container::kRaf;
   if (StartsWith(head, kJxlSignature, sizeof kJxlSignature)) return Container::kJxl;
   const Container media = IdentifyIsoBaseMedia(head);
-  return media != Container::kUnknown ? media : IdentifyOldMovie(head);
+  if (media != Container::kUnknown) return media;
+  const Container movie = IdentifyOldMovie(head);
+  if (movie != Container::kUnknown) return movie;
+  return IsXmpPacket(head) ? Container::kXmp : Container::kUnknown;
 }
 
 namespace {
@@ -280,6 +322,7 @@ void ReadContainer(Container container, RangeReader& source, ExifReader& reader)
     case Container::kJxl: WalkIsoBaseMedia(walk, container, reader); break;
     case Container::kMp4:
     case Container::kMov: WalkMovie(walk, reader); break;
+    case Container::kXmp: ReadSidecar(walk, reader); break;
     default: walk.damaged = true; break;
   }
   if (walk.hasFrame) {

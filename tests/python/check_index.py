@@ -107,6 +107,22 @@ check(f"the run's counts {last}", last == (len(table) + 1, 2, len(table) - 1, 1,
 with sqlite3.connect(db) as c:
     check("a file that is no photo has no photo row",
           c.execute("SELECT count(*) FROM photos WHERE path LIKE '%notes.txt'").fetchone()[0] == 0)
+# 3. A sidecar beside a photo: the row says so and holds its values; a change of the sidecar
+# alone, its coming and its going each read the photo again.
+side = changed + ".xmp"
+for rating in (2, 4, None):
+    if rating is None:
+        os.remove(side)
+    else:
+        with open(side, "w") as f:
+            f.write("<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+                    f"<rdf:Description xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:Rating='{rating}'/></rdf:RDF>"
+                    "</x:xmpmeta>" + " " * rating)
+    run("-r", "-q", "--db", db, tree)
+    row = rows(db)[os.fsencode(changed)]
+    check(f"sidecar rated {rating}: {row['sidecar']!r} {row['Rating']!r}",
+          (row["sidecar"], row["Rating"]) == ((side, float(rating)) if rating else (None, None)))
+    check("a paired sidecar has no row of its own", os.fsencode(side) not in rows(db))
 shutil.rmtree(os.path.join(tree, "sub"))
 run("-r", "-q", "--db", db, tree)
 check("a folder that is gone takes its rows", not any(b"/sub/" in p for p in rows(db)))

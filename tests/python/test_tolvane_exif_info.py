@@ -11,8 +11,8 @@ import struct
 import threading
 import types
 import subprocess
-import sys
 import tempfile
+import sys
 import unittest
 
 import tolvane_exif_info as tei
@@ -300,6 +300,29 @@ class ModuleTest(unittest.TestCase):
         self.assertEqual(tei.read(SAMPLE).container, "jpeg")
         self.assertEqual(tei.read(b"not a photo").container, tei.Container.UNKNOWN)
         self.assertIsNone(tei.record("gone", None, "cannot open")["container"])
+
+    def test_a_sidecar_given_any_way_wins_and_lists_are_lists(self):
+        packet = (b"<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+                  b"<rdf:Description xmlns:dc='http://purl.org/dc/elements/1.1/' xmlns:xmp='http://ns.adobe.com/xap/1.0/'"
+                  b" xmp:Rating='5'><dc:subject><rdf:Bag><rdf:li>bay</rdf:li><rdf:li>ferry</rdf:li></rdf:Bag></dc:subject>"
+                  b"</rdf:Description></rdf:RDF></x:xmpmeta>")
+        alone = tei.read(packet)
+        self.assertEqual((alone.container, alone.Rating, alone.Subject, alone.Keywords), ("xmp", 5.0, ["bay", "ferry"], None))
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "sample.jpg.xmp")
+            with open(path, "wb") as f:
+                f.write(packet)
+            for given, name in ((path, path), (pathlib.Path(path), path), (packet, ""), (io.BytesIO(packet), ""),
+                                (open(path, "rb"), path)):
+                with self.subTest(type(given).__name__):
+                    photo = tei.read(SAMPLE, sidecar=given)
+                    self.assertEqual((photo.Subject, photo.Rating, photo.sidecar), (["bay", "ferry"], 5.0, name))
+                    self.assertEqual((photo.Make, photo.CaptureTimeSource), (tei.read(SAMPLE).Make, "exif"))
+                    self.assertEqual(tei.record(SAMPLE, photo)["Subject"], ["bay", "ferry"])
+                    if hasattr(given, "close"):
+                        given.close()
+            with self.assertRaises(FileNotFoundError):
+                tei.read(SAMPLE, sidecar=os.path.join(folder, "gone.xmp"))
 
     def test_where_and_when(self):
         corpus = os.environ.get("EXIFINFO_CORPUS", "")
