@@ -880,6 +880,10 @@ TEST(Meta, PacketsAreFoundInEveryContainer) {
       {"PNG", png, "found", nullptr},
       {"WebP", WithRiffChunk(WebpWith(tiff.Build()), RiffChunk("XMP ", Of(kPacket))), "found", nullptr},
       {"JPEG XL", jxl, "found", nullptr},
+      {"sidecar", Of(kPacket), "found", nullptr},
+      {"sidecar declaring a document type", Of("<?xml version='1.0'?><!DOCTYPE x:xmpmeta [" + std::string(300, ' ') +
+                                               "<!ENTITY a 'b'>]>" + kPacket),
+       nullptr, "XMP packet declares a document type: passed over"},
   };
   for (const auto& c : cases) {
     const nlohmann::json r = Record(c.file);

@@ -99,6 +99,8 @@ constexpr ssize_t kIdentifyBytes = 256;
 // True when a read of the first bytes from memory says what a read of the whole file would:
 // it ended on what it found, not on the end of the bytes it had.
 bool Final(const exifinfo_photo& photo, ssize_t bytes) {
+  // A sidecar is read to its end: the head holds all of it only when the file ended there.
+  if (photo.container == EXIFINFO_CONTAINER_XMP) return bytes < static_cast<ssize_t>(kFirstRead);
   switch (photo.ending) {
     case EXIFINFO_START_OF_SCAN:
     case EXIFINFO_END_OF_METADATA:

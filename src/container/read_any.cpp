@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "xmp/xmp_packet.h"
+
 namespace exifinfo {
 namespace {
 
@@ -42,7 +44,11 @@ ReadEnding ReadOtherContainer(Container container, const PhotoInput& input, Inpu
   const bool fromMemory = input.fd < 0 && input.source == nullptr;
   // A caller's source comes with its budget already (the stream read through it); a descriptor
   // is given its own here, memory costs nothing.
-  BudgetSource budgeted(descriptor, BudgetSource::ScaledFor(descriptor));
+  // A sidecar is one packet, read whole: it may take what a packet may be.
+  ReadBudget budget = BudgetSource::ScaledFor(descriptor);
+  if (container == Container::kXmp && budget.bytes < kMaxXmpBytes + RangeReader::kMaxFetchBytes)
+    budget.bytes = kMaxXmpBytes + RangeReader::kMaxFetchBytes;
+  BudgetSource budgeted(descriptor, budget);
   RangeSource& source = input.source != nullptr ? *input.source
                         : fromMemory            ? static_cast<RangeSource&>(memory)
                                                 : budgeted;

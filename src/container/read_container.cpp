@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Knowing a container by its first bytes; the TIFF and RAF walks; the step every container
 // takes with its EXIF block; how a walk's findings become the reader's ending.
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -107,29 +108,33 @@ bool IsXmpPacket(ByteView head) {
   if (starts("<?xpacket") || starts("<x:xmpmeta") || starts("<x:xapmeta") || starts("<rdf:RDF")) return true;
   if (!starts("<?xml")) return false;
   const std::string_view text(reinterpret_cast<const char*>(rest.data), rest.size);
-  for (const char* marker : {"<?xpacket", "<x:xmpmeta", "<x:xapmeta", "<rdf:RDF"})
+  // A document type named for the packet's root is one too (and is refused when read).
+  for (const char* marker : {"<?xpacket", "<x:xmpmeta", "<x:xapmeta", "<rdf:RDF", "<!DOCTYPE x:xmpmeta", "<!DOCTYPE rdf:RDF"})
     if (text.find(marker) != std::string_view::npos) return true;
   return false;
 }
 
-// A sidecar: its whole packet, to the end of the input, in pieces of the largest window; one
-// larger than a packet may be is passed over (and said so), not held.
+// A sidecar: its whole packet, to the end of the input, straight into the one copy the packets
+// keep (no window holds it); one larger than a packet may be is passed over (and said so).
 void ReadSidecar(ContainerWalk& walk, ExifReader& reader) {
   const uint64_t known = walk.source.size();
+  if (known != kUnknownSize && known > kMaxXmpBytes) return reader.packets().NoteTooLarge();
   const size_t room = known < kMaxXmpBytes ? static_cast<size_t>(known) : kMaxXmpBytes + 1;
-  std::unique_ptr<uint8_t[]> packet(new (std::nothrow) uint8_t[room == 0 ? 1 : room]);
+  auto* packet = static_cast<uint8_t*>(std::malloc(room == 0 ? 1 : room));
   if (packet == nullptr) return void(walk.outOfMemory = true);
   size_t got = 0;
   while (got < room) {
     const size_t asked = room - got < RangeReader::kMaxFetchBytes ? room - got : RangeReader::kMaxFetchBytes;
-    const ByteView piece = walk.source.Fetch(got, asked);
-    std::memcpy(packet.get() + got, piece.data, piece.size);
-    got += piece.size;
-    if (piece.size < asked) break;
+    const size_t given = walk.source.CopyOut(got, packet + got, asked);
+    got += given;
+    if (given < asked) break;
   }
-  if (walk.source.failed()) return;
-  if (got > kMaxXmpBytes) return reader.packets().NoteTooLarge();
-  reader.packets().AddXmp(ByteView{packet.get(), got});
+  if (walk.source.failed() || got > kMaxXmpBytes) {
+    std::free(packet);
+    if (!walk.source.failed()) reader.packets().NoteTooLarge();
+    return;
+  }
+  reader.packets().AdoptXmp(packet, got);
 }
 
 }  // namespace

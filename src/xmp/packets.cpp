@@ -104,6 +104,16 @@ void MetaPackets::AddXmp(ByteView packet) {
   xmpSize_[xmpCount_++] = size;
 }
 
+void MetaPackets::AdoptXmp(uint8_t* packet, size_t size) {
+  if (size > kMaxXmpBytes || xmpCount_ == kMaxPackets) {
+    tooLarge_ = tooLarge_ || size > kMaxXmpBytes;
+    std::free(packet);
+    return;
+  }
+  xmp_[xmpCount_] = packet;
+  xmpSize_[xmpCount_++] = size;
+}
+
 void MetaPackets::AddIptc(ByteView iim) {
   if (iptcSize_ == 0) Keep(iim, iptc_, iptcSize_);
 }

@@ -27,6 +27,9 @@ class MetaPackets {
   static bool IsJpegMetaSection(int marker, ByteView head);
   void AddJpegSection(int marker, ByteView contents);
   void AddXmp(ByteView packet);
+  // The same for a packet the caller read into memory from malloc: kept without a copy (freed
+  // here, whatever becomes of it).
+  void AdoptXmp(uint8_t* packet, size_t size);
   void AddIptc(ByteView iim);
   void AddPhotoshop(ByteView resources);  // the IPTC block it holds, if any
   // A packet the read found but did not fetch, being larger than it takes.
