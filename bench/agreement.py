@@ -52,7 +52,7 @@ META_KEYS = {"Rating", "Label", "Subject", "HierarchicalSubject", "Title", "Desc
 VIDEO_KEYS = {"Make", "Model", "Software", "CreateDate", "ModifyDate", "Duration"}
 # The read's own keys: no peer has them.
 OWN = {"path", "ending", "error", "container", "HasExif", "HasGPS", "CaptureTimeSource", "warning"}
-TIME = re.compile(r"^(\d{4}):(\d{2}):(\d{2})[ T]")
+TIME = re.compile(r"^(\d{4}):(\d{2}):(\d{2})([ T]|$)")
 UTC = re.compile(r"^\d{4}[-:]\d{2}[-:]\d{2}[ T]\d{2}:\d{2}:\d{2}(\.\d+)?Z$")
 ZERO_TIME = "0000:00:00 00:00:00"  # exiftool's writing of a movie header's 0: no time
 
@@ -88,7 +88,7 @@ def normal(value):
     try:
         return float(text)
     except ValueError:
-        return TIME.sub(r"\1-\2-\3T", text)
+        return TIME.sub(lambda m: f"{m[1]}-{m[2]}-{m[3]}" + ("T" if m[4] else ""), text)
 
 
 def agree(ours, theirs):

@@ -79,6 +79,13 @@ TEST(Xmp, PacketsGiveTheirValues) {
               "</dc:title><dc:rights><rdf:Alt><rdf:li>(c) me</rdf:li></rdf:Alt></dc:rights><dc:description>plain"
               "</dc:description></rdf:Description>"),
        XmpOutcome::kRead, {{kRights, "(c) me"}, {kDescription, "plain"}}, {}},
+      {"a PDF's title stands in for a title, never over one",
+       Packet("<rdf:Description xmlns:pdf='http://ns.adobe.com/pdf/1.3/' pdf:Title='PDF' pdf:Creator='an app'/>"
+              "<rdf:Description" + std::string(kDc) + "><dc:title><rdf:Alt><rdf:li xml:lang='x-default'>DC</rdf:li>"
+              "</rdf:Alt></dc:title></rdf:Description>"),
+       XmpOutcome::kRead, {{kTitle, "DC"}}, {}},
+      {"a PDF's title alone", Packet("<rdf:Description xmlns:pdf='http://ns.adobe.com/pdf/1.3/' pdf:Title='PDF'/>"),
+       XmpOutcome::kRead, {{kTitle, "PDF"}}, {}},
       {"face regions in both struct forms", Packet(regionList), XmpOutcome::kRead, {}, {{kRegionName, {"Anna", "Ben"}}}},
       {"lists, a capitalised property, and two descriptions",
        Packet(std::string("<rdf:Description") + kDc + "><dc:Creator><rdf:Seq><rdf:li>Ann</rdf:li><rdf:li>Bo</rdf:li>"

@@ -97,6 +97,7 @@ size_t MetaCaptureTime(const MetaValues& meta, char (&out)[kMetaDateBytes], cons
 }
 
 bool XmpNumber(ByteView value, double& out) {
+  if (value.size == 0) return false;
   const char* first = reinterpret_cast<const char*>(value.data);
   const char* last = first + value.size;
   const char* slash = static_cast<const char*>(std::memchr(first, '/', value.size));

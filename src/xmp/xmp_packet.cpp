@@ -13,7 +13,9 @@ namespace {
 constexpr char kNameSeparator = '\x01';
 constexpr size_t kFeedBytes = 64 * 1024;  // expat's buffer holds one piece, not the packet
 
-enum Namespace : int { kNsRdf, kNsXml, kNsDc, kNsXmp, kNsPhotoshop, kNsLightroom, kNsExif, kNsRegions, kNsXmpNote, kNsOther };
+enum Namespace : int {
+  kNsRdf, kNsXml, kNsDc, kNsXmp, kNsPhotoshop, kNsLightroom, kNsExif, kNsRegions, kNsXmpNote, kNsPdf, kNsOther
+};
 constexpr const char* kNamespaceUris[] = {
     "http://www.w3.org/1999/02/22-rdf-syntax-ns#",
     "http://www.w3.org/XML/1998/namespace",
@@ -24,6 +26,7 @@ constexpr const char* kNamespaceUris[] = {
     "http://ns.adobe.com/exif/1.0/",
     "http://www.metadataworkinggroup.com/schemas/regions/",
     "http://ns.adobe.com/xmp/note/",
+    "http://ns.adobe.com/pdf/1.3/",
 };
 
 // The properties a record value is found under; a path of them leads to each value.
@@ -35,7 +38,7 @@ enum PropertyId : int {
   kPropRating, kPropLabel, kPropCreateDate, kPropTitle, kPropDescription, kPropRights, kPropSubject, kPropCreator,
   kPropCity, kPropState, kPropCountry, kPropDateCreated, kPropHierarchicalSubject, kPropDateTimeOriginal,
   kPropGpsLatitude, kPropGpsLongitude, kPropGpsAltitude, kPropGpsAltitudeRef, kPropRegions, kPropRegionList,
-  kPropName, kPropHasExtendedXmp,
+  kPropName, kPropHasExtendedXmp, kPropPdfTitle,
   kPropOther = -1
 };
 constexpr Property kProperties[] = {
@@ -44,11 +47,12 @@ constexpr Property kProperties[] = {
     {kNsPhotoshop, "Country"}, {kNsPhotoshop, "DateCreated"}, {kNsLightroom, "hierarchicalSubject"},
     {kNsExif, "DateTimeOriginal"}, {kNsExif, "GPSLatitude"}, {kNsExif, "GPSLongitude"}, {kNsExif, "GPSAltitude"},
     {kNsExif, "GPSAltitudeRef"}, {kNsRegions, "Regions"}, {kNsRegions, "RegionList"}, {kNsRegions, "Name"},
-    {kNsXmpNote, "HasExtendedXMP"},
+    {kNsXmpNote, "HasExtendedXMP"}, {kNsPdf, "Title"},
 };
 
-// Where each value lies and what it is: a text, a language alternative (its default), a list.
-enum class Kind { kText, kAlt, kList };
+// Where each value lies and what it is: a text, a language alternative (its default), a list,
+// or a text that stands in for a language alternative no packet gives (a PDF's title).
+enum class Kind { kText, kAlt, kList, kFallback };
 struct Target {
   int path[3];
   int depth;
@@ -76,6 +80,7 @@ constexpr Target kTargets[] = {
     {{kPropGpsAltitudeRef}, 1, Kind::kText, kXmpGpsAltitudeRef},
     {{kPropRegions, kPropRegionList, kPropName}, 3, Kind::kList, kRegionName},
     {{kPropHasExtendedXmp}, 1, Kind::kText, kHasExtendedXmp},
+    {{kPropPdfTitle}, 1, Kind::kFallback, kTitle},
 };
 
 // What an element is to RDF, from its place: outside the RDF, the RDF root, a node (a resource
@@ -195,7 +200,10 @@ void XmpParse::Emit(const char* value, size_t length, int lang) {
       return;
     case Kind::kAlt:
       // The default language, or a text with none; another language alone is no default.
-      if (lang != 2) out_.SetText(static_cast<MetaText>(target->slot), value, length, lang == 1 ? 2 : 1);
+      if (lang != 2) out_.SetText(static_cast<MetaText>(target->slot), value, length, lang == 1 ? 3 : 2);
+      return;
+    case Kind::kFallback:
+      out_.SetText(static_cast<MetaText>(target->slot), value, length, 1);
       return;
     case Kind::kList:
       out_.AddItem(static_cast<MetaList>(target->slot), value, length);
