@@ -106,6 +106,7 @@ const char* JsonType(const Column& column) {
     case EXIFINFO_TYPE_INT32: return "integer";
     case EXIFINFO_TYPE_DOUBLE: return "number";
     case EXIFINFO_TYPE_FLAG: return "boolean";
+    case EXIFINFO_TYPE_LIST: return "list";
     default: return "text";
   }
 }

@@ -121,7 +121,7 @@
 
 // Since 1.7: members of exifinfo_photo after record_present, in struct order.
 #define EXIFINFO_TAIL_FIELDS(X)                                                                                  \
-  X(CaptureTimeSource, TEXT, CAPTURE_TIME_SOURCE, 0, "where CaptureTime came from: exif, quicktime (a phone's own), mvhd (a video's header, UTC)") \
+  X(CaptureTimeSource, TEXT, CAPTURE_TIME_SOURCE, 0, "where CaptureTime came from: exif, quicktime (a phone's own), xmp, iptc, mvhd (a video's header, UTC)") \
   X(Duration, DOUBLE, DOUBLE, exifinfo::kDuration, "a video's length in seconds (its movie header)")             \
   X(Rotation, INT32, INT, exifinfo::kRotation, "a video's rotation: 0, 90, 180 or 270 degrees clockwise (its track matrix)")
 
