@@ -141,7 +141,7 @@ check "--fields: a misspelt key's error names the nearest keys" \
 "$tool" --json "$sample" | /usr/bin/python3 -c 'import json, sys; print("\n".join(json.loads(sys.stdin.read())))' >"$work/keys.txt"
 check "--list-fields: the keys of --json, in order" cmp -s "$work/keys.txt" <(awk '{print $1}' "$work/fields.txt")
 check "--list-fields: a type and a meaning each" \
-  test "$(grep -cvE '^[A-Za-z0-9]+ +(text|integer|number|boolean) +[A-Za-z0-9(].{8,}$' "$work/fields.txt")" = 0
+  test "$(grep -cvE '^[A-Za-z0-9]+ +(text|integer|number|boolean|list) +[A-Za-z0-9(].{8,}$' "$work/fields.txt")" = 0
 check "--json with --csv is a usage error" test "$(status_of "$tool" --json --csv "$sample")" = 2
 
 # Thumbnails: named after the photo (its path below the operand under -r), never replaced
