@@ -67,13 +67,18 @@ def _join(folder, name):
 
 
 def _walk(fs, folder, local):
-    """Every file below `folder`, as exifinfo -r lists them."""
-    for name, is_folder in _entries(fs, folder, local):
+    """Every file below `folder` as exifinfo -r lists them, each with its XMP sidecar's path or
+    None: a sidecar that goes with a photo is read with it, not as a file of its own (the
+    pairing is a local tree's; a remote tree's sidecars are files of their own)."""
+    entries = _entries(fs, folder, local)
+    paired = tei.sidecar_paths([name for name, is_folder in entries if not is_folder]) if local else {}
+    taken = set(paired.values())
+    for name, is_folder in entries:
         path = _join(folder, name)
         if is_folder:
             yield from _walk(fs, path, local)
-        else:
-            yield path
+        elif name not in taken:
+            yield path, _join(folder, paired[name]) if name in paired else None
 
 
 def _honours_ranges(url):
@@ -103,13 +108,14 @@ _BATCH = 1024
 _REMOTE_THREADS = 64
 
 
-def _lines(fs, paths, local):
+def _lines(fs, walked, local):
     """The JSON lines of a batch of paths, made by the library: the very bytes exifinfo -r --json
     prints (a file that is no photo, or a folder, gives none), the path as listed. Remote photos
     are fetched by the ranges the library asks for, _REMOTE_THREADS at once: one ranged GET for
     most (the whole object from a store that ignores ranges)."""
+    paths = [path for path, _ in walked]
     if local:
-        return tei.records(paths, threads=1, skip_unknown=True, lines=True)
+        return tei.records(paths, threads=1, skip_unknown=True, lines=True, sidecars=[s for _, s in walked])
     return tei.records([(fs, path) for path in paths], names=paths, threads=_REMOTE_THREADS, skip_unknown=True,
                        lines=True)
 
@@ -143,11 +149,13 @@ def _index_shard(number, source, shard, out):
         paths = iter(shard[1])
     target = _join(out, f"part-{number:05d}.jsonl")
     if local and _is_local(out):  # the library writes the part itself, as it reads
-        return tei.write_records(paths, target, threads=1, skip_unknown=True), 0
+        photos, sidecars = itertools.tee(paths)  # in step: at most a chunk apart
+        return tei.write_records((p for p, _ in photos), target, threads=1, skip_unknown=True,
+                                 sidecars=(s for _, s in sidecars)), 0
     parts, whole, read_whole = [], None, 0
     while batch := list(itertools.islice(paths, _BATCH)):
         if whole is None:
-            whole = not local and not _honours_ranges(batch[0])
+            whole = not local and not _honours_ranges(batch[0][0])
         read_whole += len(batch) if whole else 0
         parts.append(_lines(fs, batch, local))
     text = b"".join(parts)
@@ -175,9 +183,13 @@ def shards(source, threads=1):
     fs, _ = fsspec.core.url_to_fs(source)
     entries = _entries(fs, source, local)
     group = max(1, sum(is_folder for _, is_folder in entries) // (_TASKS_PER_THREAD * max(threads, 1)))
+    paired = tei.sidecar_paths([name for name, is_folder in entries if not is_folder]) if local else {}
+    taken = set(paired.values())
     files, folders = [], []
     for name, is_folder in entries:
         path = _join(source, name)
+        if not is_folder and name in taken:
+            continue  # read with its photo
         if is_folder:
             if files:
                 yield ("files", files)
@@ -190,7 +202,7 @@ def shards(source, threads=1):
         if folders:
             yield ("folders", folders)
             folders = []
-        files.append(path)
+        files.append((path, _join(source, paired[name]) if name in paired else None))
         if len(files) == _SHARD_FILES:
             yield ("files", files)
             files = []

@@ -522,6 +522,9 @@ typedef struct exifinfo_records_options {
                                line, as exifinfo -r passes them over */
   const char* const* names; /* the "path" of each input (null entries, or a null array: the
                                input's path, and null for bytes and descriptors) */
+  const char* const* sidecars; /* since 1.8: the path of each input's XMP sidecar, applied as
+                                  exifinfo_apply_sidecar does and named as given (null entries,
+                                  or a null array: none); one that cannot be read is passed over */
 } exifinfo_records_options;
 
 /* Reads `count` inputs (as exifinfo_read_many takes them) and makes the record line of each,

@@ -23,12 +23,12 @@ libTOLVANEEXIFINFO.so.1; that call takes a lock, since that library's report buf
 from ._binding import _load_api
 from .batch import read_many
 from .legacy import fields, parse, report
-from .lines import records, write_records
+from .lines import records, sidecar_paths, write_records
 from .photo import _types
 from .reading import read, read_bytes, read_file, read_path
 from .record import record, shortest
 
-__all__ = ["read", "read_path", "read_bytes", "read_file", "read_many", "records", "write_records", "record",
+__all__ = ["read", "read_path", "read_bytes", "read_file", "read_many", "records", "write_records", "sidecar_paths", "record",
            "shortest", "report", "parse", "fields", "Photo", "Ending", "Container"]
 
 

@@ -116,7 +116,8 @@ class _Input(ctypes.Structure):
 
 class _RecordsOptions(ctypes.Structure):
     _fields_ = [("size", ctypes.c_size_t), ("keys", ctypes.c_void_p), ("key_count", ctypes.c_size_t),
-                ("threads", ctypes.c_int), ("skip_unknown", ctypes.c_int), ("names", ctypes.c_void_p)]
+                ("threads", ctypes.c_int), ("skip_unknown", ctypes.c_int), ("names", ctypes.c_void_p),
+                ("sidecars", ctypes.c_void_p)]  # since 1.8
 
 
 class _Api:

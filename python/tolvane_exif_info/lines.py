@@ -104,7 +104,7 @@ def _library_lines(api, entries, names, threads, skip_unknown, fd=-1):
 _NO_DESCRIPTOR = 0xFFFFFFFF if sys.byteorder == "little" else 0xFFFFFFFF << 32
 
 
-def _path_lines(api, paths, threads, skip_unknown, fd=-1):
+def _path_lines(api, paths, threads, skip_unknown, fd=-1, sidecars=None):
     """_library_lines for a chunk of str paths that name themselves, the common case: the inputs
     are laid out in one array of words over one buffer of names, not built a struct at a time."""
     encoded = [p.encode(_FS_ENCODING, "surrogateescape") for p in paths]
@@ -115,18 +115,25 @@ def _path_lines(api, paths, threads, skip_unknown, fd=-1):
     words[0::4] = array.array("Q", itertools.islice(starts, len(encoded)))
     words[3::4] = array.array("Q", itertools.repeat(_NO_DESCRIPTOR, len(encoded)))
     address, _ = words.buffer_info()
-    return _call(api, address, len(paths), None, threads, skip_unknown, fd)
+    paired = None
+    if sidecars is not None:
+        paired = (ctypes.c_char_p * max(len(paths), 1))(
+            *(None if s is None else os.fsencode(s) for s in sidecars))
+    return _call(api, address, len(paths), None, threads, skip_unknown, fd,
+                 ctypes.cast(paired, ctypes.c_void_p) if paired is not None else None)
 
 
-def _lines(api, entries, names, threads, skip_unknown, fd=-1):
-    """A run's lines: a chunk of str paths (names None), or _Input entries with their names."""
+def _lines(api, entries, names, threads, skip_unknown, fd=-1, sidecars=None):
+    """A run's lines: a chunk of str paths (names None; their sidecars, if any), or _Input
+    entries with their names."""
     if names is None:
-        return _path_lines(api, entries, threads, skip_unknown, fd)
+        return _path_lines(api, entries, threads, skip_unknown, fd, sidecars)
     return _library_lines(api, entries, names, threads, skip_unknown, fd)
 
 
-def _call(api, inputs, count, names, threads, skip_unknown, fd):
-    options = _RecordsOptions(ctypes.sizeof(_RecordsOptions), None, 0, threads, 1 if skip_unknown else 0, names)
+def _call(api, inputs, count, names, threads, skip_unknown, fd, sidecars=None):
+    options = _RecordsOptions(ctypes.sizeof(_RecordsOptions), None, 0, threads, 1 if skip_unknown else 0, names,
+                              sidecars)
     text, length, lines = ctypes.c_void_p(), ctypes.c_size_t(), ctypes.c_size_t()
     status = api.lib.exifinfo_records_json(inputs, count, ctypes.byref(options), fd, ctypes.byref(text),
                                            ctypes.byref(length), ctypes.byref(lines))
@@ -178,17 +185,27 @@ def _chunk_lines(api, sources, names, threads, skip_unknown, pool, emit):
     del keep  # the bytes the library read from, alive until here
 
 
-def _batches(sources, names, threads, skip_unknown, emit):
+def _batches(sources, names, threads, skip_unknown, emit, sidecars=None):
     if threads < 1:
         raise ValueError(f"threads must be at least 1, not {threads}")
     api = _load_api()
     if not hasattr(api.lib, "exifinfo_records_json"):
         raise RuntimeError(f"libexifinfo {api.version} cannot make records; records() needs 1.6 or later")
+    if sidecars is not None and not hasattr(api.lib, "exifinfo_apply_sidecar"):
+        raise RuntimeError(f"libexifinfo {api.version} cannot apply sidecars; sidecars= needs 1.8 or later")
     sources = iter(sources)
     names = iter(names) if names is not None else None
+    sidecars = iter(sidecars) if sidecars is not None else None
     with concurrent.futures.ThreadPoolExecutor(max_workers=threads) as pool:
         while chunk := list(itertools.islice(sources, _CHUNK)):
-            if names is None and all(type(s) is str and "://" not in s for s in chunk):
+            local = all(type(s) is str and "://" not in s for s in chunk)
+            if sidecars is not None:
+                paired = list(itertools.islice(sidecars, len(chunk)))
+                if names is not None or not local or len(paired) < len(chunk):
+                    raise ValueError("sidecars= goes with local paths, one (or None) for each, and no names")
+                emit(api, chunk, None, None, paired)
+                continue
+            if names is None and local:
                 emit(api, chunk, None, None)
                 continue
             given = list(itertools.islice(names, len(chunk))) if names is not None else [None] * len(chunk)
@@ -200,7 +217,7 @@ def _batches(sources, names, threads, skip_unknown, emit):
                          lambda entries, run_names, line: emit(api, entries, run_names, line))
 
 
-def records(sources, threads=2, *, names=None, skip_unknown=False, lines=False):
+def records(sources, threads=2, *, names=None, skip_unknown=False, lines=False, sidecars=None):
     """The record of each source, in order, made by the library: paths, bytes-like data and
     files on a descriptor are read on `threads` of its threads with the interpreter lock
     released for the whole batch; remote photos ((filesystem, path) pairs, fsspec's OpenFile)
@@ -213,21 +230,24 @@ def records(sources, threads=2, *, names=None, skip_unknown=False, lines=False):
     "path" is the path for a path, else None; `names` gives one for each source instead (a URL,
     say). A source that cannot be read is a record whose "error" says why. With skip_unknown,
     sources in no known container and directories give no record, as exifinfo -r passes them
-    over. A source of no known type (None, a number) raises TypeError.
+    over. A source of no known type (None, a number) raises TypeError. `sidecars`, for sources
+    that are local paths, gives each one's XMP sidecar path (or None), laid over its record as
+    exifinfo -r does (sidecar_paths() pairs a folder's names as it does).
     """
     made = []
 
-    def emit(api, entries, run_names, line):
-        made.append(_lines(api, entries, run_names, threads, skip_unknown) if entries is not None else line)
+    def emit(api, entries, run_names, line, paired=None):
+        made.append(_lines(api, entries, run_names, threads, skip_unknown, sidecars=paired) if entries is not None
+                    else line)
 
-    _batches(sources, names, threads, skip_unknown, emit)
+    _batches(sources, names, threads, skip_unknown, emit, sidecars)
     text = b"".join(made)
     if lines:
         return text
     return [json.loads(line) for line in text.splitlines()]
 
 
-def write_records(sources, file, threads=2, *, names=None, skip_unknown=False):
+def write_records(sources, file, threads=2, *, names=None, skip_unknown=False, sidecars=None):
     """Writes the record lines of `sources` (as records(..., lines=True) makes them) to `file`: a
     path (created or truncated), or a binary file object, and returns how many it wrote. A file
     with a descriptor is written by the library's threads as the lines are made, 64
@@ -235,14 +255,14 @@ def write_records(sources, file, threads=2, *, names=None, skip_unknown=False):
     lines before it are in the file."""
     if isinstance(file, (str, bytes)) or hasattr(file, "__fspath__"):
         with open(file, "wb") as opened:
-            return write_records(sources, opened, threads, names=names, skip_unknown=skip_unknown)
+            return write_records(sources, opened, threads, names=names, skip_unknown=skip_unknown, sidecars=sidecars)
     try:
         fd = file.fileno()
     except (AttributeError, OSError, io.UnsupportedOperation):
         fd = -1
     written = 0
 
-    def emit(api, entries, run_names, line):
+    def emit(api, entries, run_names, line, paired=None):
         nonlocal written
         if entries is None:
             if line:
@@ -250,12 +270,32 @@ def write_records(sources, file, threads=2, *, names=None, skip_unknown=False):
                 written += 1
         elif fd >= 0:
             file.flush()  # what the object holds goes first
-            written += _lines(api, entries, run_names, threads, skip_unknown, fd)
+            written += _lines(api, entries, run_names, threads, skip_unknown, fd, paired)
         else:
-            text = _lines(api, entries, run_names, threads, skip_unknown)
+            text = _lines(api, entries, run_names, threads, skip_unknown, sidecars=paired)
             file.write(text)
             written += text.count(b"\n")
 
-    _batches(sources, names, threads, skip_unknown, emit)
+    _batches(sources, names, threads, skip_unknown, emit, sidecars)
     file.flush()
     return written
+
+
+def sidecar_paths(names):
+    """The sidecars of one folder's names, as exifinfo -r pairs them: {name: its sidecar's name}
+    for each name with an XMP sidecar beside it, NAME.EXT.xmp else NAME.xmp, the case of either
+    ignored (the first such name in byte order); the sidecars taken are no photos of their own."""
+    by_lower = {}
+    for name in sorted(names, key=os.fsencode):
+        if name.lower().endswith(".xmp") and len(name) > 4:
+            by_lower.setdefault(name.lower(), name)
+    paired = {}
+    for name in names:
+        lower = name.lower()
+        if lower.endswith(".xmp") and len(name) > 4:
+            continue
+        stem = lower.rsplit(".", 1)[0] if "." in lower[1:] else None
+        found = by_lower.get(lower + ".xmp") or (by_lower.get(stem + ".xmp") if stem else None)
+        if found:
+            paired[name] = found
+    return paired

@@ -237,6 +237,7 @@ struct RecordsBatch {
   size_t keyCount = 0;
   bool skipUnknown = false;
   const char* const* names = nullptr;
+  const char* const* sidecars = nullptr;
   size_t windows = 0;
   Meeting meeting;
   std::atomic<size_t> next[2] = {{0}, {0}};  // the next input to take in each half of the window pair
@@ -246,10 +247,29 @@ struct RecordsBatch {
   std::atomic<int> failure{0};  // ENOMEM once any read or line ran out of memory, or a write's errno
 };
 
+// The photo with the sidecar at `path` laid over it, as the tool does; as it was when the sidecar
+// cannot be read. False only when memory ran out.
+bool ApplySidecar(const char* path, exifinfo_photo*& photo) {
+  exifinfo_input input{path, nullptr, 0, -1};
+  exifinfo_photo* sidecar = nullptr;
+  const int error = exifinfo_api::ReadInput(input, false, &sidecar);
+  if (error == ENOMEM) return false;
+  if (error != 0) return true;
+  exifinfo_photo* merged = nullptr;
+  const int applied = exifinfo_apply_sidecar(photo, sidecar, path, &merged);
+  exifinfo_free(sidecar);
+  if (applied != 0) return false;
+  exifinfo_free(photo);
+  photo = merged;
+  return true;
+}
+
 void MakeLine(RecordsBatch& batch, size_t i, TextBuffer& out, LineAt& at, int thread) {
   exifinfo_photo* photo = nullptr;
   const int error = exifinfo_api::ReadInput(batch.inputs[i], false, &photo);  // a line needs no thumbnail
   if (error == ENOMEM || (error == 0 && photo == nullptr)) return batch.failure.store(ENOMEM), exifinfo_free(photo);
+  if (error == 0 && batch.sidecars != nullptr && batch.sidecars[i] != nullptr && !ApplySidecar(batch.sidecars[i], photo))
+    return batch.failure.store(ENOMEM), exifinfo_free(photo);
   const bool unknown = error == EISDIR || (error == 0 && photo->ending == EXIFINFO_NOT_A_JPEG);
   if (!(batch.skipUnknown && unknown)) {
     char failure[128];  // the longest errno text is under 60 bytes
@@ -354,7 +374,7 @@ EXIFINFO_EXPORT int exifinfo_records_json(const exifinfo_input* inputs, size_t c
   if (batch == nullptr || at == nullptr) return std::free(batch), std::free(at), ENOMEM;
   new (batch) RecordsBatch();
   batch->inputs = inputs, batch->count = count, batch->keys = chosen.keys, batch->keyCount = chosen.key_count;
-  batch->skipUnknown = chosen.skip_unknown != 0, batch->names = chosen.names;
+  batch->skipUnknown = chosen.skip_unknown != 0, batch->names = chosen.names, batch->sidecars = chosen.sidecars;
   batch->window = window;
   batch->windows = (count + window - 1) / window;
   batch->at[0] = at, batch->at[1] = at + window;

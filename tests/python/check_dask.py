@@ -41,6 +41,11 @@ def main():
             os.makedirs(os.path.join(tree, f"n{k}-folder"))
             shutil.copy(os.path.join(folder, name), os.path.join(tree, f"n{k}-folder", name))
         open(os.path.join(tree, "notes.txt"), "w").write("no photo")
+        # Sidecars: one read with the first photo, one with a photo in a folder, one on its own.
+        packet = ("<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+                  "<rdf:Description xmlns:xmp='http://ns.adobe.com/xap/1.0/' xmp:Rating='4'/></rdf:RDF></x:xmpmeta>")
+        for sidecar in ("a-" + names[0][:-4] + ".xmp", os.path.join("n0-folder", names[9] + ".XMP"), "b-alone.xmp"):
+            open(os.path.join(tree, sidecar), "w").write(packet)
         expected = subprocess.run([tool, "-r", "--json", tree], capture_output=True).stdout.splitlines(keepends=True)
         out = os.path.join(work, "index")
         dask_index._SHARD_FILES = 3  # runs of files split into shards of 3 (the listing is the client's)
@@ -51,7 +56,8 @@ def main():
         for part in parts:
             with open(part, "rb") as f:
                 got.extend(f.read().splitlines(keepends=True))
-    assert len(parts) == 6, parts  # 5 files (3 + 2), 4 folders (2 + 2), 4 files and notes.txt (3 + 2)
+    assert len(parts) == 6, parts  # 6 files (3 + 3), 4 folders (2 + 2), 4 files and notes.txt (3 + 2)
+    assert sum(b'"sidecar":"' in line for line in got) == 2 and sum(b'"container":"xmp"' in line for line in got) == 1
     assert count == len(expected) == len(got), (count, len(expected), len(got))
     for line, want in zip(got, expected):
         assert line == want, (line, want)

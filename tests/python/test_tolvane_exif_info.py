@@ -3,6 +3,7 @@
 EXIFINFO_LIBRARY set, the module's folder on PYTHONPATH, EXIFINFO_SAMPLE and EXIFINFO_TOOL
 naming the files, and EXIFINFO_CORPUS the shared corpus (optional)."""
 import io
+import json
 import math
 import os
 import pathlib
@@ -323,6 +324,18 @@ class ModuleTest(unittest.TestCase):
                         given.close()
             with self.assertRaises(FileNotFoundError):
                 tei.read(SAMPLE, sidecar=os.path.join(folder, "gone.xmp"))
+
+    def test_sidecar_paths_pair_as_the_tool_does(self):
+        names = ["IMG_1.CR2", "IMG_1.JPG", "img_1.xmp", "IMG_2.jpg", "IMG_2.jpg.XMP", "IMG_2.xmp", "lonely.xmp",
+                 "noext", "noext.xmp", ".xmp", "a.b.c", "A.B.xmp"]
+        with tempfile.TemporaryDirectory() as folder:
+            for name in names:
+                shutil.copy(SAMPLE, os.path.join(folder, name))
+            printed = subprocess.run([TOOL, "-r", "--json", "-q", folder], check=True, capture_output=True).stdout
+        tool = {os.path.basename(r["path"]): os.path.basename(r["sidecar"])
+                for r in map(json.loads, printed.splitlines()) if r["sidecar"]}
+        self.assertEqual(tei.sidecar_paths(names), tool)
+        self.assertEqual(tool["IMG_2.jpg"], "IMG_2.jpg.XMP")
 
     def test_where_and_when(self):
         corpus = os.environ.get("EXIFINFO_CORPUS", "")
