@@ -12,4 +12,7 @@ fi
 nm -D --defined-only "$lib" | grep -q ' T EXIFInfo$' || { echo "EXIFInfo is not a text symbol"; exit 1; }
 soname=$(readelf -d "$lib" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
 [ "$soname" = "libTOLVANEEXIFINFO.so.1" ] || { echo "SONAME is '$soname'"; exit 1; }
-echo "exports: EXIFInfo alone; SONAME $soname"
+# It reads JPEGs for the report alone: no container's zlib, no XMP's expat.
+needed=$(readelf -d "$lib" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | tr '\n' ' ')
+case "$needed" in *libz.*|*libexpat.*) echo "needs $needed"; exit 1 ;; esac
+echo "exports: EXIFInfo alone; SONAME $soname; needs $needed"

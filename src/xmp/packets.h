@@ -15,6 +15,7 @@ class MetaPackets {
  public:
   static constexpr int kMaxPackets = 4;           // XMP packets kept; later ones are passed over
   static constexpr int kMaxExtendedParts = 256;   // a 4 MiB extended packet is 65 JPEG sections
+  static constexpr size_t kGuidBytes = 32;        // an extended packet's MD5, in hex, names it
 
   MetaPackets() = default;
   ~MetaPackets();
@@ -45,7 +46,7 @@ class MetaPackets {
   struct Part {
     size_t at;        // in parts_
     uint32_t total, offset, length;
-    char guid[32];
+    char guid[kGuidBytes];
   };
   const char* ReadExtended(const MetaValues& main, MetaValues& out) const;
   bool Keep(ByteView bytes, uint8_t*& out, size_t& size);
