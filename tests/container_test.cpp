@@ -942,4 +942,26 @@ TEST(Meta, ASidecarIsAppliedToAPhotosResult) {
   EXPECT_EQ(exifinfo_apply_sidecar(nullptr, sidecar.get(), "x", &none), EINVAL);
   EXPECT_EQ(none, nullptr);
 }
+
+// Past the report's 20th section the record reads on to the start of scan: the frame's size,
+// the first comment and XMP come from there; the report and the ending stay the report's.
+TEST(Meta, TheRecordReadsPastTheReportsLastSection) {
+  JpegBuilder j;
+  j.Soi();
+  for (int k = 0; k < 20; ++k) j.Segment(0xE2, std::string("ICC_PROFILE"));
+  j.Comment("late").Segment(0xE1, Xmp(kPacket).second).BaselineFrame(100, 50).StartOfScan();
+  const Bytes file = j.Build();
+  const Photo p = FromMemory(file);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->ending, EXIFINFO_TOO_MANY_SECTIONS);
+  EXPECT_EQ(p->Width, 0);  // the report's frame: never reached
+  const nlohmann::json r = Record(file);
+  EXPECT_EQ(r["ImageWidth"], 50);
+  EXPECT_EQ(r["ImageHeight"], 100);
+  EXPECT_EQ(r["Comment"], "late");
+  EXPECT_EQ(r["Subject"], nlohmann::json::array({"found"}));
+  // Cut anywhere in the rest, the record keeps what came before and the ending is the same.
+  for (size_t cut = 2 + 20 * 15; cut < file.size(); cut += 7)
+    EXPECT_EQ(FromMemory(Bytes(file.begin(), file.begin() + static_cast<long>(cut)))->ending, EXIFINFO_TOO_MANY_SECTIONS) << cut;
+}
 }  // namespace

@@ -177,6 +177,7 @@ class ExifReader {
   Contents NeedsCopy(int marker, bool commentTaken) const;
   bool ReadContents(InputStream& stream, JpegSection& slot, Contents contents);
   bool ReadMetaSection(InputStream& stream, const JpegSection& slot, const uint8_t (&probe)[4]);
+  void ScanRestForRecord(InputStream& stream);
   SectionOutcome ActOnSection(int marker, FILE* diagnostics, bool& commentTaken);
   void DiscardLastSection();
   bool WalkDirectory(const TiffBlock& block, uint64_t offset, int depth, DirectoryKind kind, DirectoryWalk& walk);

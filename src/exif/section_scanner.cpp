@@ -71,7 +71,65 @@ bool ExifReader::ScanSections(InputStream& stream, FILE* diagnostics) {
   // A failed read shows to the steps above as the end of the input; it is not one.
   if (Ending != ScanEnding::kStartOfScan && stream.state() == InputStream::State::kError)
     stream.outOfMemory() ? End(ScanEnding::kOutOfMemory, errors::kNoMemory) : End(ScanEnding::kReadError, errors::kReadError);
+  // The report's scan ends at its 20th kept section; the record's values go on, and a read that
+  // fails there fails the read, as anywhere.
+  if (Ending == ScanEnding::kTooManySections && SectionCount == kMaxSections && WantExtras) {
+    ScanRestForRecord(stream);
+    if (stream.state() == InputStream::State::kError)
+      stream.outOfMemory() ? End(ScanEnding::kOutOfMemory, errors::kNoMemory) : End(ScanEnding::kReadError, errors::kReadError);
+  }
   return Ending == ScanEnding::kStartOfScan;
+}
+
+// The header past the report's last section, up to the start of scan, for what the record takes
+// from it: the frame's size, the first comment, XMP and IPTC. Nothing is kept in a slot and the
+// report and the ending stay as they are; the walk stops quietly at whatever it cannot read.
+void ExifReader::ScanRestForRecord(InputStream& stream) {
+  constexpr uint64_t kKeptAt = uint64_t{1} << 63;  // where held comments lie: no file offset
+  bool frameSeen = false;
+  for (;;) {
+    int marker = stream.ReadByte();
+    for (int fillBytes = 0; marker == 0xFF; marker = stream.ReadByte())
+      if (++fillBytes > kMaxFillBytes) return;
+    const int high = stream.ReadByte(), low = stream.ReadByte();
+    if (marker < 0 || high < 0 || low < 0 || marker == kSOS || marker == kEOI) return;
+    const size_t length = static_cast<size_t>(high * 256 + low);
+    if (length < kSectionLengthBytes) return;
+    HeaderBytes += length + 2;
+    if (HeaderBound != 0 && HeaderBytes > HeaderBound) return;
+    size_t left = length - kSectionLengthBytes;
+    uint8_t head[sizeof kExifTag + 2] = {};  // a frame header's first 6 bytes, or a section's first 4
+    if (IsStartOfFrame(marker) && !frameSeen && left >= 6) {
+      if (stream.ReadBlock(head, 6) != 6) return;
+      left -= 6;
+      frameSeen = true;
+      if (Extras.ints[kImageWidth] == kAbsentInt) {
+        Extras.ints[kImageHeight] = ReadU16(head + 1, true);
+        Extras.ints[kImageWidth] = ReadU16(head + 3, true);
+      }
+    } else if (marker == kCOM && Extras.texts[kComment].data == nullptr) {
+      uint8_t* comment = new (std::nothrow) uint8_t[left == 0 ? 1 : left];
+      if (comment == nullptr || stream.ReadBlock(comment, left) != left) return delete[] comment;
+      Extras.texts[kComment] = ByteView{Held.Keep(kKeptAt, ByteView{comment, left}), left};
+      if (Extras.texts[kComment].data == nullptr) Extras.texts[kComment] = ByteView{};
+      delete[] comment;
+      left = 0;
+    } else if ((marker == kAPP1 || marker == kAPP13) && left >= sizeof kExifTag) {
+      if (stream.ReadBlock(head, sizeof kExifTag) != sizeof kExifTag) return;
+      left -= sizeof kExifTag;
+      if (MetaPackets::IsJpegMetaSection(marker, ByteView{head, sizeof kExifTag})) {
+        uint8_t* contents = new (std::nothrow) uint8_t[left + sizeof kExifTag];
+        if (contents == nullptr) return;
+        std::memcpy(contents, head, sizeof kExifTag);
+        const bool whole = stream.ReadBlock(contents + sizeof kExifTag, left) == left;
+        if (whole) Packets.AddJpegSection(marker, ByteView{contents, left + sizeof kExifTag});
+        delete[] contents;
+        if (!whole) return;
+        left = 0;
+      }
+    }
+    if (left != 0 && !stream.Skip(left)) return;
+  }
 }
 
 ScanEnding ExifReader::ScanUntilStartOfScan(InputStream& stream, FILE* diagnostics) {
