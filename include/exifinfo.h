@@ -46,7 +46,8 @@ typedef enum exifinfo_ending {
   EXIFINFO_END_OF_IMAGE = 3,      /* an end-of-image marker before any start of scan */
   EXIFINFO_INVALID_MARKER = 4,    /* a section length below 2; the end of the input at a marker */
   EXIFINFO_PREMATURE_END = 5,     /* the input ended inside a section (box, chunk, directory) */
-  EXIFINFO_TOO_MANY_SECTIONS = 6, /* 20 kept sections without a start of scan */
+  EXIFINFO_TOO_MANY_SECTIONS = 6, /* 20 kept sections without a start of scan (since 1.8 the
+                                     record's values are read on to it: frame, comment, XMP) */
   EXIFINFO_OUT_OF_MEMORY = 7,     /* never in a result: a read that runs out of memory fails with ENOMEM */
   EXIFINFO_READ_ERROR = 8,        /* a read failed after some bytes came; read_errno says why */
   EXIFINFO_END_OF_METADATA = 9,   /* since 1.1, other containers: all the metadata needs was read */
