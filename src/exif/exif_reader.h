@@ -176,7 +176,8 @@ class ExifReader {
   SectionOutcome ReadSection(InputStream& stream, FILE* diagnostics, bool& commentTaken);
   Contents NeedsCopy(int marker, bool commentTaken) const;
   bool ReadContents(InputStream& stream, JpegSection& slot, Contents contents);
-  bool ReadMetaSection(InputStream& stream, const JpegSection& slot, const uint8_t (&probe)[4]);
+  enum class MetaCopy { kWhole, kCut, kNoMemory };
+  MetaCopy ReadMetaSection(InputStream& stream, int marker, size_t contentsBytes, const uint8_t (&probe)[4]);
   void ScanRestForRecord(InputStream& stream);
   SectionOutcome ActOnSection(int marker, FILE* diagnostics, bool& commentTaken);
   void DiscardLastSection();

@@ -98,10 +98,10 @@ void ExifReader::ScanRestForRecord(InputStream& stream) {
     HeaderBytes += length + 2;
     if (HeaderBound != 0 && HeaderBytes > HeaderBound) return;
     size_t left = length - kSectionLengthBytes;
-    uint8_t head[sizeof kExifTag + 2] = {};  // a frame header's first 6 bytes, or a section's first 4
-    if (IsStartOfFrame(marker) && !frameSeen && left >= 6) {
-      if (stream.ReadBlock(head, 6) != 6) return;
-      left -= 6;
+    if (IsStartOfFrame(marker) && !frameSeen && left >= kMinFrameHeaderLength - kSectionLengthBytes) {
+      uint8_t head[kMinFrameHeaderLength - kSectionLengthBytes];  // precision, height, width, components
+      if (stream.ReadBlock(head, sizeof head) != sizeof head) return;
+      left -= sizeof head;
       frameSeen = true;
       if (Extras.ints[kImageWidth] == kAbsentInt) {
         Extras.ints[kImageHeight] = ReadU16(head + 1, true);
@@ -115,17 +115,13 @@ void ExifReader::ScanRestForRecord(InputStream& stream) {
       delete[] comment;
       left = 0;
     } else if ((marker == kAPP1 || marker == kAPP13) && left >= sizeof kExifTag) {
-      if (stream.ReadBlock(head, sizeof kExifTag) != sizeof kExifTag) return;
-      left -= sizeof kExifTag;
-      if (MetaPackets::IsJpegMetaSection(marker, ByteView{head, sizeof kExifTag})) {
-        uint8_t* contents = new (std::nothrow) uint8_t[left + sizeof kExifTag];
-        if (contents == nullptr) return;
-        std::memcpy(contents, head, sizeof kExifTag);
-        const bool whole = stream.ReadBlock(contents + sizeof kExifTag, left) == left;
-        if (whole) Packets.AddJpegSection(marker, ByteView{contents, left + sizeof kExifTag});
-        delete[] contents;
-        if (!whole) return;
+      uint8_t probe[sizeof kExifTag];
+      if (stream.ReadBlock(probe, sizeof probe) != sizeof probe) return;
+      if (MetaPackets::IsJpegMetaSection(marker, ByteView{probe, sizeof probe})) {
+        if (ReadMetaSection(stream, marker, left, probe) != MetaCopy::kWhole) return;
         left = 0;
+      } else {
+        left -= sizeof probe;
       }
     }
     if (left != 0 && !stream.Skip(left)) return;
@@ -207,7 +203,11 @@ bool ExifReader::ReadContents(InputStream& stream, JpegSection& slot, Contents c
       if (app1 && std::memcmp(probe, kExifTag, sizeof kExifTag) == 0) {
         contents = Contents::kCopy;
       } else if (WantExtras && MetaPackets::IsJpegMetaSection(slot.Marker, ByteView{probe, sizeof probe})) {
-        return ReadMetaSection(stream, slot, probe);
+        switch (ReadMetaSection(stream, slot.Marker, sectionBytes - kSectionLengthBytes, probe)) {
+          case MetaCopy::kWhole: return true;
+          case MetaCopy::kCut: return End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
+          case MetaCopy::kNoMemory: return End(ScanEnding::kOutOfMemory, errors::kNoMemory);
+        }
       }
     }
   }
@@ -234,18 +234,19 @@ bool ExifReader::ReadContents(InputStream& stream, JpegSection& slot, Contents c
   return true;
 }
 
-// An XMP or IPTC section: handed to the packets, which keep a copy; the slot holds none. Not
-// lent: a lent buffer stays put, and the stream's later fills would go to another.
-bool ExifReader::ReadMetaSection(InputStream& stream, const JpegSection& slot, const uint8_t (&probe)[4]) {
-  const size_t contentsBytes = static_cast<size_t>(slot.Length) - kSectionLengthBytes;
+// An XMP or IPTC section of `contentsBytes` (its first 4 bytes, `probe`, read already): handed
+// to the packets, which keep a copy; no slot holds one. Not lent: a lent buffer stays put, and
+// the stream's later fills would go to another.
+ExifReader::MetaCopy ExifReader::ReadMetaSection(InputStream& stream, int marker, size_t contentsBytes,
+                                                 const uint8_t (&probe)[4]) {
   const size_t rest = contentsBytes - sizeof probe;
   uint8_t* contents = new (std::nothrow) uint8_t[contentsBytes];
-  if (contents == nullptr) return End(ScanEnding::kOutOfMemory, errors::kNoMemory);
+  if (contents == nullptr) return MetaCopy::kNoMemory;
   std::memcpy(contents, probe, sizeof probe);
   const bool whole = stream.ReadBlock(contents + sizeof probe, rest) == rest;
-  if (whole) Packets.AddJpegSection(slot.Marker, ByteView{contents, contentsBytes});
+  if (whole) Packets.AddJpegSection(marker, ByteView{contents, contentsBytes});
   delete[] contents;
-  return whole || End(ScanEnding::kPrematureEnd, errors::kPrematureEnd);
+  return whole ? MetaCopy::kWhole : MetaCopy::kCut;
 }
 
 ExifReader::SectionOutcome ExifReader::ActOnSection(int marker, FILE* diagnostics,

@@ -56,7 +56,6 @@ void MetaValues::SetText(MetaText slot, const char* text, size_t length, int ran
   textAt_[slot] = at;
   textLength_[slot] = static_cast<uint32_t>(length);
   textRank_[slot] = rank;
-  anyText_ = true;
 }
 
 void MetaValues::AddItem(MetaList slot, const char* text, size_t length) {

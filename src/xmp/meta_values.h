@@ -41,7 +41,6 @@ class MetaValues {
   bool has(MetaText slot) const { return textRank_[slot] != 0; }
   ByteView text(MetaText slot) const;
   size_t count(MetaList slot) const { return listCount_[slot]; }
-  bool empty() const { return used_ == 0 && itemCount_ == 0 && !anyText_; }
   // Calls visit(ByteView) for each item of the list, in order.
   template <typename Visit>
   void ForEachItem(MetaList slot, Visit visit) const {
@@ -67,7 +66,7 @@ class MetaValues {
   bool textEarlier_[kMetaTextCount] = {};  // set by a packet before the current one
   size_t listCount_[kMetaListCount] = {};
   bool listEarlier_[kMetaListCount] = {};
-  bool anyText_ = false, listCut_ = false, outOfMemory_ = false;
+  bool listCut_ = false, outOfMemory_ = false;
 };
 
 }  // namespace exifinfo

@@ -160,7 +160,8 @@ class XmpParse {
   void Start(const XML_Char* rawName, const XML_Char** attributes);
   void End();
   void Text(const char* text, size_t length);
-  void Attributes(const XML_Char** attributes, bool asProperties, Frame& frame);
+  void Attributes(const XML_Char** attributes, Frame& frame);
+  void ValueElement(Frame& frame, const XML_Char** attributes, Role role);
   void PushPath(int property, Frame& frame);
   const Target* TargetOfPath() const;
   void Emit(const char* value, size_t length, int lang);
@@ -213,7 +214,7 @@ void XmpParse::Emit(const char* value, size_t length, int lang) {
 
 // A node's attributes (other than RDF's and XML's own) are properties with simple values; so
 // are those of a property element that has no content (a structure written short).
-void XmpParse::Attributes(const XML_Char** attributes, bool asProperties, Frame& frame) {
+void XmpParse::Attributes(const XML_Char** attributes, Frame& frame) {
   for (const XML_Char** a = attributes; a[0] != nullptr; a += 2) {
     const Name name = Split(a[0]);
     if (Is(name, kNsXml, "lang")) {
@@ -224,7 +225,7 @@ void XmpParse::Attributes(const XML_Char** attributes, bool asProperties, Frame&
       if (std::strcmp(name.local, "resource") == 0 && frame.role == Role::kProperty) Emit(a[1], std::strlen(a[1]), 0);
       continue;
     }
-    if (!asProperties || name.ns == kNsXml || pathDepth_ >= kMaxXmpDepth) continue;
+    if (name.ns == kNsXml || pathDepth_ >= kMaxXmpDepth) continue;
     path_[pathDepth_++] = PropertyOf(name);
     Emit(a[1], std::strlen(a[1]), 0);
     --pathDepth_;
@@ -235,6 +236,19 @@ bool IsResourceParse(const XML_Char** attributes) {
   for (const XML_Char** a = attributes; a[0] != nullptr; a += 2)
     if (Is(Split(a[0]), kNsRdf, "parseType") && std::strcmp(a[1], "Resource") == 0) return true;
   return false;
+}
+
+// A property or a list's item: a structure when parsed as a resource, else a value whose text
+// is gathered where its path leads to a target. Its attributes are properties either way.
+void XmpParse::ValueElement(Frame& frame, const XML_Char** attributes, Role role) {
+  if (IsResourceParse(attributes)) {
+    frame.role = Role::kNode;
+  } else {
+    frame.role = role;
+    frame.collecting = TargetOfPath() != nullptr;
+    textLength_ = 0;
+  }
+  Attributes(attributes, frame);
 }
 
 void XmpParse::Start(const XML_Char* rawName, const XML_Char** attributes) {
@@ -250,37 +264,23 @@ void XmpParse::Start(const XML_Char* rawName, const XML_Char** attributes) {
       return;
     case Role::kRdf:
       frame.role = Role::kNode;
-      return Attributes(attributes, true, frame);
+      return Attributes(attributes, frame);
     case Role::kNode:
       PushPath(PropertyOf(name), frame);
-      if (IsResourceParse(attributes)) {
-        frame.role = Role::kNode;
-        return Attributes(attributes, true, frame);
-      }
-      frame.role = Role::kProperty;
-      frame.collecting = TargetOfPath() != nullptr;
-      textLength_ = 0;
-      return Attributes(attributes, true, frame);
+      return ValueElement(frame, attributes, Role::kProperty);
     case Role::kProperty:
     case Role::kItem:
       parent.hasChild = true;
       parent.collecting = false;
       frame.role = container ? Role::kContainer : Role::kNode;
-      if (!container) Attributes(attributes, true, frame);
+      if (!container) Attributes(attributes, frame);
       return;
     case Role::kContainer:
       if (!Is(name, kNsRdf, "li")) {
         frame.role = Role::kSkip;
         return;
       }
-      if (IsResourceParse(attributes)) {
-        frame.role = Role::kNode;
-        return Attributes(attributes, true, frame);
-      }
-      frame.role = Role::kItem;
-      frame.collecting = TargetOfPath() != nullptr;
-      textLength_ = 0;
-      return Attributes(attributes, true, frame);
+      return ValueElement(frame, attributes, Role::kItem);
     case Role::kSkip:
       frame.role = Role::kSkip;
       return;
