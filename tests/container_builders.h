@@ -176,10 +176,11 @@ inline Bytes JxlWith(const Bytes& tiff, bool codestreamFirst = false) {
 
 // CR3: ftyp "crx ", moov holding Canon's uuid box with CMT1 (IFD0) and CMT2 (the EXIF
 // directory), each a TIFF block of its own.
-inline Bytes Cr3With(const Bytes& ifd0, const Bytes& exif) {
+// `movie`: more of moov after the uuid box (a movie header and tracks).
+inline Bytes Cr3With(const Bytes& ifd0, const Bytes& exif, const Bytes& movie = {}) {
   const Bytes uuid = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0, 0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
   return Concat({Box("ftyp", Concat({Bytes{'c', 'r', 'x', ' '}, Big32(1), Bytes{'c', 'r', 'x', ' '}})),
-                 Box("moov", Box("uuid", Concat({uuid, Box("CMT1", ifd0), Box("CMT2", exif)}))),
+                 Box("moov", Concat({Box("uuid", Concat({uuid, Box("CMT1", ifd0), Box("CMT2", exif)})), movie})),
                  Box("mdat", Bytes(64, 0))});
 }
 

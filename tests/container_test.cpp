@@ -254,15 +254,33 @@ TEST(Containers, Cr3JoinsItsIfd0AndExifBlocks) {
   TiffBuilder ifd0(ByteOrder::kLittle), exif(ByteOrder::kLittle);
   ifd0.Directory().Short(0x0100, 6000).Short(0x0101, 4000).Ascii(0x010F, "Canon").Ascii(0x0110, "EOS M50");
   exif.Directory().Rational(0x829A, 1, 80).Short(0x8827, 12800).Ascii(0xA434, "EF-M15-45mm");
-  const Photo p = FromMemory(Cr3With(ifd0.Build(), exif.Build()));
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p->container, EXIFINFO_CONTAINER_CR3);
-  EXPECT_EQ(p->ending, EXIFINFO_END_OF_METADATA) << p->last_error;
-  EXPECT_STREQ(p->CameraModel, "EOS M50");
-  EXPECT_EQ(p->ExposureTime, 1.0f / 80);
-  EXPECT_EQ(p->ISO, 12800);
-  EXPECT_STREQ(p->LensModel, "EF-M15-45mm");
-  EXPECT_EQ(p->Width, 6000);
+  // Its moov also has a movie header and tracks, whose size is no photo's: the length and the
+  // rotation are the record's, the frame stays IFD0's.
+  MovieOptions movie;
+  movie.brand = "", movie.moovFirst = true, movie.a = movie.d = 0, movie.b = 0x10000, movie.c = -0x10000;
+  const Bytes video = MovieWith(movie);
+  const size_t moovSize = size_t{video[0]} << 24 | size_t{video[1]} << 16 | size_t{video[2]} << 8 | video[3];
+  const Bytes moovBody(video.begin() + 8, video.begin() + static_cast<std::ptrdiff_t>(moovSize));
+  for (const Bytes& more : {Bytes{}, moovBody}) {
+    const Photo p = FromMemory(Cr3With(ifd0.Build(), exif.Build(), more));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->container, EXIFINFO_CONTAINER_CR3);
+    EXPECT_EQ(p->ending, EXIFINFO_END_OF_METADATA) << p->last_error;
+    EXPECT_STREQ(p->CameraModel, "EOS M50");
+    EXPECT_EQ(p->ExposureTime, 1.0f / 80);
+    EXPECT_EQ(p->ISO, 12800);
+    EXPECT_STREQ(p->LensModel, "EF-M15-45mm");
+    EXPECT_EQ(p->Width, 6000);
+    EXPECT_EQ(p->file.ImageWidth, 6000);
+    if (more.empty()) {
+      EXPECT_TRUE(std::isnan(p->Duration));
+      EXPECT_EQ(p->Rotation, -1);
+    } else {
+      EXPECT_DOUBLE_EQ(p->Duration, 2401.0 / 600);
+      EXPECT_EQ(p->Rotation, 90);
+      EXPECT_STREQ(p->CreateDate, "2025:01:02 03:04:05");  // EXIF has none: the movie header's
+    }
+  }
 }
 
 // A photo as the caller's ranges give it: `chunk` bytes at most a call, counted.

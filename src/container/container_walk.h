@@ -67,6 +67,8 @@ struct ContainerWalk {
 
 // One TIFF block of a container: its header's place and the bytes it may use from there
 // (kUnknownSize: to the end of the input).
+struct Box;
+
 struct TiffPart {
   uint64_t base = 0;
   uint64_t limit = kUnknownSize;
@@ -112,6 +114,9 @@ void ReadXmpAt(ContainerWalk& walk, uint64_t offset, uint64_t length, ExifReader
 
 void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& reader);
 void WalkMovie(ContainerWalk& walk, ExifReader& reader);
+// A raw file's movie box (CR3) for the record: the movie header's times and length and the video
+// track's rotation; the frame stays the photo's own.
+void ReadMovieHeaders(ContainerWalk& walk, const Box& moov, ExifReader& reader);
 void WalkPng(ContainerWalk& walk, ExifReader& reader);
 void WalkWebp(ContainerWalk& walk, ExifReader& reader);
 

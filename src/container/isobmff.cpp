@@ -408,6 +408,7 @@ void WalkIsoBaseMedia(ContainerWalk& walk, Container container, ExifReader& read
     if (container == Container::kCr3 && IsType(box, "moov")) {
       ReadCanonMoov(walk, box, reader);
       if (!reader.gathersExtras()) return;  // else on to the XMP box that follows, up to the media
+      ReadMovieHeaders(walk, box, reader);
     }
     if (container == Container::kCr3 && IsType(box, "mdat")) return;
     if (container == Container::kCr3 && IsType(box, "uuid") && box.end != kUnknownSize && reader.gathersExtras())

@@ -106,6 +106,13 @@ class MovieWalk {
  public:
   MovieWalk(ContainerWalk& walk, ExifReader& reader) : walk_(walk), reader_(reader), values_(reader.containerValues()) {}
 
+  // A raw file's movie box (CR3): the same headers, but the photo's frame is its EXIF's, and
+  // the box also holds the thumbnail, so it is walked box by box, never fetched whole.
+  void RunHeaders(const Box& moov) {
+    headersOnly_ = true;
+    ReadMovie(moov);
+  }
+
   void Run() {
     const uint64_t end = walk_.source.size();
     uint64_t at = 0;
@@ -180,14 +187,15 @@ class MovieWalk {
     // The whole movie box in one request where it fits a window (nearly every video's does):
     // the walk below then finds every header and value in it.
     const uint64_t size = moov.end == kUnknownSize ? RangeReader::kMaxFetchBytes : moov.end - moov.contents;
-    walk_.source.Fetch(moov.contents, size < RangeReader::kMaxFetchBytes ? static_cast<size_t>(size) : RangeReader::kMaxFetchBytes);
+    if (!headersOnly_)
+      walk_.source.Fetch(moov.contents, size < RangeReader::kMaxFetchBytes ? static_cast<size_t>(size) : RangeReader::kMaxFetchBytes);
     WalkChildren(moov, 1, "moov");
     // Keyed values win over user data where a file has both.
     for (int k = 0; k < kKeyedCount; ++k)
       if (keyed_[k].size == 0) keyed_[k] = userData_[k];
     const Track& chosen = video_.sized ? video_ : firstSized_;
     if (chosen.sized) {
-      walk_.SetFrame(chosen.width, chosen.height, chosen.colour);
+      if (!headersOnly_) walk_.SetFrame(chosen.width, chosen.height, chosen.colour);
       values_.ints[kRotation] = chosen.rotation;
     }
     for (int k = 0; k < kKeyedCount; ++k) {
@@ -348,6 +356,7 @@ class MovieWalk {
   ContainerWalk& walk_;
   ExifReader& reader_;
   ExtraValues& values_;
+  bool headersOnly_ = false;
   Track* track_ = nullptr;
   Track video_, firstSized_;
   uint64_t keyIndex_[kKeyedCount] = {};
@@ -360,6 +369,11 @@ class MovieWalk {
 void WalkMovie(ContainerWalk& walk, ExifReader& reader) {
   MovieWalk movie(walk, reader);
   movie.Run();
+}
+
+void ReadMovieHeaders(ContainerWalk& walk, const Box& moov, ExifReader& reader) {
+  MovieWalk movie(walk, reader);
+  movie.RunHeaders(moov);
 }
 
 }  // namespace exifinfo
