@@ -26,8 +26,8 @@ import tolvane_exif_info as tei
 
 
 def loop(paths):
-    """The plain process: read() of each path."""
-    return sum(tei.read(path).ending != tei.Ending.NOT_A_JPEG for path in paths)
+    """The plain process: read() of each (path, sidecar) pair, as the example lists them."""
+    return sum(tei.read(path, sidecar=sidecar).ending != tei.Ending.NOT_A_JPEG for path, sidecar in paths)
 
 
 def cpu_seconds(processes):
