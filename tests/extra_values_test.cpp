@@ -173,6 +173,37 @@ TEST(Extras, TextsAreBoundedCutAtANulAndAtACharacterBoundary) {
   EXPECT_STREQ(e.texts[exifinfo::kLensModel], "");
 }
 
+// A value kept away from its entry is no value when its bytes are the block's header or its own
+// directory's table (count, entries, link): such an entry is passed over and the walk goes on.
+// IFD0 is at 8 with three entries (to 50), its Make at 50 (17 bytes), the EXIF directory at 67
+// with one entry (to 85).
+TEST(Extras, AValueInsideTheStructureIsPassedOver) {
+  const struct {
+    const char* name;
+    uint32_t descriptionAt, descriptionCount, exposureAt;
+    bool present;
+  } cases[] = {
+      {"after the directories", 50, 17, 50, true},
+      {"the header", 2, 6, 4, false},
+      {"the directory's count", 8, 6, 67, false},
+      {"an entry", 22, 11, 71, false},
+      {"the link", 46, 5, 81, false},
+      {"running into the table", 44, 10, 62, false},
+  };
+  for (const auto& c : cases) {
+    for (const ByteOrder order : {ByteOrder::kLittle, ByteOrder::kBig}) {
+      TiffBuilder tiff(order);
+      tiff.Directory().Ascii(kMake, "Maker of cameras").RawEntry(0x010E, 2, c.descriptionCount, c.descriptionAt).Link(kExifDir, 1);
+      tiff.Directory().RawEntry(kExposureTime, 5, 1, c.exposureAt);
+      const FinishedExtras e = ReadExtras(tiff.Build()).extras;
+      EXPECT_STREQ(e.texts[exifinfo::kMake], "Maker of cameras") << c.name;
+      EXPECT_EQ(e.textPresent[exifinfo::kImageDescription], c.present) << c.name;
+      EXPECT_STREQ(e.texts[exifinfo::kImageDescription], c.present ? "Maker of cameras" : "") << c.name;
+      EXPECT_EQ(!std::isnan(e.doubles[exifinfo::kExposureTime]), c.present) << c.name;
+    }
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -319,7 +319,8 @@ bool ExifReader::WalkDirectory(const TiffBlock& block, uint64_t offset, int dept
                     (entry.tag == kTagGpsDirectory && walk.gps.block != nullptr)))
       continue;  // the container's own block stands in for this link
     InterpretTag(entry, block);
-    if (WantExtras && kind != DirectoryKind::kOther) InterpretExtraTag(entry, block);
+    if (WantExtras && kind != DirectoryKind::kOther && !ValueInStructure(entry, layout, offset, entryCount))
+      InterpretExtraTag(entry, block);
     if (policy.readsFrame && kind == DirectoryKind::kIfd0) NoteFrame(entry, block, walk);
     if (IsStructural(entry.tag) && !ActOnStructuralTag(entry, block, depth, kind, walk, thumbnail)) return false;
   }

@@ -48,6 +48,18 @@ inline bool IsBytesFormat(uint16_t format) {
 }
 constexpr uint16_t kFormatLong8 = 16;  // then SLONG8 (17) and IFD8 (18)
 
+// A value kept away from its entry whose bytes lie in the block's header or in the table of
+// its own directory (`directory`, holding `entryCount` entries): bytes that are structure, never
+// a value a writer put there. Damage or a crafted file; the record passes such an entry over
+// (the report's tag table keeps its own rules).
+inline bool ValueInStructure(const DirectoryEntry& entry, const DirectoryLayout& layout, uint64_t directory,
+                             uint64_t entryCount) {
+  if (entry.byteCount <= layout.inlineBytes) return false;  // inline: inside its own entry
+  const uint64_t headerBytes = layout.countBytes == 2 ? 8 : 16;
+  const uint64_t tableEnd = directory + layout.countBytes + layout.entryBytes * entryCount + layout.linkBytes;
+  return entry.valueOffset < headerBytes || (entry.valueOffset < tableEnd && entry.valueOffset + entry.byteCount > directory);
+}
+
 EntryFault DecodeWideEntry(const TiffBlock& block, const uint8_t* p, uint64_t at, bool tiffFormats, DirectoryEntry& entry);
 
 // With TIFF's formats a value is there when its first 2 KiB are (all of a shorter one): a block

@@ -223,7 +223,8 @@ void ExifReader::WalkGpsDirectory(const TiffBlock& block, uint64_t offset, bool 
   GpsParts parts;
   for (uint64_t i = 0; i < entryCount; ++i) {
     DirectoryEntry entry{};
-    if (DecodeEntry(block, offset + layout.countBytes + layout.entryBytes * i, entry, tiffFormats) == EntryFault::kNone)
+    if (DecodeEntry(block, offset + layout.countBytes + layout.entryBytes * i, entry, tiffFormats) == EntryFault::kNone &&
+        !ValueInStructure(entry, layout, offset, entryCount))
       InterpretGpsTag(entry, block, parts);
   }
   // Signed from the references; a reference that is no hemisphere makes the value unusable.
