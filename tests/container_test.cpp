@@ -961,25 +961,42 @@ TEST(Meta, ASidecarIsAppliedToAPhotosResult) {
   EXPECT_EQ(none, nullptr);
 }
 
-// Past the report's 20th section the record reads on to the start of scan: the frame's size,
-// the first comment and XMP come from there; the report and the ending stay the report's.
+// Past the report's 20th section, or past stray bytes where a marker should be (the next marker
+// found as decoders find it), the record reads on to the start of scan: the frame's size, the
+// first comment and XMP come from there; the report and the ending stay the report's.
 TEST(Meta, TheRecordReadsPastTheReportsLastSection) {
-  JpegBuilder j;
-  j.Soi();
-  for (int k = 0; k < 20; ++k) j.Segment(0xE2, std::string("ICC_PROFILE"));
-  j.Comment("late").Segment(0xE1, Xmp(kPacket).second).BaselineFrame(100, 50).StartOfScan();
-  const Bytes file = j.Build();
-  const Photo p = FromMemory(file);
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p->ending, EXIFINFO_TOO_MANY_SECTIONS);
-  EXPECT_EQ(p->Width, 0);  // the report's frame: never reached
-  const nlohmann::json r = Record(file);
-  EXPECT_EQ(r["ImageWidth"], 50);
-  EXPECT_EQ(r["ImageHeight"], 100);
-  EXPECT_EQ(r["Comment"], "late");
-  EXPECT_EQ(r["Subject"], nlohmann::json::array({"found"}));
-  // Cut anywhere in the rest, the record keeps what came before and the ending is the same.
-  for (size_t cut = 2 + 20 * 15; cut < file.size(); cut += 7)
-    EXPECT_EQ(FromMemory(Bytes(file.begin(), file.begin() + static_cast<long>(cut)))->ending, EXIFINFO_TOO_MANY_SECTIONS) << cut;
+  const Bytes stray = {0x27, 0, 0, 0, 0xFF, 0, 0xFF, 0xD3, 0x23};  // a stuffed zero and a restart are no markers
+  const struct {
+    const char* name;
+    Bytes head;  // after SOI
+    int ending;
+    uint16_t lateWidth;  // of the frame after the head
+    int32_t reportWidth;
+  } cases[] = {
+      {"20 kept sections", {}, EXIFINFO_TOO_MANY_SECTIONS, 50, 0},
+      {"stray bytes", Concat({Bytes{0xFF, 0xE0, 0, 6, 'J', 'F', 'I', 'F'}, stray}), EXIFINFO_INVALID_MARKER, 50, 0},
+      // A frame the report read stays the record's: a later one is no second image's size.
+      {"stray bytes after the frame", Concat({JpegBuilder().BaselineFrame(100, 50).Build(), stray}),
+       EXIFINFO_INVALID_MARKER, 77, 50},
+  };
+  for (const auto& c : cases) {
+    JpegBuilder j;
+    j.Soi().Raw(c.head);
+    for (int k = 0; c.head.empty() && k < 20; ++k) j.Segment(0xE2, std::string("ICC_PROFILE"));
+    j.Comment("late").Segment(0xE1, Xmp(kPacket).second).BaselineFrame(100, c.lateWidth).StartOfScan();
+    const Bytes file = j.Build();
+    const Photo p = FromMemory(file);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->ending, c.ending) << c.name;
+    EXPECT_EQ(p->Width, c.reportWidth) << c.name;  // the report's frame, if its scan reached one
+    const nlohmann::json r = Record(file);
+    EXPECT_EQ(r["ImageWidth"], 50) << c.name;
+    EXPECT_EQ(r["ImageHeight"], 100) << c.name;
+    EXPECT_EQ(r["Comment"], "late") << c.name;
+    EXPECT_EQ(r["Subject"], nlohmann::json::array({"found"})) << c.name;
+    // Cut anywhere in the rest, the record keeps what came before and the ending is the same.
+    for (size_t cut = c.head.empty() ? 2 + 20 * 15 : 2 + c.head.size(); cut < file.size(); cut += 7)
+      EXPECT_EQ(FromMemory(Bytes(file.begin(), file.begin() + static_cast<long>(cut)))->ending, c.ending) << c.name << cut;
+  }
 }
 }  // namespace

@@ -178,7 +178,8 @@ class ExifReader {
   bool ReadContents(InputStream& stream, JpegSection& slot, Contents contents);
   enum class MetaCopy { kWhole, kCut, kNoMemory };
   MetaCopy ReadMetaSection(InputStream& stream, int marker, size_t contentsBytes, const uint8_t (&probe)[4]);
-  void ScanRestForRecord(InputStream& stream);
+  void ScanRestForRecord(InputStream& stream, int first = -1);
+  static int FindNextMarker(InputStream& stream);
   SectionOutcome ActOnSection(int marker, FILE* diagnostics, bool& commentTaken);
   void DiscardLastSection();
   bool WalkDirectory(const TiffBlock& block, uint64_t offset, int depth, DirectoryKind kind, DirectoryWalk& walk);

@@ -73,8 +73,16 @@ bool ExifReader::ScanSections(InputStream& stream, FILE* diagnostics) {
     stream.outOfMemory() ? End(ScanEnding::kOutOfMemory, errors::kNoMemory) : End(ScanEnding::kReadError, errors::kReadError);
   // The report's scan ends at its 20th kept section; the record's values go on, and a read that
   // fails there fails the read, as anywhere.
-  if (Ending == ScanEnding::kTooManySections && SectionCount == kMaxSections && WantExtras) {
-    ScanRestForRecord(stream);
+  // Stray bytes where a marker should be end the report's scan too; the record finds the next
+  // marker past them, as decoders do, and reads on from there.
+  const bool strayBytes = Ending == ScanEnding::kInvalidMarker && stream.state() != InputStream::State::kError;
+  if (((Ending == ScanEnding::kTooManySections && SectionCount == kMaxSections) || strayBytes) && WantExtras) {
+    if (strayBytes) {
+      const int marker = FindNextMarker(stream);
+      if (marker >= 0) ScanRestForRecord(stream, marker);
+    } else {
+      ScanRestForRecord(stream);
+    }
     if (stream.state() == InputStream::State::kError)
       stream.outOfMemory() ? End(ScanEnding::kOutOfMemory, errors::kNoMemory) : End(ScanEnding::kReadError, errors::kReadError);
   }
@@ -84,11 +92,12 @@ bool ExifReader::ScanSections(InputStream& stream, FILE* diagnostics) {
 // The header past the report's last section, up to the start of scan, for what the record takes
 // from it: the frame's size, the first comment, XMP and IPTC. Nothing is kept in a slot and the
 // report and the ending stay as they are; the walk stops quietly at whatever it cannot read.
-void ExifReader::ScanRestForRecord(InputStream& stream) {
+// `first`: the marker code, read already (-1: none read yet).
+void ExifReader::ScanRestForRecord(InputStream& stream, int first) {
   constexpr uint64_t kKeptAt = uint64_t{1} << 63;  // where held comments lie: no file offset
-  bool frameSeen = false;
-  for (;;) {
-    int marker = stream.ReadByte();
+  bool frameSeen = Info->Process != 0;  // the report's frame, read before its scan ended, stays the record's
+  for (;; first = -1) {
+    int marker = first >= 0 ? first : stream.ReadByte();
     for (int fillBytes = 0; marker == 0xFF; marker = stream.ReadByte())
       if (++fillBytes > kMaxFillBytes) return;
     const int high = stream.ReadByte(), low = stream.ReadByte();
@@ -126,6 +135,20 @@ void ExifReader::ScanRestForRecord(InputStream& stream) {
     }
     if (left != 0 && !stream.Skip(left)) return;
   }
+}
+
+// The code of the next marker within kMaxStrayBytes: 0xFF, any fill, then a code that starts
+// a section of the header (no stuffed zero, restart or second start of image); -1 when none.
+int ExifReader::FindNextMarker(InputStream& stream) {
+  constexpr int kMaxStrayBytes = 65536;
+  bool afterFf = false;
+  for (int n = 0; n < kMaxStrayBytes; ++n) {
+    const int byte = stream.ReadByte();
+    if (byte < 0) return -1;
+    if (afterFf && byte >= 0xC0 && byte != 0xFF && (byte < 0xD0 || byte > 0xD8)) return byte;
+    afterFf = byte == 0xFF;
+  }
+  return -1;
 }
 
 ScanEnding ExifReader::ScanUntilStartOfScan(InputStream& stream, FILE* diagnostics) {
