@@ -266,12 +266,12 @@ typedef struct exifinfo_photo {
    * xmp:CreateDate) and "iptc" (IPTC's date and time), after EXIF and a phone's own and before
    * a video's movie header. */
   const char* CaptureTimeSource;
-  /* Since 1.7, a video's (NaN and -1 for a photo): its length in seconds (the movie header) and
-   * the rotation its video track is shown with, 0, 90, 180 or 270 degrees clockwise. A video's
-   * other values are members above: CreateDate and ModifyDate from its movie header (as the
-   * format says, UTC), ImageWidth and ImageHeight (and the report's Width and Height) of its
-   * first video track, Make, Model and Software, and the GPS position of its keyed metadata or
-   * user data. */
+  /* Since 1.7, a video's, and since 1.8.1 a CR3's (NaN and -1 for other photos): its length in
+   * seconds (the movie header) and the rotation its video track is shown with, 0, 90, 180 or
+   * 270 degrees clockwise. A video's other values are members above: CreateDate and ModifyDate
+   * from its movie header (as the format says, UTC), ImageWidth and ImageHeight (and the
+   * report's Width and Height) of its first video track, Make, Model and Software, and the GPS
+   * position of its keyed metadata or user data. */
   double Duration;
   int32_t Rotation;
 

@@ -122,8 +122,8 @@
 // Since 1.7: members of exifinfo_photo after record_present, in struct order.
 #define EXIFINFO_TAIL_FIELDS(X)                                                                                  \
   X(CaptureTimeSource, TEXT, CAPTURE_TIME_SOURCE, 0, "where CaptureTime came from: exif, quicktime (a phone's own), xmp, iptc, mvhd (a video's header, UTC)") \
-  X(Duration, DOUBLE, DOUBLE, exifinfo::kDuration, "a video's length in seconds (its movie header)")             \
-  X(Rotation, INT32, INT, exifinfo::kRotation, "a video's rotation: 0, 90, 180 or 270 degrees clockwise (its track matrix)")
+  X(Duration, DOUBLE, DOUBLE, exifinfo::kDuration, "a video's (or CR3's) length in seconds (its movie header)")             \
+  X(Rotation, INT32, INT, exifinfo::kRotation, "a video's (or CR3's) rotation: 0, 90, 180 or 270 degrees clockwise (its track matrix)")
 
 // Since 1.8: members after Rotation, in struct order. Sources: META_TEXT and META_LIST, XMP's
 // and IPTC's values by index; CITY, DATE_CREATED, RATING and WARNING, derived from them.
