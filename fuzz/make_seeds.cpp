@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
     Write(containerDir + "/png-profile-" + k, PngRawProfile(tiff, n % 3 == 0 ? "tEXt" : n % 3 == 1 ? "zTXt" : "iTXt"));
     Write(containerDir + "/raf-" + k, RafWith(JpegBuilder().Soi().App1Exif(tiff).BaselineFrame(8, 8).StartOfScan().Build()));
     Write(containerDir + "/cr3-" + k, Cr3With(tiff, tiff));
+    Write(containerDir + "/mrw-" + k, MrwWith(tiff));
     ++n;
   }
   Write(containerDir + "/bigtiff-ii", BigTiffWith(ByteOrder::kLittle, "Maker", 640, 480));

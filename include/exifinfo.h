@@ -70,7 +70,8 @@ typedef enum exifinfo_container {
   EXIFINFO_CONTAINER_JXL = 9,     /* JPEG XL in its box container (the Exif box) */
   EXIFINFO_CONTAINER_MP4 = 10,    /* since 1.7: MPEG-4 video, M4V, 3GP and 3G2 (the movie box) */
   EXIFINFO_CONTAINER_MOV = 11,    /* since 1.7: QuickTime movie (the movie box) */
-  EXIFINFO_CONTAINER_XMP = 12     /* since 1.8: an XMP packet on its own, a sidecar file (.xmp) */
+  EXIFINFO_CONTAINER_XMP = 12,    /* since 1.8: an XMP packet on its own, a sidecar file (.xmp) */
+  EXIFINFO_CONTAINER_MRW = 13     /* since 1.9: Minolta raw (its TIFF block, and the raw image's size) */
 } exifinfo_container;
 
 /* The types of the report's values, for bindings (exifinfo_field_type). */
@@ -266,7 +267,7 @@ typedef struct exifinfo_photo {
    * xmp:CreateDate) and "iptc" (IPTC's date and time), after EXIF and a phone's own and before
    * a video's movie header. */
   const char* CaptureTimeSource;
-  /* Since 1.7, a video's, and since 1.8.1 a CR3's (NaN and -1 for other photos): its length in
+  /* Since 1.7, a video's, and since 1.9 a CR3's (NaN and -1 for other photos): its length in
    * seconds (the movie header) and the rotation its video track is shown with, 0, 90, 180 or
    * 270 degrees clockwise. A video's other values are members above: CreateDate and ModifyDate
    * from its movie header (as the format says, UTC), ImageWidth and ImageHeight (and the
@@ -436,8 +437,8 @@ void exifinfo_free(exifinfo_photo* photo);
 const char* exifinfo_ending_name(int ending);
 
 /* The container's name as bindings show it (since 1.1): "unknown", "jpeg", "tiff", "heif",
- * "avif", "png", "webp", "raf", "cr3", "jxl", "mp4", "mov", since 1.8 "xmp"; null for a value that is
- * no container. */
+ * "avif", "png", "webp", "raf", "cr3", "jxl", "mp4", "mov", since 1.8 "xmp", since 1.9 "mrw";
+ * null for a value that is no container. */
 const char* exifinfo_container_name(int container);
 
 /*

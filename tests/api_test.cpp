@@ -318,7 +318,8 @@ TEST(Api, FieldTableNamesTheReportsKeysInOrder) {
   EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_MP4), "mp4");
   EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_MOV), "mov");
   EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_XMP), "xmp");
-  EXPECT_EQ(exifinfo_container_name(EXIFINFO_CONTAINER_XMP + 1), nullptr);
+  EXPECT_STREQ(exifinfo_container_name(EXIFINFO_CONTAINER_MRW), "mrw");
+  EXPECT_EQ(exifinfo_container_name(EXIFINFO_CONTAINER_MRW + 1), nullptr);
   EXPECT_EQ(exifinfo_container_name(-1), nullptr);
   EXPECT_EQ(p->container, EXIFINFO_CONTAINER_JPEG);
   EXPECT_EQ(exifinfo_ending_name(-1), nullptr);

@@ -184,6 +184,19 @@ inline Bytes Cr3With(const Bytes& ifd0, const Bytes& exif, const Bytes& movie = 
                  Box("mdat", Bytes(64, 0))});
 }
 
+// MRW: "\0MRM" and the length of the header's blocks: PRD with the raw image's size after the
+// sensor's (2448 x 3264 under 2460 x 3272, heights first), TTW holding the TIFF block, WBG; then
+// image data.
+inline Bytes MrwWith(const Bytes& tiff) {
+  const auto block = [](const char (&name)[5], const Bytes& contents) {
+    return Concat({Bytes(name, name + 4), Big32(static_cast<uint32_t>(contents.size())), contents});
+  };
+  const Bytes prd = Concat({Bytes{'2', '1', '8', '1', '0', '0', '0', '2'}, Big16(2460), Big16(3272), Big16(2448),
+                            Big16(3264), Bytes(8, 0)});
+  const Bytes blocks = Concat({block("\0PRD", prd), block("\0TTW", tiff), block("\0WBG", Bytes(4, 0))});
+  return Concat({Bytes{0, 'M', 'R', 'M'}, Big32(static_cast<uint32_t>(blocks.size())), blocks, Bytes(64, 0x5A)});
+}
+
 // RAF: the magic, the embedded JPEG's big-endian offset and length at byte 84, the JPEG.
 // After the JPEG, the RAF directory: the full sensor 4352 x 1444 (0x0100), an entry of 8 bytes,
 // and the cropped image 4256 x 1424 (0x0111), each height first.

@@ -82,6 +82,7 @@ std::vector<Case> Cases() {
     cases.push_back({"jxl, codestream first" + o, JxlWith(block, true), EXIFINFO_CONTAINER_JXL, 0, 0, 0,
                      EXIFINFO_END_OF_METADATA, 0, 1920, 1080});
     const Bytes jpeg = JpegBuilder().Soi().App1Exif(block).BaselineFrame(90, 160).StartOfScan().Build();
+    cases.push_back({"mrw" + o, MrwWith(block), EXIFINFO_CONTAINER_MRW, 3264, 2448, 1});
     cases.push_back({"raf" + o, RafWith(jpeg), EXIFINFO_CONTAINER_RAF, 160, 90, 1, EXIFINFO_START_OF_SCAN, 0xC0, 4256, 1424});
   }
   cases.push_back({"rw2", CameraBlock(ByteOrder::kLittle, 0x0055), EXIFINFO_CONTAINER_TIFF, 111, 222, 1});

@@ -16,7 +16,7 @@ from ._binding import _PhotoStruct, _load_api
 _VIDEO_ENDINGS = (".mov", ".mp4", ".m4v", ".3gp", ".3g2")
 _FIRST_REQUEST = {ending: 64 << 10 for ending in (
     ".jpg", ".jpeg", ".jpe", ".heic", ".heif", ".hif", ".avif", ".webp", ".png", ".tif", ".tiff", ".dng", ".nef",
-    ".cr2", ".cr3", ".arw", ".orf", ".rw2", ".pef", ".srw", ".raf", ".jxl", *_VIDEO_ENDINGS)}
+    ".cr2", ".cr3", ".arw", ".orf", ".rw2", ".pef", ".srw", ".raf", ".mrw", ".jxl", *_VIDEO_ENDINGS)}
 _DEFAULT_FIRST_REQUEST = 128 << 10  # a name that says nothing: the library's own first window
 _GROWTH = 4
 # Containers whose metadata often lies at the end (a HEIF's or TIFF's last directory or item, a

@@ -37,9 +37,10 @@ constexpr const char* kEndingNames[] = {"start_of_scan",  "not_a_jpeg",    "too_
                                         "end_of_metadata", "damaged", "needs_more"};
 static_assert(sizeof kEndingNames / sizeof kEndingNames[0] == EXIFINFO_NEEDS_MORE + 1, "every ending named");
 // Indexed by exifinfo_container; the core's Container has the same numbering.
-constexpr const char* kContainerNames[] = {"unknown", "jpeg", "tiff", "heif", "avif", "png", "webp", "raf", "cr3", "jxl", "mp4", "mov", "xmp"};
+constexpr const char* kContainerNames[] = {"unknown", "jpeg", "tiff", "heif", "avif", "png", "webp",
+                                          "raf", "cr3", "jxl", "mp4", "mov", "xmp", "mrw"};
 static_assert(sizeof kContainerNames / sizeof kContainerNames[0] == exifinfo::kContainerCount &&
-                  static_cast<int>(exifinfo::Container::kMov) == EXIFINFO_CONTAINER_MOV,
+                  static_cast<int>(exifinfo::Container::kMrw) == EXIFINFO_CONTAINER_MRW,
               "every container named, in the public numbering");
 static_assert(static_cast<int>(exifinfo::ScanEnding::kReadError) == EXIFINFO_READ_ERROR &&
                   static_cast<int>(exifinfo::ScanEnding::kDamaged) == EXIFINFO_DAMAGED &&

@@ -26,8 +26,9 @@ enum class Container : int32_t {
   kMp4 = 10,  // MPEG-4 video, M4V, 3GP and 3G2
   kMov = 11,  // QuickTime movie
   kXmp = 12,  // an XMP packet on its own: a sidecar file
+  kMrw = 13,  // Minolta raw: a TIFF block among the blocks of its header
 };
-constexpr int kContainerCount = 13;
+constexpr int kContainerCount = 14;
 
 // The bytes a look at the start needs: enough for an ftyp box with a few dozen brands.
 constexpr size_t kIdentifyBytes = 256;

@@ -17,6 +17,7 @@ namespace {
 
 constexpr uint8_t kPngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr uint8_t kJxlSignature[] = {0, 0, 0, 12, 'J', 'X', 'L', ' ', '\r', '\n', 0x87, '\n'};
+constexpr uint8_t kMrwMagic[] = {0, 'M', 'R', 'M'};
 constexpr char kRafMagic[] = "FUJIFILMCCD-RAW ";
 constexpr size_t kRafMagicBytes = sizeof kRafMagic - 1;
 constexpr uint64_t kRafJpegOffsetAt = 84;  // big-endian offset, then length, of the embedded JPEG
@@ -147,6 +148,7 @@ Container IdentifyContainer(ByteView head) {
   if (head.Has(0, 12) && std::memcmp(head.data, "RIFF", 4) == 0 && std::memcmp(head.At(8), "WEBP", 4) == 0)
     return Container::kWebp;
   if (StartsWith(head, kRafMagic, kRafMagicBytes)) return Container::kRaf;
+  if (StartsWith(head, kMrwMagic, sizeof kMrwMagic)) return Container::kMrw;
   if (StartsWith(head, kJxlSignature, sizeof kJxlSignature)) return Container::kJxl;
   const Container media = IdentifyIsoBaseMedia(head);
   if (media != Container::kUnknown) return media;
@@ -239,6 +241,37 @@ void ReadEmbeddedJpegExif(ContainerWalk& walk, uint64_t offset, uint64_t length,
   }
 }
 
+// Minolta raw: "\0MRM" and the length of the header's blocks, which follow, each a 4-byte name,
+// a 32-bit big-endian length and its contents; the image data comes after them. PRD holds the
+// raw image's size (after an 8-byte version and the sensor's height and width, the image's
+// height and width, 16-bit big-endian), TTW a TIFF block: IFD0 and the EXIF directory.
+constexpr size_t kMrwPrdSizeAt = 12;
+constexpr int kMaxMrwBlocks = 64;  // a camera writes five
+
+void WalkMrw(ContainerWalk& walk, ExifReader& reader) {
+  const ByteView head = walk.Need(0, 8);
+  if (head.size == 0) return;
+  const uint64_t end = 8 + uint64_t{ReadU32Big(head.At(4))};
+  bool sized = false, tiffRead = false;
+  uint64_t at = 8;
+  for (int n = 0; n < kMaxMrwBlocks && at < end && !(sized && tiffRead); ++n) {
+    const ByteView block = walk.Need(at, 8);
+    if (block.size == 0) return;
+    const uint64_t contents = at + 8, length = ReadU32Big(block.At(4));
+    if (contents > end || length > end - contents) return void(walk.damaged = true);
+    if (std::memcmp(block.data, "\0PRD", 4) == 0 && length >= kMrwPrdSizeAt + 4 && !sized) {
+      const ByteView size = walk.Need(contents + kMrwPrdSizeAt, 4);
+      if (size.size == 0) return;
+      walk.SetFrame(ReadU16(size.At(2), true), ReadU16(size.data, true), 1);
+      sized = true;
+    } else if (std::memcmp(block.data, "\0TTW", 4) == 0 && !tiffRead) {
+      ReadTiffBlock(walk, contents, length, reader, nullptr);
+      tiffRead = true;
+    }
+    at = contents + length;
+  }
+}
+
 }  // namespace
 
 bool ReadTiffParts(ContainerWalk& walk, const TiffPart (&parts)[kTiffParts], ExifReader& reader, TiffFrame* frame) {
@@ -328,6 +361,7 @@ void ReadContainer(Container container, RangeReader& source, ExifReader& reader)
     case Container::kMp4:
     case Container::kMov: WalkMovie(walk, reader); break;
     case Container::kXmp: ReadSidecar(walk, reader); break;
+    case Container::kMrw: WalkMrw(walk, reader); break;
     default: walk.damaged = true; break;
   }
   if (walk.hasFrame) {
