@@ -65,10 +65,10 @@ struct ContainerWalk {
   }
 };
 
-// One TIFF block of a container: its header's place and the bytes it may use from there
-// (kUnknownSize: to the end of the input).
 struct Box;
 
+// One TIFF block of a container: its header's place and the bytes it may use from there
+// (kUnknownSize: to the end of the input).
 struct TiffPart {
   uint64_t base = 0;
   uint64_t limit = kUnknownSize;
