@@ -288,16 +288,10 @@ int MakeResult(const Gathered& g, exifinfo_photo** out) {
     photo->thumbnail_size = g.thumbnailLength;
     photo->thumbnail_offset = g.thumbnailOffset;
   }
-  char* next = base + extrasAt;
+  TextPacker packer{base + extrasAt};
   char* const absentText = base + absentAt;
   *absentText = '\0';
-  const auto put = [&](const char* text, size_t length) {
-    std::memcpy(next, text, length);
-    next[length] = '\0';
-    const char* at = next;
-    next += length + 1;
-    return at;
-  };
+  const auto put = [&](const char* text, size_t length) { return packer.Put(text, length); };
   EXIFINFO_EXTRA_FIELDS(EXIFINFO_FILL)  // the texts in member order, one after another
 #define EXIFINFO_FILL_FILE(member, type, source, index, meaning) EXIFINFO_FILL_##source##_##type(file.member, index);
   EXIFINFO_FILE_FIELDS(EXIFINFO_FILL_FILE)

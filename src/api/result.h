@@ -4,7 +4,9 @@
 // and the thumbnail's copy.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "container/containers.h"
 #include "io/range_reader.h"
@@ -14,6 +16,19 @@
 #include "jpeg/read_photo.h"
 
 namespace exifinfo_api {
+
+// Texts laid one after another, each with its NUL, in a result's own allocation from `next`
+// on (the caller sized the space): Put copies one and returns where it now lies.
+struct TextPacker {
+  char* next;
+  const char* Put(const char* text, size_t length) {
+    std::memcpy(next, text, length);
+    next[length] = '\0';
+    const char* at = next;
+    next += length + 1;
+    return at;
+  }
+};
 
 // Everything a result holds, gathered while the reader lives (the thumbnail is in its copy).
 struct Gathered {

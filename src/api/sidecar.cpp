@@ -10,6 +10,7 @@
 #include <new>
 
 #include "api/fields.h"
+#include "api/result.h"
 
 #define EXIFINFO_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -91,14 +92,8 @@ int DeepCopy(const exifinfo_photo& shallow, exifinfo_photo** out) {
   if (base == nullptr) return ENOMEM;
   auto* photo = new (base) exifinfo_photo(shallow);
   auto** slot = reinterpret_cast<const char**>(base + pointersAt);
-  char* text = base + textsAt;
-  const auto copy = [&](const char* from, size_t length) {
-    std::memcpy(text, from, length);
-    text[length] = '\0';
-    const char* at = text;
-    text += length + 1;
-    return at;
-  };
+  TextPacker packer{base + textsAt};
+  const auto copy = [&](const char* from, size_t length) { return packer.Put(from, length); };
   ForEachPointerMember([&](size_t offset, int type) {
     if (type == EXIFINFO_TYPE_TEXT) {
       const char*& member = MemberAt<const char*>(*photo, offset);
